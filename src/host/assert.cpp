@@ -1,0 +1,40 @@
+// Assert service: precondition failures are reported with the source line.
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "cblob/sys.h"
+
+namespace {
+std::mutex g_lock;
+csys_assertHandler g_handler = nullptr;
+void *g_userData = nullptr;
+}  // namespace
+
+extern "C" {
+
+void cstd_assert_(int32_t line) {
+    csys_assertHandler handler;
+    void *userData;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        handler = g_handler;
+        userData = g_userData;
+    }
+    if (handler) {
+        handler(line, userData);
+        return;
+    }
+    std::fprintf(stderr, "cblob: precondition failed at line %d\n", static_cast<int>(line));
+    std::abort();
+}
+
+csys_assertHandler csys_assert_setHandler(csys_assertHandler handler, void *userData) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    csys_assertHandler previous = g_handler;
+    g_handler = handler;
+    g_userData = handler ? userData : nullptr;
+    return previous;
+}
+
+}  // extern "C"
