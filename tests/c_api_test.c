@@ -2,6 +2,9 @@
 #include <stdio.h>
 
 #include "cblob/cblob.h"
+#include "cblob/containers.h"
+#include "cblob/rect.h"
+#include "cblob/vector.h"
 
 #define CHECK(cond)                                                   \
     do {                                                              \
@@ -18,6 +21,73 @@ int main(void) {
     CHECK(csys_memory_getLiveBlockCount() == live + 1);
     csys_memory_free_internal(&block);
     CHECK(block == NULL && csys_memory_getLiveBlockCount() == live);
+    {
+        csys_jobThreadGroup group;
+        int32_t threads = 0;
+        CHECK(csys_jobThreadGroup_construct(&group) == 0);
+        CHECK(csys_jobGetCurrentThreadState(&threads, &group) == 0 && threads >= 1);
+        CHECK(csys_jobThreadGroup_destruct(&group) == 0);
+        CHECK(csys_job_getThreadCount(&threads) == 0 && threads >= 1 && threads <= CSYS_JOB_MAX_THREADS);
+    }
+    {
+        /* Wrap a host buffer with padded rows, window it and histogram it. */
+        uint8_t pixels[4 * 8] = {0};
+        cimg_image img;
+        cimg_windowConst whole, part;
+        const uint8_t *pel = NULL;
+        uint32_t counts[256];
+        int32_t table[101];
+        int32_t isBound = 0;
+        pixels[1 * 8 + 2] = 200;
+        CHECK(cimg_image8_construct(&img) == 0);
+        CHECK(cimg_image_initFromBuffer(&img, pixels, 8, 5, 4, 8, 10, 20) == 0);
+        CHECK(cimg_imageConst_getIsBound(&img, &isBound) == 0 && isBound == 1);
+        CHECK(cimg_imageConst_pointToPel_internal(&img, 12, 21, &pel) == 0 && *pel == 200);
+        CHECK(cimg_windowConst_init(&whole, &img) == 0 && whole.width == 5 && whole.x == 10);
+        CHECK(cimg_windowConst_getWindow(&part, &whole, 11, 21, 2, 2) == 0 && part.pels == pixels + 8 + 1);
+        CHECK(cimg_windowConst_initWindow(&part, &img, 14, 20, 2, 1) == cimg_err_badGeometry);
+        CHECK(cip_pelHistogramWindow8(&whole, counts) == 0 && counts[0] == 19 && counts[200] == 1);
+        CHECK(cip_pelHistogramStat_invCum(counts, 256, table) == 0 && table[0] == 0 && table[100] == 200);
+        CHECK(cimg_image_destruct(&img) == 0);
+    }
+    {
+        /* A shared transform handle and its inverse. */
+        cmath_xformLinear linear;
+        cmath_matrix m;
+        cmath_xformPtrhConst h, inv;
+        double x = 0.0, y = 0.0;
+        CHECK(cmath_matrix_init(&m, 2.0, 0.0, 0.0, 4.0) == 0);
+        CHECK(cmath_xformLinear_init(&linear, &m, 1.0, -1.0) == 0);
+        CHECK(cmath_xformPtrhConst_constructLinear(&h, &linear) == 0);
+        CHECK(cmath_xformPtrhConst_construct(&inv) == 0);
+        CHECK(cmath_xformPtrhConst_getInverseConst(&h, &inv) == 0);
+        CHECK(cmath_xformPtrhConst_mapPoint(&inv, 5.0, 7.0, &x, &y) == 0 && x == 2.0 && y == 2.0);
+        CHECK(cmath_xformPtrhConst_destruct(&h) == 0 && cmath_xformPtrhConst_destruct(&inv) == 0);
+    }
+    {
+        /* Typed vectors, a vector of vectors and rectangles from C. */
+        cstd_vector32 v;
+        cstd_vector_vector32 vv;
+        const cstd_vector32 *inner = NULL;
+        const uint32_t *values = NULL;
+        int32_t size = 0;
+        uint32_t i;
+        cstd_rect32 a, b, both;
+        int32_t isNull = 1;
+        CHECK(cstd_vector32_constructEmpty(&v) == 0);
+        for (i = 0; i < 100; ++i) CHECK(cstd_vector32_pushBack(&v, &i) == 0);
+        CHECK(cstd_vector32_getBeginSizeConst(&v, &values, &size) == 0 && size == 100 && values[99] == 99);
+        CHECK(cstd_vector_vector32_construct(&vv, 1) == 0);
+        CHECK(cstd_vector_vector32_pushBack(&vv, &v) == 0);
+        CHECK(cstd_vector_vector32_getElementConst(&vv, 1, &inner) == 0);
+        CHECK(cstd_vector32_getSize32(inner, &size) == 0 && size == 100);
+        CHECK(cstd_vector_vector32_destruct(&vv) == 0 && cstd_vector32_destruct(&v) == 0);
+        CHECK(cstd_vector32_popBack(&v) == cstd_err_emptyVector);
+        CHECK(cstd_rect32_init(&a, 0, 0, 10, 10) == 0 && cstd_rect32_init(&b, 8, -2, 5, 5) == 0);
+        CHECK(cstd_rect32_intersect(&both, &a, &b) == 0 && both.x == 8 && both.y == 0 && both.width == 2);
+        CHECK(cstd_rect32_getIsNull(&both, &isNull) == 0 && isNull == 0);
+    }
+    CHECK(csys_memory_getLiveBlockCount() == live);
     CHECK(CBLOB_FAILED(cblob_err_badThresh));
     printf("%s\n", cblob_statusName(cblob_err_badThresh));
     return 0;

@@ -7,5 +7,12 @@
 
 #include "cblob/status.h"
 #include "cblob/sys.h"
+#include "cblob/vector.h"
+#include "cblob/rect.h"
+#include "cblob/containers.h"
+#include "cblob/math.h"
+#include "cblob/image.h"
+#include "cblob/histogram.h"
+#include "cblob/job.h"
 
 #endif /* CBLOB_CBLOB_H */

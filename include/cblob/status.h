@@ -42,10 +42,18 @@ extern "C" {
     X(cstd_err_badCount               , 0x80000302) /* a negative element count */ \
     X(cstd_err_emptyVector            , 0x80000303) /* popBack on an empty vector */ \
     X(cstd_err_badElementTable        , 0x80000304) /* an element action table without its end marker */ \
+    X(cstd_err_badElementSize         , 0x80000305) /* a vector element size below 1 */ \
+    X(cstd_err_badFlags               , 0x80000306) /* vector construction flags other than 0 */ \
+    X(cstd_err_badMemoryTable         , 0x80000307) /* a vector memory table with a missing function */ \
+    X(cstd_err_elementMismatch        , 0x80000308) /* two vectors of different element size or action table */ \
+    X(cstd_err_sizeOver32Bits         , 0x80000309) /* a 32-bit size asked of a vector longer than INT32_MAX */ \
+    X(cstd_err_badRect                , 0x8000030A) /* a negative rectangle size, or an edge beyond 32 bits */ \
     /* host services: jobs (0x800004xx) */ \
     X(csys_err_threadStart            , 0x80000401) /* a worker thread could not be started */ \
-    X(csys_err_badThreadCount         , 0x80000402) /* a thread count below 1 */ \
+    X(csys_err_badThreadCount         , 0x80000402) /* a thread count below 1 or above CSYS_JOB_MAX_THREADS */ \
     X(csys_err_noJobData              , 0x80000403) /* a job's parameter or result block is missing */ \
+    X(csys_err_jobNesting             , 0x80000404) /* a pool shutdown asked for from inside a job or worker */ \
+    X(csys_err_badJobIndex            , 0x80000405) /* a result index outside the job result set */ \
     /* host services: images (0x800005xx) */ \
     X(cimg_err_unbound                , 0x80000501) /* an image or window has no pixel storage */ \
     X(cimg_err_badGeometry            , 0x80000502) /* a negative size, a short stride, or a window outside its image */ \
@@ -61,6 +69,7 @@ extern "C" {
     /* host services: histograms (0x800007xx) */ \
     X(cip_err_badBins                 , 0x80000701) /* a histogram with no bins, or a pixel beyond the last bin */ \
     X(cip_err_emptyHistogram          , 0x80000702) /* an inverse cumulative table of a histogram with no counts */ \
+    X(cip_err_countOverflow           , 0x80000703) /* a window with more pixels than a 32-bit count holds */ \
     /* the library */ \
     X(cblob_err_imageUnbound          , 0x80001282) /* the input image or window is not bound to pixels */ \
     X(cblob_err_maskGeometryMismatch  , 0x80001284) /* a mask's origin or size differs from its image's */ \
