@@ -1,0 +1,513 @@
+// Row kernels: every kernel of the family decoded by an independent reader
+// and compared with a per-pixel model; the optimised hard-threshold variants
+// compared byte for byte with the portable kernel; the inhibit hook and the
+// variant selection.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cblob/sys.h"
+#include "run/frame.hpp"
+#include "run/row_kernels.hpp"
+
+namespace {
+
+namespace row = cblob::row;
+
+// ------------------------------------------------------------ the decoder
+
+struct Decoded {
+    std::vector<int> values;  // one per pixel
+    int32_t runs = 0;
+    size_t bytes = 0;         // up to and including the terminator
+    std::string error;        // empty when the row is well formed
+};
+
+int32_t load32(const uint8_t *p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Reads one row; binary runs alternate from firstClass. Rejects zero-length
+// runs, escapes of short lengths and grey neighbours of equal value.
+Decoded decodeRow(const uint8_t *begin, bool grey, bool wide, int firstClass) {
+    Decoded d;
+    const uint8_t *p = begin;
+    int cls = firstClass;
+    for (;;) {
+        int value = 0;
+        if (grey) value = *p++;
+        int32_t length;
+        if (wide) {
+            length = load32(p);
+            p += 8;
+        } else if (*p == 0xFF) {
+            length = load32(p + 1);
+            p += 5;
+            if (length < 255) d.error = "short length escaped";
+        } else {
+            length = *p++;
+        }
+        if (length == 0) {
+            if (value != 0) d.error = "grey terminator with a value";
+            break;
+        }
+        if (length < 0 || d.values.size() + static_cast<size_t>(length) > 200000) {
+            d.error = "bad length";
+            break;
+        }
+        if (grey && d.runs > 0 && d.values.back() == value) d.error = "equal grey neighbours";
+        d.values.insert(d.values.end(), static_cast<size_t>(length), grey ? value : cls);
+        cls ^= 1;
+        ++d.runs;
+    }
+    d.bytes = static_cast<size_t>(p - begin);
+    return d;
+}
+
+// ------------------------------------------------------------ test rows
+
+std::mt19937 &rng() {
+    static std::mt19937 engine(12345);
+    return engine;
+}
+int randomIn(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng()); }
+
+enum class Style { random, stretches, alternating };
+
+// `width` values in lo..hi: independent, in stretches of equal values, or
+// alternating between lo and hi.
+std::vector<int> makeValues(int width, Style style, int lo, int hi) {
+    std::vector<int> v(static_cast<size_t>(width));
+    for (int x = 0; x < width;) {
+        const int value = style == Style::alternating ? (x % 2 ? hi : lo) : randomIn(lo, hi);
+        const int length = style == Style::stretches ? randomIn(1, randomIn(0, 3) ? 40 : 700) : 1;
+        for (int i = 0; i < length && x < width; ++i) v[static_cast<size_t>(x++)] = value;
+    }
+    return v;
+}
+
+template <class T>
+std::vector<T> narrow(const std::vector<int> &v) {
+    return std::vector<T>(v.begin(), v.end());
+}
+
+// All inputs a kernel may read for one row.
+struct Row {
+    int width = 0;
+    std::vector<uint8_t> px8, mask, thr8;
+    std::vector<uint16_t> px16, thr16;
+};
+
+Row makeRow(int width, Style style) {
+    Row r;
+    r.width = width;
+    r.px8 = narrow<uint8_t>(makeValues(width, style, 0, 255));
+    r.px16 = narrow<uint16_t>(makeValues(width, style, 0, 65535));
+    r.mask = narrow<uint8_t>(makeValues(width, Style::stretches, 0, 3));  // 1..3 are all inside
+    r.thr8 = narrow<uint8_t>(makeValues(width, Style::stretches, 0, 255));
+    r.thr16 = narrow<uint16_t>(makeValues(width, Style::stretches, 0, 65535));
+    return r;
+}
+
+// Tables with few distinct outputs, so that neighbouring pixels often merge.
+struct Tables {
+    std::vector<uint8_t> map8 = narrow<uint8_t>(makeValues(256, Style::stretches, 0, 3));
+    std::vector<uint8_t> map16 = narrow<uint8_t>(makeValues(65536, Style::stretches, 0, 3));
+    std::vector<uint8_t> tmap8 = narrow<uint8_t>(makeValues(256, Style::random, 0, 255));
+    std::vector<uint8_t> tmap16to8 = narrow<uint8_t>(makeValues(65536, Style::random, 0, 255));
+    std::vector<uint16_t> tmap16 = narrow<uint16_t>(makeValues(65536, Style::random, 0, 65535));
+    std::vector<uint8_t> post256 = narrow<uint8_t>(makeValues(256, Style::stretches, 0, 4));
+    std::vector<uint8_t> post65536 = narrow<uint8_t>(makeValues(65536, Style::stretches, 0, 4));
+    std::vector<uint8_t> postShort = {0, 3, 1, 2, 4};  // clamps every index from 4 on
+    std::vector<uint8_t> postEmpty;                    // reads as 0
+};
+
+// ------------------------------------------------------ the kernel family
+
+struct Params {
+    int thresh;
+    int invert;
+    int post;  // 0: full post map, 1: short, 2: empty
+};
+
+using Kernel = std::function<int32_t(uint8_t **, const Row &, const Params &, int32_t wide, int32_t *runs,
+                                     int32_t *firstClass)>;
+using Model = std::function<int(const Row &, const Params &, size_t x)>;
+
+struct KernelCase {
+    const char *name;
+    bool grey;
+    int maxThresh;  // pixel range of the threshold, for binary kernels
+    Kernel run;
+    Model model;
+};
+
+template <class ThreshPixel>
+row::ThreshImageTables<ThreshPixel> tablesFor(const std::vector<ThreshPixel> &tmap, const std::vector<uint8_t> &post) {
+    return {tmap.data(), post.data(), static_cast<int32_t>(post.size())};
+}
+
+int threshImageModel(int u, int t, const std::vector<uint8_t> &post) {
+    if (u < t || post.empty()) return 0;
+    return post[std::min(static_cast<size_t>(u - t), post.size() - 1)];
+}
+
+std::vector<KernelCase> kernelFamily(const Tables &tb) {
+    using R = const Row &;
+    using P = const Params &;
+    const auto inside = [](R r, size_t x) { return r.mask[x] != 0; };
+    const auto post8 = [&tb](P p) -> const std::vector<uint8_t> & {
+        return p.post == 0 ? tb.post256 : p.post == 1 ? tb.postShort : tb.postEmpty;
+    };
+    const auto post16 = [&tb](P p) -> const std::vector<uint8_t> & {
+        return p.post == 0 ? tb.post65536 : p.post == 1 ? tb.postShort : tb.postEmpty;
+    };
+    std::vector<KernelCase> c;
+    c.push_back({"hard8", false, 256,
+                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     return row::hardRow<uint8_t>(cur, r.px8.data(), r.width, p.thresh, w, n);
+                 },
+                 [](R r, P p, size_t x) { return int(r.px8[x] >= p.thresh); }});
+    c.push_back({"hard16", false, 65536,
+                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     return row::hardRow<uint16_t>(cur, r.px16.data(), r.width, p.thresh, w, n);
+                 },
+                 [](R r, P p, size_t x) { return int(r.px16[x] >= p.thresh); }});
+    c.push_back({"maskedHard8", false, 256,
+                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
+                     return row::maskedHardRow<uint8_t>(cur, r.px8.data(), r.mask.data(), r.width, p.thresh,
+                                                        p.invert, w, n, first);
+                 },
+                 [=](R r, P p, size_t x) { return int(inside(r, x) && (p.invert ? r.px8[x] < p.thresh
+                                                                                : r.px8[x] >= p.thresh)); }});
+    c.push_back({"maskedHard16", false, 65536,
+                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
+                     return row::maskedHardRow<uint16_t>(cur, r.px16.data(), r.mask.data(), r.width, p.thresh,
+                                                         p.invert, w, n, first);
+                 },
+                 [=](R r, P p, size_t x) { return int(inside(r, x) && (p.invert ? r.px16[x] < p.thresh
+                                                                                 : r.px16[x] >= p.thresh)); }});
+    c.push_back({"none", true, 0,
+                 [](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                     return row::noneRow(cur, r.px8.data(), r.width, w, n);
+                 },
+                 [](R r, P, size_t x) { return int(r.px8[x]); }});
+    c.push_back({"maskedNone", true, 0,
+                 [](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                     return row::maskedNoneRow(cur, r.px8.data(), r.mask.data(), r.width, w, n);
+                 },
+                 [=](R r, P, size_t x) { return inside(r, x) ? int(r.px8[x]) : 0; }});
+    c.push_back({"map8", true, 0,
+                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                     return row::mapRow<uint8_t>(cur, r.px8.data(), r.width, tb.map8.data(), w, n);
+                 },
+                 [&tb](R r, P, size_t x) { return int(tb.map8[r.px8[x]]); }});
+    c.push_back({"maskedMap8", true, 0,
+                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                     return row::maskedMapRow<uint8_t>(cur, r.px8.data(), r.mask.data(), r.width, tb.map8.data(), w,
+                                                       n);
+                 },
+                 [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map8[r.px8[x]]) : 0; }});
+    c.push_back({"map16", true, 0,
+                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                     return row::mapRow<uint16_t>(cur, r.px16.data(), r.width, tb.map16.data(), w, n);
+                 },
+                 [&tb](R r, P, size_t x) { return int(tb.map16[r.px16[x]]); }});
+    c.push_back({"maskedMap16", true, 0,
+                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                     return row::maskedMapRow<uint16_t>(cur, r.px16.data(), r.mask.data(), r.width,
+                                                        tb.map16.data(), w, n);
+                 },
+                 [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map16[r.px16[x]]) : 0; }});
+    // Threshold images: 8/8, 16/8 and 16/16, plain and masked.
+    c.push_back({"threshImage8_8", true, 0,
+                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     const auto t = tablesFor(tb.tmap8, post8(p));
+                     return row::threshImageRow<uint8_t, uint8_t>(cur, r.px8.data(), r.thr8.data(), r.width, &t, w,
+                                                                  n);
+                 },
+                 [&tb, post8](R r, P p, size_t x) {
+                     return threshImageModel(tb.tmap8[r.px8[x]], r.thr8[x], post8(p));
+                 }});
+    c.push_back({"maskedThreshImage8_8", true, 0,
+                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     const auto t = tablesFor(tb.tmap8, post8(p));
+                     return row::maskedThreshImageRow<uint8_t, uint8_t>(cur, r.px8.data(), r.thr8.data(),
+                                                                        r.mask.data(), r.width, &t, w, n);
+                 },
+                 [&tb, post8, inside](R r, P p, size_t x) {
+                     return inside(r, x) ? threshImageModel(tb.tmap8[r.px8[x]], r.thr8[x], post8(p)) : 0;
+                 }});
+    c.push_back({"threshImage16_8", true, 0,
+                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     const auto t = tablesFor(tb.tmap16to8, post8(p));
+                     return row::threshImageRow<uint16_t, uint8_t>(cur, r.px16.data(), r.thr8.data(), r.width, &t,
+                                                                   w, n);
+                 },
+                 [&tb, post8](R r, P p, size_t x) {
+                     return threshImageModel(tb.tmap16to8[r.px16[x]], r.thr8[x], post8(p));
+                 }});
+    c.push_back({"maskedThreshImage16_8", true, 0,
+                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     const auto t = tablesFor(tb.tmap16to8, post8(p));
+                     return row::maskedThreshImageRow<uint16_t, uint8_t>(cur, r.px16.data(), r.thr8.data(),
+                                                                         r.mask.data(), r.width, &t, w, n);
+                 },
+                 [&tb, post8, inside](R r, P p, size_t x) {
+                     return inside(r, x) ? threshImageModel(tb.tmap16to8[r.px16[x]], r.thr8[x], post8(p)) : 0;
+                 }});
+    c.push_back({"threshImage16_16", true, 0,
+                 [&tb, post16](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     const auto t = tablesFor(tb.tmap16, post16(p));
+                     return row::threshImageRow<uint16_t, uint16_t>(cur, r.px16.data(), r.thr16.data(), r.width,
+                                                                    &t, w, n);
+                 },
+                 [&tb, post16](R r, P p, size_t x) {
+                     return threshImageModel(tb.tmap16[r.px16[x]], r.thr16[x], post16(p));
+                 }});
+    c.push_back({"maskedThreshImage16_16", true, 0,
+                 [&tb, post16](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                     const auto t = tablesFor(tb.tmap16, post16(p));
+                     return row::maskedThreshImageRow<uint16_t, uint16_t>(cur, r.px16.data(), r.thr16.data(),
+                                                                          r.mask.data(), r.width, &t, w, n);
+                 },
+                 [&tb, post16, inside](R r, P p, size_t x) {
+                     return inside(r, x) ? threshImageModel(tb.tmap16[r.px16[x]], r.thr16[x], post16(p)) : 0;
+                 }});
+    return c;
+}
+
+int bytesPerRun(bool grey, bool wide) { return grey ? (wide ? 9 : 2) : (wide ? 8 : 1); }
+
+TEST(RowKernels, EveryKernelMatchesThePerPixelModel) {
+    const Tables tables;
+    const std::vector<KernelCase> family = kernelFamily(tables);
+    std::vector<int> widths;
+    for (int w = 0; w <= 200; ++w) widths.push_back(w);
+    widths.insert(widths.end(), {1000, 4099, 70000});
+    for (int width : widths) {
+        for (Style style : {Style::random, Style::stretches, Style::alternating}) {
+            if (width >= 70000 && style != Style::stretches) continue;
+            const Row r = makeRow(width, style);
+            const int special[] = {0, 1, 128, 255, 256, 65535, 65536};
+            for (const KernelCase &kc : family) {
+                Params p{randomIn(0, 3) ? randomIn(0, kc.maxThresh) : special[randomIn(0, 6)], randomIn(0, 1),
+                         std::max(0, randomIn(-3, 2))};
+                if (p.thresh > kc.maxThresh) p.thresh = kc.maxThresh;
+                for (int32_t wide = 0; wide <= 1; ++wide) {
+                    SCOPED_TRACE(std::string(kc.name) + " width " + std::to_string(width) + " wide " +
+                                 std::to_string(wide) + " thresh " + std::to_string(p.thresh));
+                    std::vector<uint8_t> buffer(static_cast<size_t>(width + 4) * bytesPerRun(kc.grey, wide), 0xA5);
+                    uint8_t *cursor = buffer.data();
+                    int32_t runs = -1, first = -1;
+                    ASSERT_EQ(kc.run(&cursor, r, p, wide, &runs, &first), 0);
+                    std::vector<int> expected(static_cast<size_t>(width));
+                    for (size_t x = 0; x < expected.size(); ++x) expected[x] = kc.model(r, p, x);
+                    const bool masked = std::string(kc.name).rfind("masked", 0) == 0;
+                    if (!kc.grey && masked) {
+                        EXPECT_EQ(first, width ? expected[0] : 0);
+                    }
+                    const Decoded d = decodeRow(buffer.data(), kc.grey, wide, width ? expected[0] : 0);
+                    ASSERT_EQ(d.error, "");
+                    ASSERT_EQ(d.values, expected);
+                    EXPECT_EQ(d.runs, runs);
+                    EXPECT_EQ(static_cast<size_t>(cursor - buffer.data()), d.bytes);
+                }
+            }
+        }
+    }
+}
+
+// ------------------------------------------------- optimised vs portable
+
+// Restores automatic selection when a test leaves.
+struct VariantGuard {
+    ~VariantGuard() { row::forceHardRowVariant(row::HardRowVariant::automatic); }
+};
+
+template <class Pixel>
+void expectSameAsPortable(row::HardRowKernel<Pixel> kernel, const std::vector<Pixel> &px, int thresh) {
+    const int width = static_cast<int>(px.size());
+    for (int32_t wide = 0; wide <= 1; ++wide) {
+        const size_t size = static_cast<size_t>(width + 4) * (wide ? 8 : 1);
+        std::vector<uint8_t> want(size, 0x5A), got(size, 0x5A);
+        uint8_t *wantCursor = want.data(), *gotCursor = got.data();
+        int32_t wantRuns = -1, gotRuns = -2;
+        ASSERT_EQ(row::hardRow<Pixel>(&wantCursor, px.data(), width, thresh, wide, &wantRuns), 0);
+        ASSERT_EQ(kernel(&gotCursor, px.data(), width, thresh, wide, &gotRuns), 0);
+        ASSERT_EQ(gotRuns, wantRuns) << "width " << width << " thresh " << thresh << " wide " << wide;
+        ASSERT_EQ(gotCursor - got.data(), wantCursor - want.data());
+        ASSERT_TRUE(got == want) << "width " << width << " thresh " << thresh << " wide " << wide;
+    }
+}
+
+// Rows that do not depend on the threshold: random and in stretches, at
+// widths around the 64-pixel blocks, plus long rows for escaped lengths.
+template <class Pixel>
+std::vector<std::vector<Pixel>> fixedRows(int maxValue) {
+    std::vector<std::vector<Pixel>> rows;
+    for (int width : {1, 2, 15, 31, 63, 64, 65, 127, 128, 129, 200, 1000})
+        for (Style style : {Style::random, Style::stretches})
+            rows.push_back(narrow<Pixel>(makeValues(width, style, 0, maxValue)));
+    rows.push_back(narrow<Pixel>(makeValues(4099, Style::stretches, 0, maxValue)));
+    return rows;
+}
+
+// Rows built around one threshold: alternating below/at it, and random
+// values within two of it.
+template <class Pixel>
+std::vector<std::vector<Pixel>> rowsAround(int thresh, int maxValue) {
+    const int lo = std::clamp(thresh - 2, 0, maxValue), hi = std::clamp(thresh + 2, 0, maxValue);
+    std::vector<std::vector<Pixel>> rows;
+    for (int width : {1, 64, 67, 300}) {
+        rows.push_back(narrow<Pixel>(makeValues(width, Style::alternating, std::clamp(thresh - 1, 0, maxValue),
+                                                std::min(thresh, maxValue))));
+        rows.push_back(narrow<Pixel>(makeValues(width, Style::random, lo, hi)));
+    }
+    return rows;
+}
+
+std::vector<int> thresholds16() {
+    std::vector<int> t = {-1, 0, 1, 2, 255, 256, 257, 32767, 32768, 32769, 65534, 65535, 65536};
+    for (int i = 0; i < 65536; i += 97) t.push_back(i);
+    for (int i = 0; i < 100; ++i) t.push_back(randomIn(0, 65535));
+    return t;
+}
+
+TEST(RowKernels, OptimisedVariantsAreByteIdenticalToPortable) {
+    VariantGuard guard;
+    const auto fixed8 = fixedRows<uint8_t>(255);
+    const auto fixed16 = fixedRows<uint16_t>(65535);
+    const std::vector<uint8_t> uniform8(70000, 200);
+    const std::vector<int> t16 = thresholds16();
+    int tested = 0;
+    for (row::HardRowVariant variant : {row::HardRowVariant::sse2, row::HardRowVariant::avx2}) {
+        int32_t available = 0;
+        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
+        if (!available) continue;  // not on this CPU or platform
+        ++tested;
+        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
+        row::HardRowVariant active{};
+        ASSERT_EQ(row::getHardRowVariant(&active), 0);
+        ASSERT_EQ(active, variant);
+        row::HardRowKernel<uint8_t> k8 = nullptr;
+        row::HardRowKernel<uint16_t> k16 = nullptr;
+        ASSERT_EQ(row::resolveHardRowKernel(&k8), 0);
+        ASSERT_EQ(row::resolveHardRowKernel(&k16), 0);
+        ASSERT_NE(k8, &row::hardRow<uint8_t>);
+        ASSERT_NE(k16, &row::hardRow<uint16_t>);
+        for (int t = -1; t <= 257; ++t) {
+            for (const auto &px : fixed8) expectSameAsPortable(k8, px, t);
+            for (const auto &px : rowsAround<uint8_t>(t, 255)) expectSameAsPortable(k8, px, t);
+            if (t % 50 == 0) expectSameAsPortable(k8, uniform8, t);
+        }
+        for (int t : t16) {
+            for (const auto &px : fixed16) expectSameAsPortable(k16, px, t);
+            for (const auto &px : rowsAround<uint16_t>(t, 65535)) expectSameAsPortable(k16, px, t);
+        }
+        if (HasFatalFailure()) return;
+    }
+#if CBLOB_ROW_KERNELS_X86
+    EXPECT_GE(tested, 1);  // SSE2 is always there on x86-64
+#endif
+}
+
+// --------------------------------------------------- hook and selection
+
+struct HookLog {
+    static inline std::vector<std::string> names;
+    static inline int32_t answer = 0;
+    static int32_t hook(const char *name) {
+        names.push_back(name);
+        return answer;
+    }
+};
+
+struct HookGuard {
+    HookGuard() {
+        HookLog::names.clear();
+        cprt_isOptimizationInhibitedFP = &HookLog::hook;
+    }
+    ~HookGuard() { cprt_isOptimizationInhibitedFP = nullptr; }
+};
+
+TEST(RowKernels, InhibitHookAndForcedVariantsSelectTheKernel) {
+    VariantGuard variantGuard;
+    HookGuard hookGuard;
+    const std::vector<uint8_t> px = {1, 9, 9, 2, 200, 7};
+    const std::vector<uint16_t> px16 = {1, 40000, 40000, 2};
+    uint8_t buffer[64] = {};
+    struct Case {
+        row::HardRowVariant variant;
+        int32_t hookAnswer;
+    };
+    const Case cases[] = {{row::HardRowVariant::automatic, 1}, {row::HardRowVariant::automatic, 0},
+                          {row::HardRowVariant::portable, 0},  {row::HardRowVariant::sse2, 0},
+                          {row::HardRowVariant::avx2, 0},      {row::HardRowVariant::avx2, 7}};
+    for (const Case &c : cases) {
+        int32_t available = 0;
+        ASSERT_EQ(row::getHardRowVariantAvailable(c.variant, &available), 0);
+        if (!available) {
+            EXPECT_EQ(row::forceHardRowVariant(c.variant), cprt_err_optimizationInhibited);
+            continue;
+        }
+        ASSERT_EQ(row::forceHardRowVariant(c.variant), 0);
+        row::HardRowVariant active{};
+        ASSERT_EQ(row::getHardRowVariant(&active), 0);
+        const char *name = nullptr;
+        ASSERT_EQ(row::getHardRowVariantName(active, &name), 0);
+        SCOPED_TRACE(std::string(name) + " hook answer " + std::to_string(c.hookAnswer));
+        if (c.variant != row::HardRowVariant::automatic) {
+            EXPECT_EQ(active, c.variant);
+        }
+        const bool optimised = c.hookAnswer == 0 && active != row::HardRowVariant::portable;
+        HookLog::answer = c.hookAnswer;
+
+        // Resolving asks the hook exactly once, under the kernel's name.
+        HookLog::names.clear();
+        row::HardRowKernel<uint8_t> k8 = nullptr;
+        row::HardRowKernel<uint16_t> k16 = nullptr;
+        ASSERT_EQ(row::resolveHardRowKernel(&k8), 0);
+        ASSERT_EQ(row::resolveHardRowKernel(&k16), 0);
+        EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
+                                                            "cblob_findRunLengths16_hardThreshNoMask_row"}));
+        EXPECT_EQ(k8 == &row::hardRow<uint8_t>, !optimised);
+        EXPECT_EQ(k16 == &row::hardRow<uint16_t>, !optimised);
+
+        // The optimised entry declines without touching its outputs, and the
+        // caller's fallback gives the portable result either way.
+        uint8_t *cursor = buffer;
+        int32_t runs = -1;
+        const int32_t declined = row::hardRowOptimized<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs);
+        EXPECT_EQ(declined, optimised ? 0 : cprt_err_optimizationInhibited);
+        if (!optimised) {
+            EXPECT_EQ(cursor, buffer);
+            EXPECT_EQ(runs, -1);
+        }
+        int32_t status = -1;
+        cursor = buffer;
+        CBLOB_RUN_OPTIMIZED(status, row::hardRowOptimized<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs),
+                            row::hardRow<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs));
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(runs, 5);
+        EXPECT_EQ(std::vector<uint8_t>(buffer, cursor), (std::vector<uint8_t>{1, 2, 1, 1, 1, 0}));
+        cursor = buffer;
+        CBLOB_RUN_OPTIMIZED(status, row::hardRowOptimized<uint16_t>(&cursor, px16.data(), 4, 40000, 1, &runs),
+                            row::hardRow<uint16_t>(&cursor, px16.data(), 4, 40000, 1, &runs));
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(runs, 3);
+        EXPECT_EQ(cursor - buffer, 4 * 8);
+        EXPECT_EQ((std::vector<int32_t>{load32(buffer), load32(buffer + 8), load32(buffer + 16), load32(buffer + 24)}),
+                  (std::vector<int32_t>{1, 2, 1, 0}));
+    }
+    EXPECT_EQ(row::forceHardRowVariant(static_cast<row::HardRowVariant>(99)), cprt_err_optimizationInhibited);
+}
+
+}  // namespace
