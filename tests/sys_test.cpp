@@ -1,6 +1,7 @@
 // Memory, cleanup list, assert and attention services.
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "cblob/sys.h"
@@ -136,6 +137,83 @@ TEST(Attention, StopperFailsFromTheArmedPoll) {
     EXPECT_EQ(csys_attention_check(), 0);
     EXPECT_EQ(csys_attention_check(), csys_err_stopRequested);
     EXPECT_EQ(stopper.polls(), 3);
+}
+
+}  // namespace
+
+namespace {
+
+// A heap object counted by an embedded shared count; destroying it frees it.
+struct Counted {
+    cstd_shared shared;
+    int payload;
+};
+int32_t destroyCounted(void *owner) {
+    void *block = owner;
+    return csys_memory_free_internal(&block);
+}
+const cstd_sharedDescriptor kCountedDescriptor = {&cstd_shared_increment_default, &cstd_shared_decrement_default,
+                                                  &destroyCounted};
+
+TEST(SharedHandles, CopiesAndDropsFromManyThreadsFreeTheObjectOnce) {
+    const int64_t before = csys_memory_getLiveBlockCount();
+    Counted *object = nullptr;
+    ASSERT_EQ(cblob::allocate(sizeof(Counted), &object), 0);
+    ASSERT_EQ(cstd_shared_initCustom(&object->shared, object, &kCountedDescriptor), 0);
+    cstd_ptrh root;
+    cstd_ptrh_construct(&root);
+    ASSERT_EQ(cstd_ptrh_assignShared(&root, &object->shared), 0);
+
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 20000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&root] {
+            cstd_ptrh mine, other;
+            cstd_ptrh_constructCopy(&mine, &root);
+            cstd_ptrh_construct(&other);
+            for (int i = 0; i < kRounds; ++i) {
+                cstd_ptrh_assign(&other, &mine);
+                if (i % 3 == 0) cstd_ptrh_detach(&other);
+            }
+            cstd_ptrh_destruct(&other);
+            cstd_ptrh_destruct(&mine);
+        });
+    }
+    for (std::thread &t : threads) t.join();
+
+    int64_t count = 0;
+    cstd_ptrh_getRefCount(&root, &count);
+    EXPECT_EQ(count, 1);
+    cstd_ptrh copy;
+    cstd_ptrh_constructCopy(&copy, &root);
+    cstd_ptrh_assign(&copy, &copy);  // self-assignment keeps the object alive
+    EXPECT_EQ(cstd_ptrh_destruct(&root), 0);
+    EXPECT_EQ(csys_memory_getLiveBlockCount(), before + 1);
+    int32_t isNull = 0;
+    cstd_ptrh_getIsNull(&root, &isNull);
+    EXPECT_EQ(isNull, 1);
+    EXPECT_EQ(cstd_ptrh_destruct(&copy), 0);  // the last handle frees it
+    EXPECT_EQ(csys_memory_getLiveBlockCount(), before);
+}
+
+TEST(Stopwatch, AccumulatesIntervalsAndRefusesStopWhenStopped) {
+    csys_timer t;
+    ASSERT_EQ(csys_timer_init(&t, 0), 0);
+    EXPECT_EQ(csys_timer_stop(&t), csys_err_timerNotRunning);
+    double ms = -1;
+    csys_timer_start(&t);
+    csys_timer_stop(&t);
+    csys_timer_getMillisecondsDouble(&t, &ms);
+    const double first = ms;
+    EXPECT_GE(first, 0.0);
+    csys_timer_start(&t);
+    csys_timer_stop(&t);
+    csys_timer_getMillisecondsDouble(&t, &ms);
+    EXPECT_GE(ms, first);
+    csys_timer_reset(&t);
+    csys_timer_getMillisecondsDouble(&t, &ms);
+    EXPECT_EQ(ms, 0.0);
 }
 
 }  // namespace
