@@ -87,6 +87,35 @@ int main(void) {
         CHECK(cstd_rect32_intersect(&both, &a, &b) == 0 && both.x == 8 && both.y == 0 && both.width == 2);
         CHECK(cstd_rect32_getIsNull(&both, &isNull) == 0 && isNull == 0);
     }
+    {
+        /* Run parameters: a soft threshold, a copy with a map table, and a refused getter. */
+        cblob_runParams params, copy;
+        const uint8_t table[3] = {0, 1, 2};
+        const uint8_t *map = NULL;
+        int32_t value = 0;
+        CHECK(cblob_runParams_construct(&params) == 0 && params.scaleVal == 1);
+        CHECK(cblob_runParams_setSegmentationSoftThresh(&params, 10, 10, 0) == cblob_err_badThreshRange);
+        CHECK(cblob_runParams_setSegmentationSoftThresh(&params, 10, 20, 0) == 0);
+        CHECK(cblob_runParams_getHighThresh(&params, &value) == 0 && value == 20);
+        CHECK(cblob_runParams_setSegmentationMap(&params, 2, table, 3) == 0);
+        CHECK(cblob_runParams_getHighThresh(&params, &value) == cblob_err_notApplicable && value == 20);
+        CHECK(cblob_runParams_constructCopy(&copy, &params) == 0 && copy.map != params.map);
+        CHECK(cblob_runParams_getMap(&copy, &map, NULL, &value) == 0 && value == 3 && map[2] == 2);
+        CHECK(cblob_runParams_destruct(&copy) == 0 && cblob_runParams_destruct(&params) == 0);
+    }
+    {
+        /* A uniform run-length image through its handle. */
+        cblob_imageRlePtrh rle;
+        cmath_xformPtrhConst identity;
+        int32_t numRuns = 0;
+        uint8_t pel = 0;
+        CHECK(cmath_xformPtrhConst_construct(&identity) == 0);
+        CHECK(cblob_imageRlePtrh_constructUniform(&rle, 10, 3, 9, &identity) == 0);
+        CHECK(cblob_imageRlePtrh_getNumRuns(&rle, &numRuns) == 0 && numRuns == 3);
+        CHECK(cblob_imageRlePtrh_getPel8(&rle, 9, 2, &pel) == 0 && pel == 9);
+        CHECK(cblob_imageRlePtrh_getPel8(&rle, 10, 0, &pel) == cblob_err_pelOutside);
+        CHECK(cblob_imageRlePtrh_destruct(&rle) == 0);
+    }
     CHECK(csys_memory_getLiveBlockCount() == live);
     CHECK(CBLOB_FAILED(cblob_err_badThresh));
     printf("%s\n", cblob_statusName(cblob_err_badThresh));

@@ -14,5 +14,7 @@
 #include "cblob/image.h"
 #include "cblob/histogram.h"
 #include "cblob/job.h"
+#include "cblob/rle_image.h"
+#include "cblob/run_params.h"
 
 #endif /* CBLOB_CBLOB_H */

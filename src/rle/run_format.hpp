@@ -68,6 +68,18 @@ inline void writeGreyTerminator(uint8_t *&cursor) {
 }
 inline void writeBinaryTerminator(uint8_t *&cursor) { *cursor++ = 0; }
 
+// Bytes a narrow grey run takes (value byte and length).
+inline int32_t greyRunBytes(int32_t length) { return 1 + lengthBytes(length); }
+constexpr int32_t kGreyTerminatorBytes = 2;
+constexpr int32_t kBinaryTerminatorBytes = 1;
+
+// Reads a narrow grey run at the cursor, advancing it; returns the length
+// (0 for the terminator).
+inline int32_t readGreyRun(const uint8_t *&cursor, uint8_t &value) {
+    value = *cursor++;
+    return readLength(cursor);
+}
+
 inline void writeWideBinaryRun(uint8_t *&cursor, int32_t length) {
     storeInt32(cursor, length);
     cursor += kWideBinaryRunBytes;  // the label slot is left for the scan
@@ -76,6 +88,20 @@ inline void writeWideGreyRun(uint8_t *&cursor, uint8_t value, int32_t length) {
     cursor[0] = value;
     storeInt32(cursor + 1, length);
     cursor += kWideGreyRunBytes;
+}
+
+// Wide readers: return the length (0 for the terminator) and advance the
+// cursor past the label slot.
+inline int32_t readWideBinaryRun(const uint8_t *&cursor) {
+    const int32_t length = loadInt32(cursor);
+    cursor += kWideBinaryRunBytes;
+    return length;
+}
+inline int32_t readWideGreyRun(const uint8_t *&cursor, uint8_t &value) {
+    value = cursor[0];
+    const int32_t length = loadInt32(cursor + 1);
+    cursor += kWideGreyRunBytes;
+    return length;
 }
 
 }  // namespace cblob::rle
