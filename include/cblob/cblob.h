@@ -16,5 +16,7 @@
 #include "cblob/job.h"
 #include "cblob/rle_image.h"
 #include "cblob/run_params.h"
+#include "cblob/blob.h"
+#include "cblob/result_set.h"
 
 #endif /* CBLOB_CBLOB_H */

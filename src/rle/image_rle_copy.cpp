@@ -63,22 +63,6 @@ int32_t constructAsCopy(cblob_imageRle *dst, const cblob_imageRle *src, bool dee
 
 }  // namespace
 
-namespace cblob::rle {
-
-// Nothing makes records with borrowed rows until the blob database exists;
-// its engineer implements the copy here (new storage of src's format with
-// sentinel rows, every row re-encoded run by run). Until then reaching this
-// is a broken invariant.
-int32_t copyBorrowedRows(cblob_imageRleData_ **data, const cblob_imageRle *src) {
-    CBLOB_REQUIRE_ARG(data);
-    CBLOB_REQUIRE_ARG(src);
-    // TODO(blob database): deep copy of rows borrowed from the database.
-    cstd_assert_(__LINE__);
-    return csys_err_assertFailed;
-}
-
-}  // namespace cblob::rle
-
 extern "C" {
 
 int32_t cblob_imageRle_assign(cblob_imageRle *dst, const cblob_imageRle *src) {

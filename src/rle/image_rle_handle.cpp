@@ -37,16 +37,6 @@ int32_t resolveHandle(const cblob_imageRlePtrh *h, int32_t nullStatus, cblob_ima
     return 0;
 }
 
-// Records that borrow database rows are made by the blob database, which
-// also says where its reference count lives; until it exists no record has
-// `db` set, and reaching this is a broken invariant.
-int32_t attachDatabase(cblob_imageRle *img) {
-    CBLOB_REQUIRE_ARG(img);
-    // TODO(blob database): cstd_ptrh_assignShared(&img->dbHandle.ptrh, <the database's shared count>).
-    cstd_assert_(__LINE__);
-    return csys_err_assertFailed;
-}
-
 }  // namespace cblob::rle
 
 extern "C" {
