@@ -1,7 +1,7 @@
 /*
  * cblob run-length images: the record, its owned run storage, the counted
- * handle, the lifecycle and builders, and the read-only queries and
- * rendering.
+ * handle, the lifecycle and builders, the read-only queries and rendering,
+ * and encoding 8-bit images into run-length images.
  *
  * A run-length image stores every row as a sequence of runs, each a count of
  * consecutive pixels sharing one value. An image holds either grey runs (a
@@ -423,6 +423,95 @@ CBLOB_API int32_t cblob_imageRlePtrh_renderInImage(const cblob_imageRlePtrh *h, 
  */
 CBLOB_API int32_t cblob_imageRlePtrh_compareEqual(const cblob_imageRlePtrh *a, const cblob_imageRlePtrh *b,
                                                   int32_t *equal);
+
+/* ---------------------------------------------------------------- encoding */
+
+/*
+ * Each encode function segments the whole 8-bit image *image into a new
+ * run-length image and attaches it to *h (a constructed handle). It sets one
+ * segmentation on a local run-parameters object with the setter named below
+ * (the arguments after the image are passed on unchanged and mean what they
+ * mean to that setter, cblob/run_params.h), and segments with it: no mask,
+ * narrow runs, the image's origin, size and client-from-image transform.
+ * Large images are segmented in horizontal bands on the job thread group.
+ *
+ * Value of a pixel v (see the setters): hard threshold: binary runs, object
+ * (1) where v >= thresh, or v < thresh with invert exactly 1; soft
+ * threshold: grey runs from 0 below `low` to softness + 1 from `high` on,
+ * graded between (at most 254 levels; any non-zero invert inverts); map:
+ * map[v], 0 beyond mapSize entries; threshold image: with t the threshold
+ * image's pixel at the same position (read from its own first pixel) and
+ * u = threshMap[v] (0 beyond threshMapSize entries), 0 when u < t, else
+ * postMap[u - t] (indices beyond postMapSize read its last entry); none: v.
+ * The percent forms compute the thresholds from the image's histogram on
+ * each call.
+ *
+ * Ownership: h holds the only reference to the new record. An image h held
+ * before is released from h (other handles on it keep it unchanged).
+ *
+ * Statuses, in order: the setter's failure (h unchanged); then
+ * cblob_err_imageUnbound (0x80001282) for an unbound image, cimg_err_badDepth
+ * for a 16-bit image, cblob_err_badThreshRange (0x8000128C) for a hard
+ * threshold, soft low or soft high threshold above 255,
+ * cblob_err_badSoftness (0x80001290) for a softness of exactly 255,
+ * cblob_err_threshImageUnbound (0x80001299) / cimg_err_badDepth /
+ * cimg_err_badGeometry for a threshold image that is unbound, not 8-bit or
+ * smaller than the image (all with h unchanged); then, with h already null:
+ * cip_err_emptyHistogram for a percent form on an empty image, the
+ * attention check's status when the host stops the call, memory failures.
+ * A null h or image is reported through cstd_assert_.
+ *
+ * Thread-safety: one handle must not be used by two threads at once; the
+ * image is only read.
+ */
+
+/** No segmentation: grey runs of the pixel values (cblob_runParams_setSegmentationNone(p, 1)). */
+CBLOB_API int32_t cblob_imageRlePtrh_encode(cblob_imageRlePtrh *h, const cimg_imageConst *image);
+
+/** Grey runs of map[v] (cblob_runParams_setSegmentationMap(p, 1, map, mapSize); map required, mapSize >= 1). */
+CBLOB_API int32_t cblob_imageRlePtrh_encodeMap8(cblob_imageRlePtrh *h, const cimg_imageConst *image,
+                                                const uint8_t *map, int32_t mapSize);
+
+/** Binary runs of a hard threshold (cblob_runParams_setSegmentationHardThresh(p, thresh, invert)). */
+CBLOB_API int32_t cblob_imageRlePtrh_encodeHardThresh(cblob_imageRlePtrh *h, const cimg_imageConst *image,
+                                                      int32_t thresh, int32_t invert);
+
+/**
+ * Grey runs of a soft threshold
+ * (cblob_runParams_setSegmentationSoftThreshWithSoftness(p, low, high, softness, invert)).
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_encodeSoftThreshWithSoftness(cblob_imageRlePtrh *h,
+                                                                  const cimg_imageConst *image, int32_t low,
+                                                                  int32_t high, int32_t softness, int32_t invert);
+
+/**
+ * Grey runs against a per-pixel threshold image
+ * (cblob_runParams_setSegmentationThreshImage8(p, 1, threshMap, threshImage, postMap, threshMapSize,
+ * postMapSize); the three pointers required). The threshold image must be
+ * 8-bit and at least as large as the image.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_encodeThreshImage8(cblob_imageRlePtrh *h, const cimg_imageConst *image,
+                                                        const uint8_t *threshMap, const cimg_imageConst *threshImage,
+                                                        const uint8_t *postMap, int32_t threshMapSize,
+                                                        int32_t postMapSize);
+
+/**
+ * Binary runs of a hard threshold at threshPercent of the histogram span
+ * (cblob_runParams_setSegmentationHardThreshPercent(p, lowTailPercent, highTailPercent, threshPercent,
+ * invert)).
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_encodeHardThreshPercent(cblob_imageRlePtrh *h, const cimg_imageConst *image,
+                                                             float lowTailPercent, float highTailPercent,
+                                                             float threshPercent, int32_t invert);
+
+/**
+ * Grey runs of a soft threshold between two percentages of the histogram
+ * span (cblob_runParams_setSegmentationSoftThreshPercentWithSoftness(p, lowTailPercent, highTailPercent,
+ * lowThreshPercent, highThreshPercent, softness, invert)).
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_encodeSoftThreshPercentWithSoftness(
+    cblob_imageRlePtrh *h, const cimg_imageConst *image, float lowTailPercent, float highTailPercent,
+    float lowThreshPercent, float highThreshPercent, int32_t softness, int32_t invert);
 
 #ifdef __cplusplus
 }
