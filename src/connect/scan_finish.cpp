@@ -1,0 +1,194 @@
+// Finishing a region of the standard connectivity scan into a cblob_blob:
+// area, centre of mass, box, central second moments and principal axes,
+// mapped into the client frame, and the region's place in the blob tree.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "connect/blob_record.hpp"
+#include "connect/region_tree.hpp"
+#include "connect/scan_state.hpp"
+#include "run/frame.hpp"
+
+namespace cblob::connect::scan {
+
+namespace {
+
+// Central second moments of a region: the integrals of (x - mx)^2,
+// (y - my)^2 and (x - mx)(y - my) over its pixel squares.
+struct Moments {
+    double xx = 0.0, yy = 0.0, xy = 0.0;
+};
+
+double determinant(const cmath_matrix &m) { return m.m00 * m.m11 - m.m01 * m.m10; }
+
+// |det L| * L M L^T for the moment matrix M.
+Moments mapMoments(const Moments &m, const cmath_matrix &l, double areaFactor) {
+    Moments out;
+    out.xx = areaFactor * (l.m00 * l.m00 * m.xx + 2.0 * l.m00 * l.m01 * m.xy + l.m01 * l.m01 * m.yy);
+    out.yy = areaFactor * (l.m10 * l.m10 * m.xx + 2.0 * l.m10 * l.m11 * m.xy + l.m11 * l.m11 * m.yy);
+    out.xy = areaFactor * (l.m00 * l.m10 * m.xx + (l.m00 * l.m11 + l.m01 * l.m10) * m.xy + l.m01 * l.m11 * m.yy);
+    return out;
+}
+
+// The principal moments, elongation and angle of the moment matrix.
+void setPrincipalAxes(cblob_blob *b, const Moments &m) {
+    const double dx = m.xx - m.yy;
+    const double r = std::sqrt(dx * dx + 4.0 * m.xy * m.xy);
+    double minor = ((m.xx + m.yy) - r) / 2.0;
+    double major = ((m.xx + m.yy) + r) / 2.0;
+    if (minor <= 0.0) minor += 1.0;
+    if (major <= 0.0) major += 1.0;
+    b->inertiaX = m.xx;
+    b->inertiaY = m.yy;
+    b->inertiaMin = minor;
+    b->inertiaMax = major;
+    b->elongation = major / minor;
+    b->angle = b->elongation >= 1.00000001 ? 0.5 * std::atan2(2.0 * m.xy / r, dx / r) : 0.0;
+    b->momentsValid = 1;
+}
+
+// Writes [index] = value into a table that doubles when index does not fit.
+int32_t setDoublingEntry(cstd_vector32s *table, int32_t index, int32_t value) {
+    int32_t size = 0;
+    int32_t status = cstd_vector32s_getSize(table, &size);
+    if (!CBLOB_FAILED(status) && index >= size) {
+        int64_t grown = size > 0 ? 2 * static_cast<int64_t>(size) : 1;
+        if (grown <= index) grown = static_cast<int64_t>(index) + 1;
+        status = cstd_vector32s_resize(table, grown);
+    }
+    int32_t *entries = nullptr;
+    if (!CBLOB_FAILED(status)) status = cstd_vector32s_getBegin(table, &entries);
+    if (!CBLOB_FAILED(status)) entries[index] = value;
+    return status;
+}
+
+}  // namespace
+
+int32_t prepareClientXform(ScanState &st) {
+    const ScanSettings &s = *st.settings;
+    cblob_resultSet *rs = st.rs;
+    st.xformKind = s.xformKind;
+    st.xformIsIdentity = true;
+    st.linearAreaFactor = 1.0;
+    switch (s.xformKind) {
+        case ScanXformKind::linear: {
+            st.linear = s.linear;
+            rs->sharedLinearXform = s.linear;
+            int32_t identity = 0;
+            const int32_t status = cmath_xformLinear_getIsIdentity(&s.linear, &identity);
+            if (CBLOB_FAILED(status)) return status;
+            st.xformIsIdentity = identity != 0;
+            st.linearAreaFactor = std::fabs(determinant(s.linear.matrix));
+            return 0;
+        }
+        case ScanXformKind::nonLinear:
+            CBLOB_REQUIRE_ARG(s.xform);
+            st.xform = s.xform;
+            st.xformIsIdentity = false;
+            return ensureXformBlocks(&rs->xformBlocks);
+        default:
+            // No transform: blobs share the identity.
+            return cmath_xformLinear_initIdentity(&rs->sharedLinearXform);
+    }
+}
+
+int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
+    cblob_resultSet *rs = st.rs;
+    const bool hole = region->colour == 0;
+
+    // Statistics source: holes of the weighted scan with fill cleanup use
+    // their pixel count and unweighted sums; everything else the mass and
+    // the (weighted) sums.
+    const bool plain = hole && st.plainSums;
+    const double n = static_cast<double>(static_cast<uint32_t>(plain ? region->pixelCount : region->mass));
+    const double sumX = plain ? region->plainSumX : region->sumX;
+    const double sumY = plain ? region->plainSumY : region->sumY;
+    double area = hole ? n : n / st.scaleVal;
+
+    // Centre of mass in window coordinates: pixel (x, y) has its centre at
+    // (x + 0.5, y + 0.5). Sx and Sy are the sums of those centres.
+    double mx = region->left + region->width / 2.0;
+    double my = region->top + region->height / 2.0;
+    Moments m;
+    if (n > 0.0) {
+        const double sx = sumX / 2.0;
+        const double sy = sumY + n / 2.0;
+        mx = sx / n;
+        my = sy / n;
+        if (st.moments) {
+            m.xx = (plain ? region->plainSumXX : region->sumXX) / 3.0 - mx * sx;
+            m.yy = (plain ? region->plainSumYY : region->sumYY) / 3.0 - my * sy;
+            m.xy = (plain ? region->plainSumXY : region->sumXY) / 4.0 - my * sx;
+        }
+    }
+    double cx = mx + st.originX;
+    double cy = my + st.originY;
+
+    // Client frame.
+    cmath_xformLinear *clientXform = &rs->sharedLinearXform;
+    cmath_matrix l{};
+    double areaFactor = 1.0;
+    bool mapped = false;
+    if (st.xformKind == ScanXformKind::linear && !st.xformIsIdentity) {
+        l = st.linear.matrix;
+        areaFactor = st.linearAreaFactor;
+        int32_t status = cmath_xformLinear_mapPoint(&st.linear, cx, cy, &cx, &cy);
+        if (CBLOB_FAILED(status)) return status;
+        mapped = true;
+    } else if (st.xformKind == ScanXformKind::nonLinear) {
+        cmath_xformLinear local;
+        int32_t status = cmath_xformPtrhConst_getLinear(st.xform, cx, cy, &local);
+        if (!CBLOB_FAILED(status)) status = cmath_xformPtrhConst_mapPoint(st.xform, cx, cy, &cx, &cy);
+        cmath_xformLinear *entry = nullptr;
+        if (!CBLOB_FAILED(status)) status = takeXformSlot(rs->xformBlocks, &entry);
+        if (CBLOB_FAILED(status)) return status;
+        *entry = local;
+        clientXform = entry;
+        status = commitXformSlot(rs->xformBlocks);
+        if (CBLOB_FAILED(status)) return status;
+        l = local.matrix;
+        areaFactor = std::fabs(determinant(l));
+        mapped = true;
+    }
+    if (mapped) {
+        area *= areaFactor;
+        m = mapMoments(m, l, areaFactor);
+    }
+
+    // The label table first: a failure then leaves the result set as it was.
+    const int32_t label = rs->numBlobs + 1;
+    int32_t status = st.blobLabels ? setDoublingEntry(st.blobLabels, label, region->label) : 0;
+    cblob_blob *b = nullptr;
+    if (!CBLOB_FAILED(status)) status = takeBlobSlot(rs->blobBlocks, &b);
+    if (CBLOB_FAILED(status)) return status;
+    std::memset(b, 0, sizeof(*b));
+    b->nodeKind = &cblob_blob_external_vtable_;
+    b->owner = rs;
+    b->clientFromImage = clientXform;
+    b->label = label;
+    b->colour = region->colour;
+    b->boxLeft = region->left + st.originX;
+    b->boxTop = region->top + st.originY;
+    b->boxWidth = region->width;
+    b->boxHeight = region->height;
+    b->boxCenterX = b->boxLeft + b->boxWidth / 2.0;
+    b->boxCenterY = b->boxTop + b->boxHeight / 2.0;
+    b->boxAspect = region->width > 0 ? static_cast<double>(region->height) / region->width : 0.0;
+    b->isGrey = st.weighted ? 1 : 0;
+    b->area = area;
+    b->centerOfMassX = cx;
+    b->centerOfMassY = cy;
+    if (st.moments) setPrincipalAxes(b, m);
+    if (st.keepTree) {
+        status = replaceWithBlob(region, b);
+        if (CBLOB_FAILED(status)) return status;
+    }
+    // Counted from here on: the block count follows the blob counter.
+    rs->numBlobs = label;
+    status = poolRelease(st.pool, region);
+    if (CBLOB_FAILED(status)) return status;
+    return commitBlobSlot(rs->blobBlocks);
+}
+
+}  // namespace cblob::connect::scan
