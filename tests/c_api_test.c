@@ -116,6 +116,26 @@ int main(void) {
         CHECK(cblob_imageRlePtrh_getPel8(&rle, 10, 0, &pel) == cblob_err_pelOutside);
         CHECK(cblob_imageRlePtrh_destruct(&rle) == 0);
     }
+    {
+        /* A run on a tiny image: one object pixel at (11, 21). */
+        uint8_t pixels[3 * 3] = {0, 0, 0, 0, 200, 0, 0, 0, 0};
+        cimg_image img;
+        cblob_runParams params;
+        cblob_resultSet rs;
+        CHECK(cimg_image8_construct(&img) == 0);
+        CHECK(cimg_image_initFromBuffer(&img, pixels, 8, 3, 3, 3, 10, 20) == 0);
+        CHECK(cblob_runParams_construct(&params) == 0);
+        CHECK(cblob_runParams_setSegmentationHardThresh(&params, 128, 0) == 0);
+        CHECK(cblob_resultSet_construct(&rs) == 0);
+        CHECK(cblob_run8(&img, NULL, &params, &rs) == 0);
+        CHECK(rs.numBlobs == 1 && rs.numViewBlobs == 1 && rs.firstTopLevelBlob == rs.allBlobs[0]);
+        CHECK(rs.allBlobs[0]->colour == 1 && rs.allBlobs[0]->area == 1.0);
+        CHECK(rs.allBlobs[0]->boxLeft == 11 && rs.allBlobs[0]->boxTop == 21);
+        CHECK(rs.allBlobs[0]->centerOfMassX == 11.5 && rs.allBlobs[0]->centerOfMassY == 21.5);
+        CHECK(cblob_resultSet_destruct(&rs) == 0);
+        CHECK(cblob_runParams_destruct(&params) == 0);
+        CHECK(cimg_image_destruct(&img) == 0);
+    }
     CHECK(csys_memory_getLiveBlockCount() == live);
     CHECK(CBLOB_FAILED(cblob_err_badThresh));
     printf("%s\n", cblob_statusName(cblob_err_badThresh));

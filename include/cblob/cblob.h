@@ -18,5 +18,6 @@
 #include "cblob/run_params.h"
 #include "cblob/blob.h"
 #include "cblob/result_set.h"
+#include "cblob/run.h"
 
 #endif /* CBLOB_CBLOB_H */

@@ -6,7 +6,7 @@
  * CBLOB_FAILED(status) and never compare with a particular success value:
  * a host service may return a positive value that still means success.
  *
- * The library's own failures lie between 0x80001282 and 0x800012F9. The host
+ * The library's own failures lie between 0x80001282 and 0x80001300. The host
  * services (memory, vectors, images, transforms, histograms, jobs) use the
  * lower ranges listed first; their codes pass through the library unchanged.
  */
@@ -115,6 +115,7 @@ extern "C" {
     X(cblob_err_xformNotLinear        , 0x800012F7) /* the result set's client transform is not linear */ \
     X(cblob_err_torvMaskWithRleInput  , 0x800012F8) /* a TORV mask given with a run-length input */ \
     X(cblob_err_emptyWindow           , 0x800012F9) /* an image window of zero width or height */ \
+    X(cblob_err_notYetSupported       , 0x80001300) /* the run asks for a feature this build does not provide yet */ \
     /* end of list */
 
 #define CBLOB_STATUS_ENUM_ENTRY_(name, value) name = CBLOB_STATUS_CODE(value),
