@@ -93,6 +93,30 @@ int tool_writePngRgb(const char *path, const uint8_t *rgb, int32_t width, int32_
     return 0;
 }
 
+int tool_writePngGrey(const char *path, const tool_greyImage *image, char *error, int errorSize) {
+    FILE *file = fopen(path, "wb");
+    if (!file) return fail(error, errorSize, "cannot write", path, "cannot create the file");
+    png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
+    png_infop info = writer ? png_create_info_struct(writer) : NULL;
+    if (!info || setjmp(png_jmpbuf(writer))) {
+        png_destroy_write_struct(&writer, &info);
+        fclose(file);
+        remove(path);
+        return fail(error, errorSize, "cannot write", path, "PNG encoding failed");
+    }
+    png_init_io(writer, file);
+    png_set_IHDR(writer, info, (png_uint_32)image->width, (png_uint_32)image->height, image->bitsPerPel,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(writer, info);
+    if (image->bitsPerPel == 16) png_set_swap(writer); /* host order is little-endian here; PNG is big-endian */
+    for (int32_t y = 0; y < image->height; ++y)
+        png_write_row(writer, image->pixels + (size_t)y * (size_t)image->strideBytes);
+    png_write_end(writer, NULL);
+    png_destroy_write_struct(&writer, &info);
+    if (fclose(file) != 0) return fail(error, errorSize, "cannot write", path, "closing the file failed");
+    return 0;
+}
+
 void tool_greyImage_free(tool_greyImage *image) {
     free(image->pixels);
     image->pixels = NULL;

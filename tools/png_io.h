@@ -29,6 +29,10 @@ int tool_readPng(const char *path, tool_greyImage *image, char *error, int error
 int tool_writePngRgb(const char *path, const uint8_t *rgb, int32_t width, int32_t height, char *error,
                      int errorSize);
 
+/* Writes a grey image (8- or 16-bit, host byte order) as a PNG file.
+ * Returns 0, or -1 with a message in `error`. */
+int tool_writePngGrey(const char *path, const tool_greyImage *image, char *error, int errorSize);
+
 void tool_greyImage_free(tool_greyImage *image);
 
 #ifdef __cplusplus

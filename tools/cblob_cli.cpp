@@ -1,0 +1,469 @@
+// cblob: the command-line front end of the blob-analysis library.
+//
+//   cblob analyze FILE|DIR... [options]
+//
+// Reads 8- and 16-bit grey PNG files (colour is converted to grey) and PGM
+// files, runs a blob analysis on each and prints one table of blobs.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cblob/cblob.h"
+#include "pgm_io.h"
+#include "png_io.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+const char *const kUsage =
+    "usage: cblob analyze FILE|DIR... [options]\n"
+    "\n"
+    "Segmentation (one of; default: --percent 1 1 50):\n"
+    "  --threshold N                 object pixels are those >= N\n"
+    "  --soft LOW HIGH [--softness S] graded edge between LOW and HIGH\n"
+    "  --percent LOW_TAIL HIGH_TAIL PERCENT\n"
+    "                                threshold at PERCENT of the histogram span,\n"
+    "                                ignoring the tails (percentages)\n"
+    "  --invert                      objects are the dark pixels\n"
+    "Regions:\n"
+    "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
+    "  --no-holes                    report objects only\n"
+    "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
+    "Output:\n"
+    "  --csv | --json                machine-readable output instead of a table\n"
+    "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n";
+
+struct Options {
+    std::vector<std::string> inputs;
+    enum class Seg { none, hard, soft, percent } seg = Seg::none;
+    long threshold = 0;
+    long softLow = 0, softHigh = 0;
+    bool haveSoftness = false;
+    long softness = 0;
+    double lowTail = 1, highTail = 1, percent = 50;
+    bool invert = false;
+    bool haveMinArea = false;
+    long minArea = 0;
+    int cleanup = 0;  // 1 prune, 2 fill; chosen by --prune/--fill
+    bool prune = false, fill = false;
+    bool noHoles = false;
+    std::string mask;
+    enum class Format { table, csv, json } format = Format::table;
+    bool csv = false, json = false;
+    std::string overlay;
+};
+
+struct Row {
+    std::string file;
+    int label, colour, parent;
+    double area, cx, cy;
+    int left, top, width, height;
+    double elongation, angle;
+    // for the overlay only
+    double inertiaMax;
+};
+
+[[noreturn]] void fail(int code, const std::string &message) {
+    std::fprintf(stderr, "cblob: %s\n", message.c_str());
+    std::exit(code);
+}
+
+long parseInteger(const std::string &option, const char *text, long low, long high) {
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (!*text || *end || errno) fail(2, option + " expects an integer, not '" + text + "'");
+    if (value < low || value > high)
+        fail(2, option + " " + text + " is out of range (" + std::to_string(low) + ".." + std::to_string(high) + ")");
+    return value;
+}
+
+double parsePercent(const std::string &option, const char *text) {
+    char *end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (!*text || *end || !std::isfinite(value)) fail(2, option + " expects a number, not '" + text + "'");
+    if (value < 0 || value > 100) fail(2, option + " " + text + " is out of range (0..100)");
+    return value;
+}
+
+Options parseOptions(int argc, char **argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::fputs(kUsage, argc < 2 ? stderr : stdout);
+        std::exit(argc < 2 ? 2 : 0);
+    }
+    if (std::strcmp(argv[1], "analyze") != 0) fail(2, std::string("unknown command '") + argv[1] + "' (try: cblob analyze)");
+    Options o;
+    auto setSeg = [&](Options::Seg seg, const char *name) {
+        if (o.seg != Options::Seg::none) fail(2, std::string(name) + " conflicts with another segmentation option");
+        o.seg = seg;
+    };
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto need = [&](int count) {
+            if (i + count >= argc) fail(2, arg + " needs " + std::to_string(count) + (count == 1 ? " value" : " values"));
+        };
+        if (arg == "--threshold") {
+            need(1);
+            setSeg(Options::Seg::hard, "--threshold");
+            o.threshold = parseInteger(arg, argv[++i], 0, 65535);
+        } else if (arg == "--soft") {
+            need(2);
+            setSeg(Options::Seg::soft, "--soft");
+            o.softLow = parseInteger(arg, argv[++i], 0, 65535);
+            o.softHigh = parseInteger(arg, argv[++i], 0, 65535);
+            if (o.softLow >= o.softHigh) fail(2, "--soft needs LOW below HIGH");
+        } else if (arg == "--softness") {
+            need(1);
+            o.haveSoftness = true;
+            o.softness = parseInteger(arg, argv[++i], 0, 65534);
+        } else if (arg == "--percent") {
+            need(3);
+            setSeg(Options::Seg::percent, "--percent");
+            o.lowTail = parsePercent(arg, argv[++i]);
+            o.highTail = parsePercent(arg, argv[++i]);
+            o.percent = parsePercent(arg, argv[++i]);
+            if (o.lowTail + o.highTail > 100) fail(2, "--percent tails add up to more than 100");
+        } else if (arg == "--invert") {
+            o.invert = true;
+        } else if (arg == "--min-area") {
+            need(1);
+            o.haveMinArea = true;
+            o.minArea = parseInteger(arg, argv[++i], 0, 2147483647);
+        } else if (arg == "--prune") {
+            o.prune = true;
+        } else if (arg == "--fill") {
+            o.fill = true;
+        } else if (arg == "--no-holes") {
+            o.noHoles = true;
+        } else if (arg == "--mask") {
+            need(1);
+            o.mask = argv[++i];
+        } else if (arg == "--csv") {
+            o.csv = true;
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--overlay") {
+            need(1);
+            o.overlay = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fail(2, "unknown option " + arg);
+        } else {
+            o.inputs.push_back(arg);
+        }
+    }
+    if (o.inputs.empty()) fail(2, "no input files");
+    if (o.haveSoftness && o.seg != Options::Seg::soft) fail(2, "--softness needs --soft");
+    if (o.haveSoftness && o.softness > o.softHigh - o.softLow) fail(2, "--softness is larger than HIGH - LOW");
+    if (o.prune && o.fill) fail(2, "--prune conflicts with --fill");
+    if ((o.prune || o.fill) && !o.haveMinArea) fail(2, std::string(o.prune ? "--prune" : "--fill") + " needs --min-area");
+    if (o.haveMinArea) o.cleanup = o.fill ? 2 : 1;
+    if (o.csv && o.json) fail(2, "--csv conflicts with --json");
+    o.format = o.csv ? Options::Format::csv : o.json ? Options::Format::json : Options::Format::table;
+    if (o.seg == Options::Seg::none) o.seg = Options::Seg::percent;
+    return o;
+}
+
+bool hasImageExtension(const std::string &name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = name.substr(dot + 1);
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "png" || ext == "pgm" || ext == "pnm";
+}
+
+// Expands directories into their image files, in name order.
+std::vector<std::string> expandInputs(const std::vector<std::string> &inputs) {
+    std::vector<std::string> files;
+    for (const std::string &input : inputs) {
+        struct stat info;
+        if (stat(input.c_str(), &info) != 0) fail(1, "cannot read " + input + ": no such file or directory");
+        if (!S_ISDIR(info.st_mode)) {
+            files.push_back(input);
+            continue;
+        }
+        DIR *dir = opendir(input.c_str());
+        if (!dir) fail(1, "cannot read directory " + input);
+        std::vector<std::string> found;
+        while (dirent *entry = readdir(dir))
+            if (hasImageExtension(entry->d_name)) found.push_back(input + "/" + entry->d_name);
+        closedir(dir);
+        std::sort(found.begin(), found.end());
+        if (found.empty()) fail(1, "no PNG or PGM files in directory " + input);
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
+bool isPnm(const std::string &path) {
+    FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char magic[2] = {0, 0};
+    const bool ok = std::fread(magic, 1, 2, file) == 2 && magic[0] == 'P' && (magic[1] == '2' || magic[1] == '5');
+    std::fclose(file);
+    return ok;
+}
+
+tool_greyImage readImage(const std::string &path) {
+    tool_greyImage image;
+    char error[512];
+    const int rc = isPnm(path) ? tool_readPgm(path.c_str(), &image, error, sizeof error)
+                               : tool_readPng(path.c_str(), &image, error, sizeof error);
+    if (rc != 0) fail(1, error);
+    return image;
+}
+
+void check(int32_t status, const std::string &what) {
+    if (CBLOB_FAILED(status)) fail(1, what + ": " + cblob_statusName(status));
+}
+
+void setSegmentation(cblob_runParams *params, const Options &o, const std::string &file, int bits) {
+    const long maxPel = bits == 8 ? 255 : 65535;
+    const int32_t invert = o.invert ? 1 : 0;
+    switch (o.seg) {
+        case Options::Seg::hard:
+            if (o.threshold > maxPel)
+                fail(2, "--threshold " + std::to_string(o.threshold) + " is beyond the " + std::to_string(bits) +
+                            "-bit pixel range of " + file);
+            check(cblob_runParams_setSegmentationHardThresh(params, static_cast<int32_t>(o.threshold), invert),
+                  "--threshold");
+            break;
+        case Options::Seg::soft:
+            if (o.softHigh > maxPel)
+                fail(2, "--soft " + std::to_string(o.softHigh) + " is beyond the " + std::to_string(bits) +
+                            "-bit pixel range of " + file);
+            if (o.haveSoftness)
+                check(cblob_runParams_setSegmentationSoftThreshWithSoftness(params, static_cast<int32_t>(o.softLow),
+                                                                            static_cast<int32_t>(o.softHigh),
+                                                                            static_cast<int32_t>(o.softness), invert),
+                      "--soft");
+            else
+                check(cblob_runParams_setSegmentationSoftThresh(params, static_cast<int32_t>(o.softLow),
+                                                                static_cast<int32_t>(o.softHigh), invert),
+                      "--soft");
+            break;
+        default:
+            check(cblob_runParams_setSegmentationHardThreshPercent(params, static_cast<float>(o.lowTail),
+                                                                   static_cast<float>(o.highTail),
+                                                                   static_cast<float>(o.percent), invert),
+                  "--percent");
+            break;
+    }
+}
+
+// Runs the analysis of one file and appends its blobs to `rows`.
+void analyze(const std::string &file, const Options &o, const tool_greyImage *mask, std::vector<Row> &rows,
+             tool_greyImage *keep) {
+    tool_greyImage pixels = readImage(file);
+    if (mask && (mask->width != pixels.width || mask->height != pixels.height))
+        fail(1, "mask " + o.mask + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) +
+                    " but " + file + " is " + std::to_string(pixels.width) + "x" + std::to_string(pixels.height));
+    cimg_image image, maskImage;
+    check(cimg_image_constructUnbound(&image, pixels.bitsPerPel), file);
+    check(cimg_image_initFromBuffer(&image, pixels.pixels, pixels.bitsPerPel, pixels.width, pixels.height,
+                                    pixels.strideBytes, 0, 0),
+          file);
+    check(cimg_image8_construct(&maskImage), o.mask);
+    if (mask)
+        check(cimg_image_initFromBuffer(&maskImage, mask->pixels, 8, mask->width, mask->height, mask->strideBytes, 0,
+                                        0),
+              o.mask);
+    cblob_runParams params;
+    check(cblob_runParams_construct(&params), "run parameters");
+    setSegmentation(&params, o, file, pixels.bitsPerPel);
+    params.connectivityCleanup = o.cleanup;
+    params.minArea = static_cast<int32_t>(o.minArea);
+    cblob_resultSet rs;
+    check(cblob_resultSet_construct(&rs), "result set");
+    const int32_t status = pixels.bitsPerPel == 8 ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
+                                                  : cblob_run16(&image, mask ? &maskImage : nullptr, &params, &rs);
+    check(status, "analysing " + file);
+    for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
+        const cblob_blob *b = rs.view[i];
+        if (o.noHoles && b->colour == 0) continue;
+        rows.push_back(Row{file, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
+                           b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
+                           b->angle, b->inertiaMax});
+    }
+    cblob_resultSet_destruct(&rs);
+    cblob_runParams_destruct(&params);
+    cimg_image_destruct(&maskImage);
+    cimg_image_destruct(&image);
+    if (keep)
+        *keep = pixels;
+    else
+        tool_greyImage_free(&pixels);
+}
+
+// ----------------------------------------------------------------- output
+
+std::string jsonString(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string csvField(const std::string &text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+void printRows(const std::vector<Row> &rows, const Options &o, bool withFile) {
+    const char *colourName[2] = {"hole", "object"};
+    if (o.format == Options::Format::json) {
+        std::printf("[");
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const Row &r = rows[i];
+            std::printf("%s\n  {\"file\": %s, \"label\": %d, \"colour\": \"%s\", \"parent\": %d, \"area\": %.17g, "
+                        "\"center_x\": %.17g, \"center_y\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, "
+                        "\"height\": %d, \"elongation\": %.17g, \"angle\": %.17g}",
+                        i ? "," : "", jsonString(r.file).c_str(), r.label, colourName[r.colour], r.parent, r.area,
+                        r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation, r.angle);
+        }
+        std::printf("%s]\n", rows.empty() ? "" : "\n");
+        return;
+    }
+    if (o.format == Options::Format::csv) {
+        std::printf("file,label,colour,parent,area,center_x,center_y,left,top,width,height,elongation,angle\n");
+        for (const Row &r : rows)
+            std::printf("%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g\n", csvField(r.file).c_str(), r.label,
+                        colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height,
+                        r.elongation, r.angle);
+        return;
+    }
+    size_t fileWidth = 4;
+    for (const Row &r : rows) fileWidth = std::max(fileWidth, r.file.size());
+    if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), "file");
+    std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s\n", "label", "colour", "parent", "area",
+                "center_x", "center_y", "left", "top", "width", "height", "elongation", "angle_deg");
+    for (const Row &r : rows) {
+        if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), r.file.c_str());
+        std::printf("%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f\n", r.label,
+                    colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
+                    r.angle * 180.0 / kPi);
+    }
+    if (rows.empty()) std::printf("(no blobs)\n");
+}
+
+// ---------------------------------------------------------------- overlay
+
+struct Canvas {
+    int width, height;
+    std::vector<uint8_t> rgb;
+    void put(int x, int y, const uint8_t colour[3]) {
+        if (x < 0 || y < 0 || x >= width || y >= height) return;
+        std::memcpy(&rgb[(static_cast<size_t>(y) * width + x) * 3], colour, 3);
+    }
+    void line(double x0, double y0, double x1, double y1, const uint8_t colour[3]) {
+        const int steps = static_cast<int>(std::max(std::fabs(x1 - x0), std::fabs(y1 - y0))) + 1;
+        for (int i = 0; i <= steps; ++i) {
+            const double t = static_cast<double>(i) / steps;
+            put(static_cast<int>(std::floor(x0 + (x1 - x0) * t)), static_cast<int>(std::floor(y0 + (y1 - y0) * t)),
+                colour);
+        }
+    }
+};
+
+void writeOverlay(const std::string &path, const tool_greyImage &image, const std::vector<Row> &rows) {
+    Canvas canvas{image.width, image.height, std::vector<uint8_t>(static_cast<size_t>(image.width) * image.height * 3)};
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const uint8_t *p = image.pixels + static_cast<size_t>(y) * image.strideBytes;
+            uint8_t v;
+            if (image.bitsPerPel == 8) {
+                v = p[x];
+            } else {
+                uint16_t w;
+                std::memcpy(&w, p + 2 * x, 2);
+                v = static_cast<uint8_t>(w >> 8);
+            }
+            uint8_t *out = &canvas.rgb[(static_cast<size_t>(y) * image.width + x) * 3];
+            out[0] = out[1] = out[2] = v;
+        }
+    }
+    const uint8_t objectColour[3] = {40, 230, 40}, holeColour[3] = {230, 40, 230}, markColour[3] = {255, 60, 40},
+                  axisColour[3] = {40, 160, 255};
+    for (const Row &r : rows) {
+        const uint8_t *box = r.colour ? objectColour : holeColour;
+        const double x0 = r.left, y0 = r.top, x1 = r.left + r.width - 1, y1 = r.top + r.height - 1;
+        canvas.line(x0, y0, x1, y0, box);
+        canvas.line(x1, y0, x1, y1, box);
+        canvas.line(x1, y1, x0, y1, box);
+        canvas.line(x0, y1, x0, y0, box);
+        canvas.line(r.cx - 3, r.cy, r.cx + 3, r.cy, markColour);
+        canvas.line(r.cx, r.cy - 3, r.cx, r.cy + 3, markColour);
+        if (r.colour && r.area > 0 && r.inertiaMax > 0) {
+            // For a uniform ellipse the major moment is area * a^2 / 4.
+            const double half = 2.0 * std::sqrt(r.inertiaMax / r.area);
+            const double dx = std::cos(r.angle) * half, dy = std::sin(r.angle) * half;
+            canvas.line(r.cx - dx, r.cy - dy, r.cx + dx, r.cy + dy, axisColour);
+        }
+    }
+    // Write beside the target and rename, so a failure leaves no partial file.
+    const std::string temporary = path + ".tmp";
+    char error[512];
+    if (tool_writePngRgb(temporary.c_str(), canvas.rgb.data(), image.width, image.height, error, sizeof error) != 0) {
+        std::remove(temporary.c_str());
+        fail(1, error);
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        fail(1, "cannot write " + path);
+    }
+}
+
+void progress(size_t done, size_t total) {
+    const int width = 30;
+    const int filled = static_cast<int>(width * done / total);
+    std::fprintf(stderr, "\r[%.*s%*s] %zu/%zu", filled, "##############################", width - filled, "", done, total);
+    if (done == total) std::fprintf(stderr, "\r%*s\r", width + 24, "");
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const Options options = parseOptions(argc, argv);
+    const std::vector<std::string> files = expandInputs(options.inputs);
+    if (!options.overlay.empty() && files.size() != 1) fail(2, "--overlay needs exactly one input file");
+
+    tool_greyImage mask{};
+    if (!options.mask.empty()) {
+        mask = readImage(options.mask);
+        if (mask.bitsPerPel != 8) fail(1, "mask " + options.mask + " must be an 8-bit image");
+    }
+    std::vector<Row> rows;
+    tool_greyImage kept{};
+    const bool showProgress = files.size() > 1 && isatty(2);
+    for (size_t i = 0; i < files.size(); ++i) {
+        analyze(files[i], options, options.mask.empty() ? nullptr : &mask, rows,
+                options.overlay.empty() ? nullptr : &kept);
+        if (showProgress) progress(i + 1, files.size());
+    }
+    if (!options.overlay.empty()) writeOverlay(options.overlay, kept, rows);
+    printRows(rows, options, files.size() > 1);
+    tool_greyImage_free(&kept);
+    tool_greyImage_free(&mask);
+    return 0;
+}
