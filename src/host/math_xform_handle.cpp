@@ -7,7 +7,7 @@
 
 #include "cblob/math.h"
 #include "host/math_internal.hpp"
-#include "host/math_perspective.hpp"
+#include "host/math_homography.hpp"
 #include "host/require.hpp"
 #include "run/frame.hpp"
 

@@ -1,7 +1,7 @@
 // Perspective transforms as 3x3 homographies (row by row): the maths behind
 // the perspective kind of the shared transform handle.
-#ifndef CBLOB_HOST_MATH_PERSPECTIVE_HPP
-#define CBLOB_HOST_MATH_PERSPECTIVE_HPP
+#ifndef CBLOB_HOST_MATH_HOMOGRAPHY_HPP
+#define CBLOB_HOST_MATH_HOMOGRAPHY_HPP
 
 #include <cstdint>
 

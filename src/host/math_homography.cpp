@@ -1,6 +1,6 @@
 // Perspective transforms: (x, y) -> ((h0 x + h1 y + h2) / w, (h3 x + h4 y + h5) / w),
 // w = h6 x + h7 y + h8.
-#include "host/math_perspective.hpp"
+#include "host/math_homography.hpp"
 
 #include <cmath>
 
