@@ -20,29 +20,24 @@ namespace {
 
 // What jobs share with the test: how many run at once and on which threads.
 struct Tracker {
-    std::atomic<int> active{0};
-    std::atomic<int> maxActive{0};
+    std::atomic<int> active{0}, maxActive{0};
     std::mutex lock;
     std::set<std::thread::id> threads;
 
     void enter() {
         const int now = ++active;
-        int seen = maxActive.load();
-        while (now > seen && !maxActive.compare_exchange_weak(seen, now)) {
+        for (int seen = maxActive.load(); now > seen && !maxActive.compare_exchange_weak(seen, now);) {
         }
         std::lock_guard<std::mutex> hold(lock);
         threads.insert(std::this_thread::get_id());
     }
-    void leave() { --active; }
 };
 
 struct SliceParams {
     const int64_t *values;
-    int32_t begin;
-    int32_t end;
-    int32_t index;
-    int32_t failWith;   // non-zero: the job returns it without a result
-    int32_t delayMs;    // sleep first, so that later jobs finish earlier
+    int32_t begin, end, index;
+    int32_t failWith;  // non-zero: the job returns it without a result
+    int32_t delayMs;   // sleep first, so that later jobs finish earlier
     Tracker *tracker;
 };
 
@@ -57,33 +52,30 @@ int32_t sumSlice(const csys_jobParams *params, csys_jobResult *result) {
     if (CBLOB_FAILED(status)) return status;
     const auto *p = static_cast<const SliceParams *>(data);
     if (p->tracker) p->tracker->enter();
-    if (p->delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(p->delayMs));
-    if (p->failWith) status = p->failWith;
+    std::this_thread::sleep_for(std::chrono::milliseconds(p->delayMs));
+    status = p->failWith;
     SliceResult *out = nullptr;
     if (!CBLOB_FAILED(status)) status = cblob::allocate(sizeof(SliceResult), &out);
     if (!CBLOB_FAILED(status)) {
-        out->sum = std::accumulate(p->values + p->begin, p->values + p->end, int64_t{0});
-        out->index = p->index;
+        *out = SliceResult{std::accumulate(p->values + p->begin, p->values + p->end, int64_t{0}), p->index};
         status = csys_jobResult_takeData(result, reinterpret_cast<void **>(&out), &csys_memory_free_internal);
         cblob::release(&out);
     }
-    if (p->tracker) p->tracker->leave();
+    if (p->tracker) --p->tracker->active;
     return status;
 }
 
-// Adds `jobs` slice jobs over `values` to the set; job i gets failures[i].
+// Adds `jobs` slice jobs over `values` to the set; job i gets failures[i] and delays[i].
 int32_t addSliceJobs(csys_jobRequestSet *requests, const std::vector<int64_t> &values, int32_t jobs,
                      Tracker *tracker = nullptr, const std::vector<int32_t> &failures = {},
                      const std::vector<int32_t> &delays = {}) {
-    const int32_t n = static_cast<int32_t>(values.size());
+    const int64_t n = static_cast<int64_t>(values.size());
     for (int32_t i = 0; i < jobs; ++i) {
         SliceParams *p = nullptr;
         int32_t status = cblob::allocate(sizeof(SliceParams), &p);
         if (CBLOB_FAILED(status)) return status;
-        *p = SliceParams{values.data(), static_cast<int32_t>(int64_t{n} * i / jobs),
-                         static_cast<int32_t>(int64_t{n} * (i + 1) / jobs), i,
-                         i < static_cast<int32_t>(failures.size()) ? failures[i] : 0,
-                         i < static_cast<int32_t>(delays.size()) ? delays[i] : 0, tracker};
+        *p = SliceParams{values.data(), static_cast<int32_t>(n * i / jobs), static_cast<int32_t>(n * (i + 1) / jobs), i,
+                         failures.empty() ? 0 : failures[i], delays.empty() ? 0 : delays[i], tracker};
         csys_jobParams params;
         csys_jobParams_construct(&params);
         status = csys_jobParams_takeData(&params, reinterpret_cast<void **>(&p), &csys_memory_free_internal);
@@ -93,6 +85,16 @@ int32_t addSliceJobs(csys_jobRequestSet *requests, const std::vector<int64_t> &v
         if (CBLOB_FAILED(status)) return status;
     }
     return 0;
+}
+
+int32_t addJobs(csys_jobRequestSet *requests, csys_jobFunction func, int32_t jobs) {
+    int32_t status = 0;
+    for (int32_t i = 0; i < jobs && !CBLOB_FAILED(status); ++i) {
+        csys_jobParams none;
+        csys_jobParams_construct(&none);
+        status = csys_jobRequestSet_addFuncAndParams(requests, func, &none);
+    }
+    return status;
 }
 
 std::vector<int64_t> numbers(int32_t n) {
@@ -107,21 +109,34 @@ int64_t sliceSum(const std::vector<int64_t> &v, int32_t jobs, int32_t i) {
     return std::accumulate(v.begin() + n * i / jobs, v.begin() + n * (i + 1) / jobs, int64_t{0});
 }
 
-// Runs `jobs` slice jobs on a group of `threads`; checks sums in job order.
-void expectSlicesSummed(int32_t threads, int32_t jobs, Tracker *tracker) {
-    const std::vector<int64_t> values = numbers(997);
+// A thread group with a request set and a result set, released at scope exit.
+struct Dispatch {
     csys_jobThreadGroup group;
     csys_jobRequestSet requests;
     csys_jobResultSet results;
-    csys_jobThreadGroup_construct(&group);
-    ASSERT_EQ(csys_jobThreadGroup_setThreadCount(&group, threads), 0);
-    csys_jobRequestSet_construct(&requests);
-    csys_jobResultSet_construct(&results);
-    ASSERT_EQ(addSliceJobs(&requests, values, jobs, tracker), 0);
-    ASSERT_EQ(csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results), 0);
+    explicit Dispatch(int32_t threads = 0) {
+        csys_jobThreadGroup_construct(&group);
+        csys_jobRequestSet_construct(&requests);
+        csys_jobResultSet_construct(&results);
+        EXPECT_EQ(threads ? csys_jobThreadGroup_setThreadCount(&group, threads) : 0, 0);
+    }
+    ~Dispatch() {
+        csys_jobResultSet_destruct(&results);
+        csys_jobRequestSet_destruct(&requests);
+    }
+    int32_t run() { return csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results); }
+    const SliceResult *slice(int32_t i) const { return static_cast<const SliceResult *>(results.results[i].data); }
+};
+
+// Runs `jobs` slice jobs on a group of `threads`; checks sums in job order.
+void expectSlicesSummed(int32_t threads, int32_t jobs, Tracker *tracker) {
+    const std::vector<int64_t> values = numbers(997);
+    Dispatch d(threads);
+    ASSERT_EQ(addSliceJobs(&d.requests, values, jobs, tracker), 0);
+    ASSERT_EQ(d.run(), 0);
     const csys_jobResult *array = nullptr;
     int32_t count = -1;
-    ASSERT_EQ(csys_jobResultSet_getResultsArrayConst(&results, &array, &count), 0);
+    ASSERT_EQ(csys_jobResultSet_getResultsArrayConst(&d.results, &array, &count), 0);
     ASSERT_EQ(count, jobs);
     for (int32_t i = 0; i < jobs; ++i) {
         const void *data = nullptr;
@@ -129,36 +144,22 @@ void expectSlicesSummed(int32_t threads, int32_t jobs, Tracker *tracker) {
         EXPECT_EQ(static_cast<const SliceResult *>(data)->index, i);
         EXPECT_EQ(static_cast<const SliceResult *>(data)->sum, sliceSum(values, jobs, i));
     }
-    csys_jobResultSet_destruct(&results);
-    csys_jobRequestSet_destruct(&requests);
-    csys_jobThreadGroup_destruct(&group);
 }
-
-// Restores the pool's thread count and test hook when a test ends.
-struct PoolSettings {
-    int32_t saved = 0;
-    PoolSettings() { csys_job_getThreadCount(&saved); }
-    ~PoolSettings() {
-        csys_job_failThreadStarts(0);
-        csys_job_setThreadCount(saved);
-    }
-};
 
 TEST(JobBlocks, TakeGetAndRelease) {
     const int64_t before = csys_memory_getLiveBlockCount();
     csys_jobParams params;
     csys_jobParams_construct(&params);
     const void *seen = nullptr;
-    EXPECT_EQ(csys_jobParams_getDataConst(&params, &seen), csys_err_noJobData);
     void *block = nullptr;
+    EXPECT_EQ(csys_jobParams_getDataConst(&params, &seen), csys_err_noJobData);
     EXPECT_EQ(csys_jobParams_takeData(&params, &block, &csys_memory_free_internal), csys_err_noJobData);
     for (int round = 0; round < 2; ++round) {  // the second block replaces and frees the first
         ASSERT_EQ(csys_memory_alloc_internal(16, &block), 0);
         void *const taken = block;
         EXPECT_EQ(csys_jobParams_takeData(&params, &block, &csys_memory_free_internal), 0);
-        EXPECT_EQ(block, nullptr);
         EXPECT_EQ(csys_jobParams_getDataConst(&params, &seen), 0);
-        EXPECT_EQ(seen, taken);
+        EXPECT_TRUE(block == nullptr && seen == taken);
         EXPECT_EQ(csys_memory_getLiveBlockCount(), before + 1);
     }
     EXPECT_EQ(csys_jobParams_destruct(&params), 0);
@@ -190,8 +191,7 @@ TEST(JobDispatch, SumsSlicesInJobOrderOnAnyThreadCount) {
 
 // Each of T jobs waits until all T have started: it passes only when the
 // group really runs T jobs at once.
-std::atomic<int32_t> g_arrived{0};
-std::atomic<int32_t> g_expected{0};
+std::atomic<int32_t> g_arrived{0}, g_expected{0};
 int32_t rendezvous(const csys_jobParams *, csys_jobResult *) {
     ++g_arrived;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -206,24 +206,12 @@ TEST(JobDispatch, RunsAsManyJobsAtOnceAsTheGroupHasThreads) {
     for (int32_t threads = 2; threads <= 8; ++threads) {
         g_arrived = 0;
         g_expected = threads;
-        csys_jobThreadGroup group;
-        csys_jobRequestSet requests;
-        csys_jobResultSet results;
-        csys_jobThreadGroup_construct(&group);
-        csys_jobThreadGroup_setThreadCount(&group, threads);
-        csys_jobRequestSet_construct(&requests);
-        csys_jobResultSet_construct(&results);
-        for (int32_t i = 0; i < threads; ++i) {
-            csys_jobParams none;
-            csys_jobParams_construct(&none);
-            ASSERT_EQ(csys_jobRequestSet_addFuncAndParams(&requests, &rendezvous, &none), 0);
-        }
-        EXPECT_EQ(csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results), 0) << threads << " threads";
+        Dispatch d(threads);
+        ASSERT_EQ(addJobs(&d.requests, &rendezvous, threads), 0);
+        EXPECT_EQ(d.run(), 0) << threads << " threads";
         int32_t workers = 0;
         csys_job_getWorkerCount(&workers);
         EXPECT_GE(workers, threads - 1);
-        csys_jobResultSet_destruct(&results);
-        csys_jobRequestSet_destruct(&requests);
     }
 }
 
@@ -236,26 +224,23 @@ TEST(JobDispatch, ReturnsFirstFailureInJobOrderAndReleasesEverything) {
     delays[3] = 50;
     failures[7] = cblob_err_badMeasure;
     for (int32_t threads : {1, 4}) {
-        csys_jobThreadGroup group;
-        csys_jobRequestSet requests;
-        csys_jobResultSet results;
-        csys_jobThreadGroup_construct(&group);
-        csys_jobThreadGroup_setThreadCount(&group, threads);
-        csys_jobRequestSet_construct(&requests);
-        csys_jobResultSet_construct(&results);
-        ASSERT_EQ(addSliceJobs(&requests, values, 10, nullptr, failures, delays), 0);
-        EXPECT_EQ(csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results), cblob_err_badThresh);
-        // Every job ran: failures have their status and no block, the rest their sums.
-        ASSERT_EQ(results.count, 10);
-        for (int32_t i = 0; i < 10; ++i) {
-            int32_t status = 0;
-            const void *data = nullptr;
-            csys_jobResult_getStatus(&results.results[i], &status);
-            EXPECT_EQ(status, failures[static_cast<size_t>(i)]);
-            EXPECT_EQ(csys_jobResult_getDataConst(&results.results[i], &data) == 0, status == 0);
+        {
+            Dispatch d(threads);
+            ASSERT_EQ(addSliceJobs(&d.requests, values, 10, nullptr, failures, delays), 0);
+            EXPECT_EQ(d.run(), cblob_err_badThresh);
+            // Every job ran: failures have their status and no block, the rest their sums.
+            ASSERT_EQ(d.results.count, 10);
+            for (int32_t i = 0; i < 10; ++i) {
+                int32_t status = 0;
+                const void *data = nullptr;
+                csys_jobResult_getStatus(&d.results.results[i], &status);
+                EXPECT_EQ(status, failures[static_cast<size_t>(i)]);
+                EXPECT_EQ(csys_jobResult_getDataConst(&d.results.results[i], &data) == 0, status == 0);
+                if (status == 0) {
+                    EXPECT_EQ(d.slice(i)->sum, sliceSum(values, 10, i));
+                }
+            }
         }
-        csys_jobResultSet_destruct(&results);
-        csys_jobRequestSet_destruct(&requests);
         EXPECT_EQ(csys_memory_getLiveBlockCount(), before);
     }
 }
@@ -272,70 +257,43 @@ TEST(JobDispatch, ConcurrentDispatchersOnTheirOwnGroups) {
     EXPECT_EQ(csys_memory_getLiveBlockCount(), before);
 }
 
-// Each outer job dispatches 10 inner slice jobs on a group of its own.
+// Each outer job dispatches 10 inner slice jobs on a group of its own, which
+// runs them inline; the pool refuses to shut down from inside a job.
 int32_t nestedJob(const csys_jobParams *, csys_jobResult *result) {
-    csys_jobThreadGroup group;
-    csys_jobRequestSet requests;
-    csys_jobResultSet results;
-    csys_jobThreadGroup_construct(&group);
-    csys_jobRequestSet_construct(&requests);
-    csys_jobResultSet_construct(&results);
+    Dispatch d;
     int32_t threads = 0;
-    int32_t status = csys_jobGetCurrentThreadState(&threads, &group);
+    int32_t status = csys_jobGetCurrentThreadState(&threads, &d.group);
     if (!CBLOB_FAILED(status) && threads != 1) status = cblob_err_notApplicable;
     const std::vector<int64_t> values = numbers(50);
-    if (!CBLOB_FAILED(status)) status = addSliceJobs(&requests, values, 10);
-    if (!CBLOB_FAILED(status)) status = csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results);
+    if (!CBLOB_FAILED(status)) status = addSliceJobs(&d.requests, values, 10);
+    if (!CBLOB_FAILED(status)) status = d.run();
     if (!CBLOB_FAILED(status)) status = csys_job_shutdown() == csys_err_jobNesting ? 0 : cblob_err_notApplicable;
     int64_t *total = nullptr;
     if (!CBLOB_FAILED(status)) status = cblob::allocateClear(sizeof(int64_t), &total);
-    for (int32_t i = 0; !CBLOB_FAILED(status) && i < results.count; ++i)
-        *total += static_cast<const SliceResult *>(results.results[i].data)->sum;
+    for (int32_t i = 0; !CBLOB_FAILED(status) && i < d.results.count; ++i) *total += d.slice(i)->sum;
     if (!CBLOB_FAILED(status))
         status = csys_jobResult_takeData(result, reinterpret_cast<void **>(&total), &csys_memory_free_internal);
     cblob::release(&total);
-    csys_jobResultSet_destruct(&results);
-    csys_jobRequestSet_destruct(&requests);
     return status;
 }
 
 TEST(JobDispatch, NestedDispatchRunsInline) {
     const std::vector<int64_t> values = numbers(50);
-    const int64_t expected = std::accumulate(values.begin(), values.end(), int64_t{0});
-    csys_jobThreadGroup group;
-    csys_jobRequestSet requests;
-    csys_jobResultSet results;
-    csys_jobThreadGroup_construct(&group);
-    csys_jobThreadGroup_setThreadCount(&group, 4);
-    csys_jobRequestSet_construct(&requests);
-    csys_jobResultSet_construct(&results);
-    for (int i = 0; i < 8; ++i) {
-        csys_jobParams none;
-        csys_jobParams_construct(&none);
-        ASSERT_EQ(csys_jobRequestSet_addFuncAndParams(&requests, &nestedJob, &none), 0);
-    }
-    ASSERT_EQ(csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results), 0);
-    for (int32_t i = 0; i < results.count; ++i) EXPECT_EQ(*static_cast<int64_t *>(results.results[i].data), expected);
-    csys_jobResultSet_destruct(&results);
-    csys_jobRequestSet_destruct(&requests);
+    Dispatch d(4);
+    ASSERT_EQ(addJobs(&d.requests, &nestedJob, 8), 0);
+    ASSERT_EQ(d.run(), 0);
+    for (int32_t i = 0; i < d.results.count; ++i)
+        EXPECT_EQ(*static_cast<int64_t *>(d.results.results[i].data), std::accumulate(values.begin(), values.end(), int64_t{0}));
 }
 
 TEST(JobDispatch, CleanUnderAllocationFailures) {
     const std::vector<int64_t> values = numbers(300);
     const auto report = cblobtest::expectCleanUnderAllocationFailures([&] {
-        csys_jobThreadGroup group;
-        csys_jobRequestSet requests;
-        csys_jobResultSet results;
-        csys_jobThreadGroup_construct(&group);
-        csys_jobThreadGroup_setThreadCount(&group, 3);
-        csys_jobRequestSet_construct(&requests);
-        csys_jobResultSet_construct(&results);
-        int32_t status = addSliceJobs(&requests, values, 12);
-        if (!CBLOB_FAILED(status)) status = csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results);
+        Dispatch d(3);
+        int32_t status = addSliceJobs(&d.requests, values, 12);
+        if (!CBLOB_FAILED(status)) status = d.run();
         // A second dispatch into the filled set replaces its results.
-        if (!CBLOB_FAILED(status)) status = csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results);
-        csys_jobResultSet_destruct(&results);
-        csys_jobRequestSet_destruct(&requests);
+        if (!CBLOB_FAILED(status)) status = d.run();
         return status;
     });
     // 12 parameter blocks, 3 request array growths, and per dispatch one
@@ -346,57 +304,59 @@ TEST(JobDispatch, CleanUnderAllocationFailures) {
 TEST(JobResults, CallerTakesBlocksOut) {
     const int64_t before = csys_memory_getLiveBlockCount();
     const std::vector<int64_t> values = numbers(40);
-    csys_jobThreadGroup group;
-    csys_jobRequestSet requests;
-    csys_jobResultSet results;
-    csys_jobThreadGroup_construct(&group);
-    csys_jobRequestSet_construct(&requests);
-    csys_jobResultSet_construct(&results);
-    ASSERT_EQ(addSliceJobs(&requests, values, 4), 0);
-    ASSERT_EQ(csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results), 0);
     void *taken = nullptr;
     csys_jobDataRelease release = nullptr;
-    EXPECT_EQ(csys_jobResultSet_takeResultData(&results, 4, &taken, &release), csys_err_badJobIndex);
-    EXPECT_EQ(csys_jobResultSet_takeResultData(&results, -1, &taken, &release), csys_err_badJobIndex);
-    ASSERT_EQ(csys_jobResultSet_takeResultData(&results, 2, &taken, &release), 0);
-    EXPECT_EQ(release, &csys_memory_free_internal);
-    EXPECT_EQ(static_cast<SliceResult *>(taken)->sum, sliceSum(values, 4, 2));
-    EXPECT_EQ(csys_jobResultSet_takeResultData(&results, 2, &taken, nullptr), csys_err_noJobData);
-    const void *data = nullptr;
-    EXPECT_EQ(csys_jobResult_getDataConst(&results.results[2], &data), csys_err_noJobData);
-    csys_jobResultSet_destruct(&results);
-    // The taken block outlives the result set, whose other three blocks went
-    // with it; the request set still holds 4 parameter blocks and its array.
-    EXPECT_EQ(csys_memory_getLiveBlockCount(), before + 1 + 4 + 1);
-    csys_jobRequestSet_destruct(&requests);
+    {
+        Dispatch d;
+        ASSERT_EQ(addSliceJobs(&d.requests, values, 4), 0);
+        ASSERT_EQ(d.run(), 0);
+        EXPECT_EQ(csys_jobResultSet_takeResultData(&d.results, 4, &taken, &release), csys_err_badJobIndex);
+        EXPECT_EQ(csys_jobResultSet_takeResultData(&d.results, -1, &taken, &release), csys_err_badJobIndex);
+        ASSERT_EQ(csys_jobResultSet_takeResultData(&d.results, 2, &taken, &release), 0);
+        EXPECT_EQ(release, &csys_memory_free_internal);
+        EXPECT_EQ(static_cast<SliceResult *>(taken)->sum, sliceSum(values, 4, 2));
+        EXPECT_EQ(csys_jobResultSet_takeResultData(&d.results, 2, &taken, nullptr), csys_err_noJobData);
+        const void *data = nullptr;
+        EXPECT_EQ(csys_jobResult_getDataConst(&d.results.results[2], &data), csys_err_noJobData);
+    }
+    // The taken block outlives the sets, whose other blocks went with them.
+    EXPECT_EQ(csys_memory_getLiveBlockCount(), before + 1);
     EXPECT_EQ(release(&taken), 0);
     EXPECT_EQ(csys_memory_getLiveBlockCount(), before);
 }
+
+// Restores the pool's thread count and test hook when a test ends.
+struct PoolSettings {
+    int32_t saved = 0;
+    PoolSettings() { csys_job_getThreadCount(&saved); }
+    ~PoolSettings() {
+        csys_job_failThreadStarts(0);
+        csys_job_setThreadCount(saved);
+    }
+};
 
 TEST(JobPool, ThreadCountsAndLifecycle) {
     PoolSettings restore;
     int32_t count = 0;
     for (int32_t bad : {0, -3, CSYS_JOB_MAX_THREADS + 1}) EXPECT_EQ(csys_job_setThreadCount(bad), csys_err_badThreadCount);
     ASSERT_EQ(csys_job_setThreadCount(5), 0);
-    csys_job_getThreadCount(&count);
-    EXPECT_EQ(count, 5);
     csys_jobThreadGroup group;
-    csys_jobThreadGroup_construct(&group);
+    csys_jobThreadGroup_construct(&group);  // takes the pool's count
     EXPECT_EQ(csys_jobGetCurrentThreadState(&count, &group), 0);
     EXPECT_EQ(count, 5);
     EXPECT_EQ(csys_jobThreadGroup_setThreadCount(&group, 0), csys_err_badThreadCount);
-
+    auto workers = [] {
+        int32_t n = -1;
+        csys_job_getWorkerCount(&n);
+        return n;
+    };
     // Workers start on the first dispatch that needs them.
     ASSERT_EQ(csys_job_shutdown(), 0);
-    csys_job_getWorkerCount(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(workers(), 0);
     expectSlicesSummed(1, 10, nullptr);
-    csys_job_getWorkerCount(&count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(workers(), 0);
     expectSlicesSummed(3, 10, nullptr);
-    csys_job_getWorkerCount(&count);
-    EXPECT_EQ(count, 2);
-
+    EXPECT_EQ(workers(), 2);
     // Without workers every job runs on the calling thread.
     ASSERT_EQ(csys_job_shutdown(), 0);
     csys_job_failThreadStarts(1);
@@ -406,9 +366,7 @@ TEST(JobPool, ThreadCountsAndLifecycle) {
     EXPECT_EQ(csys_job_startThreads(), csys_err_threadStart);
     csys_job_failThreadStarts(0);
     EXPECT_EQ(csys_job_startThreads(), 0);
-    csys_job_getWorkerCount(&count);
-    EXPECT_EQ(count, 4);
-
+    EXPECT_EQ(workers(), 4);
     csys_jobThreadGroup_destruct(&group);
     EXPECT_EQ(csys_jobGetCurrentThreadState(&count, &group), csys_err_badThreadCount);
 }
@@ -426,18 +384,11 @@ TEST(JobPool, ForkedChildDispatches) {
     if (child == 0) {
         alarm(60);  // a hang in the child fails the test instead of stalling it
         const std::vector<int64_t> values = numbers(100);
-        csys_jobThreadGroup group;
-        csys_jobRequestSet requests;
-        csys_jobResultSet results;
-        csys_jobThreadGroup_construct(&group);
-        csys_jobThreadGroup_setThreadCount(&group, 3);
-        csys_jobRequestSet_construct(&requests);
-        csys_jobResultSet_construct(&results);
+        Dispatch d(3);
         int32_t workers = -1;
-        bool ok = csys_job_getWorkerCount(&workers) == 0 && workers == 0 && addSliceJobs(&requests, values, 9) == 0 &&
-                  csys_jobThreadGroup_dispatchAndWait(&group, &requests, &results) == 0;
-        for (int32_t i = 0; ok && i < 9; ++i)
-            ok = static_cast<const SliceResult *>(results.results[i].data)->sum == sliceSum(values, 9, i);
+        bool ok = csys_job_getWorkerCount(&workers) == 0 && workers == 0 &&
+                  addSliceJobs(&d.requests, values, 9) == 0 && d.run() == 0;
+        for (int32_t i = 0; ok && i < 9; ++i) ok = d.slice(i)->sum == sliceSum(values, 9, i);
         ok = ok && csys_job_getWorkerCount(&workers) == 0 && workers == 2 && csys_job_shutdown() == 0;
         _exit(ok ? 0 : 1);
     }

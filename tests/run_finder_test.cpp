@@ -26,27 +26,26 @@ namespace {
 
 using segtest::TestImage;
 
-// Inputs of one segmentation: the image, an optional mask and the setter.
+using segtest::Mask;
+using segtest::MaskSetup;
+
+// Inputs of one segmentation: the image, the setter, an optional mask.
 struct Job {
     TestImage *image;
     std::function<void(cblob_runParams *)> set;
-    const cimg_windowConst *maskWindow = nullptr;
-    cblob_imageRle *rleMask = nullptr;
-    const uint8_t *const *torv = nullptr;
+    MaskSetup *mask = nullptr;
     int32_t wide = 0;
 };
 
 // Segments into a new record attached to *h.
 int32_t segmentToHandle(cblob_imageRlePtrh *h, const Job &job) {
+    static MaskSetup none(Mask::none, 0, 0, 0);
     return rletest::makeHandle(h, [&](cblob_imageRle *img) {
         cblob_imageRle_construct(img);
         cblob_runParams p;
         cblob_runParams_construct(&p);
         job.set(&p);
-        const bool is8 = job.image->bits == 8;
-        const int32_t status = cblob::seg::segmentImage(
-            is8 ? &job.image->window : nullptr, is8 ? nullptr : &job.image->window, job.maskWindow, &p, img,
-            job.rleMask, job.torv, job.rleMask || job.torv ? 1 : 0, job.wide, nullptr);
+        const int32_t status = (job.mask ? job.mask : &none)->segment(*job.image, &p, img, nullptr, job.wide);
         cblob_runParams_destruct(&p);
         if (CBLOB_FAILED(status)) cblob_imageRle_destruct(img);
         return status;
@@ -101,31 +100,21 @@ TEST(RunFinder, BandedEqualsSingleThreadedForOneToEightThreads) {
     const Size sizes[] = {{2, 2}, {100, 1000}, {100, 1003}, {100, 99}, {100, 101}, {50, 399}, {50, 401}, {257, 81}};
     std::mt19937 rng(17);
     for (const Size &size : sizes) {
-        TestImage img(8, size.w, size.h, -4, 9), img16(16, size.w, size.h), maskImage(8, size.w, size.h);
+        TestImage img(8, size.w, size.h, -4, 9), img16(16, size.w, size.h);
         img.fillRandom(rng, 0, 255, 1 + size.w / 3);
         img16.fillRandom(rng, 0, 65535, 9);
-        maskImage.fillRandom(rng, 0, 2, 50);
-        const rletest::Model rleModel = rletest::randomModel(3, size.w, size.h, false, 30);
-        cblob_imageRle rleMask;
-        ASSERT_EQ(rletest::buildByFilling(&rleMask, rleModel), 0);
-        const rletest::Model torvModel = rletest::randomModel(4, size.w, size.h, true, 30, 3);
-        std::vector<std::vector<uint8_t>> pairs;
-        std::vector<const uint8_t *> torv;
-        for (const rletest::Row &row : torvModel.rows) pairs.push_back(rletest::torvRow(row, 70));
-        for (const auto &p : pairs) torv.push_back(p.data());
+        MaskSetup window(Mask::window, size.w, size.h, 49), rle(Mask::rleBinary, size.w, size.h, 29),
+            torv(Mask::torv, size.w, size.h, 69);
         std::vector<uint8_t> map(256);
         for (int v = 0; v < 256; ++v) map[static_cast<size_t>(v)] = static_cast<uint8_t>(v / 40);
-
         const Job jobs[] = {
             {&img, hard(128)},
-            {&img16, hard(30000, 1), nullptr, nullptr, nullptr, 1},
-            {&img, hard(100, 1), &maskImage.window},
+            {&img16, hard(30000, 1), nullptr, 1},
+            {&img, hard(100, 1), &window},
             {&img, [](cblob_runParams *p) { cblob_runParams_setSegmentationSoftThreshWithSoftness(p, 50, 200, 20, 0); },
-             nullptr, nullptr, nullptr, 1},
-            {&img, [](cblob_runParams *p) { cblob_runParams_setSegmentationNone(p, 1); }, nullptr, nullptr,
-             torv.data()},
-            {&img, [&](cblob_runParams *p) { cblob_runParams_setSegmentationMap(p, 6, map.data(), 256); }, nullptr,
-             &rleMask},
+             nullptr, 1},
+            {&img, [](cblob_runParams *p) { cblob_runParams_setSegmentationNone(p, 1); }, &torv},
+            {&img, [&](cblob_runParams *p) { cblob_runParams_setSegmentationMap(p, 6, map.data(), 256); }, &rle},
         };
         for (size_t j = 0; j < std::size(jobs); ++j) {
             SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + ", job " + std::to_string(j));
@@ -149,7 +138,6 @@ TEST(RunFinder, BandedEqualsSingleThreadedForOneToEightThreads) {
             }
             cblob_imageRlePtrh_destruct(&single);
         }
-        cblob_imageRle_destruct(&rleMask);
     }
 }
 
@@ -211,7 +199,7 @@ TEST(RunFinder, BufferGrowthFollowsTheRunsPerRowEstimate) {
             for (int x = 0; x < c.w; ++x) img.set(x, y, (x + y) % 2 ? 200 : 10);  // a run per pixel
         }
         cblob_imageRlePtrh h;
-        ASSERT_EQ(segmentToHandle(&h, Job{&img, hard(128), nullptr, nullptr, nullptr, c.wide}), 0);
+        ASSERT_EQ(segmentToHandle(&h, Job{&img, hard(128), nullptr, c.wide}), 0);
         const int64_t perRun = c.wide ? 8 : 1, rpr = c.w < 64 ? c.w : c.w / 8, rowSpace = (c.w + 4) * perRun;
         const int64_t rowBytes = (c.w + 1) * perRun, sentinelBytes = c.wide ? 16 : (c.w < 255 ? 2 : 6);
         std::vector<uint32_t> expected{
@@ -319,50 +307,36 @@ TEST(RunFinder, MaskRowsExpandToOneBytePerPixel) {
         }
         return out;
     };
+    enum Kind { narrowRow, wideRow, torvRow };
     struct Case {
         const char *name;
-        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> bytes;  // empty: no bytes at all (a null pointer)
         uint8_t start;
-        bool grey, wide, torv, null;
-        int width;
-        std::vector<uint8_t> expected;
+        bool grey;
+        Kind kind;
+        std::vector<uint8_t> expected;  // one byte per pixel of the width
     };
     const Case cases[] = {
-        {"binary ending early",
-         narrow({{1, 3}, {0, 2}}, false),
-         1,
-         false,
-         false,
-         false,
-         false,
-         7,
-         {1, 1, 1, 0, 0, 0, 0}},
-        {"binary past the width",
-         narrow({{0, 5}, {1, 5}}, false),
-         0,
-         false,
-         false,
-         false,
-         false,
-         7,
-         {0, 0, 0, 0, 0, 1, 1}},
-        {"escaped length", narrow({{1, 300}}, false), 1, false, false, false, false, 4, {1, 1, 1, 1}},
-        {"grey", narrow({{4, 2}, {0, 1}, {9, 2}}, true), 0, true, false, false, false, 6, {4, 4, 0, 9, 9, 0}},
-        {"wide binary", wide({{0, 2}, {0, 3}}, false), 1, false, true, false, false, 6, {1, 1, 0, 0, 0, 0}},
-        {"wide grey", wide({{7, 2}, {3, 1}}, true), 0, true, true, false, false, 3, {7, 7, 3}},
-        {"no run bytes", {}, 1, false, false, false, true, 3, {0, 0, 0}},
-        {"TORV pairs", {5, 2, 0, 1, 9, 200, 0, 0}, 0, true, false, true, false, 6, {5, 5, 0, 9, 9, 9}},
-        {"TORV short row", {5, 2, 0, 0}, 0, true, false, true, false, 4, {5, 5, 0, 0}},
-        {"TORV none", {}, 0, true, false, true, true, 2, {0, 0}},
+        {"binary ending early", narrow({{1, 3}, {0, 2}}, false), 1, false, narrowRow, {1, 1, 1, 0, 0, 0, 0}},
+        {"binary past the width", narrow({{0, 5}, {1, 5}}, false), 0, false, narrowRow, {0, 0, 0, 0, 0, 1, 1}},
+        {"escaped length", narrow({{1, 300}}, false), 1, false, narrowRow, {1, 1, 1, 1}},
+        {"grey", narrow({{4, 2}, {0, 1}, {9, 2}}, true), 0, true, narrowRow, {4, 4, 0, 9, 9, 0}},
+        {"wide binary", wide({{0, 2}, {0, 3}}, false), 1, false, wideRow, {1, 1, 0, 0, 0, 0}},
+        {"wide grey", wide({{7, 2}, {3, 1}}, true), 0, true, wideRow, {7, 7, 3}},
+        {"no run bytes", {}, 1, false, narrowRow, {0, 0, 0}},
+        {"TORV pairs", {5, 2, 0, 1, 9, 200, 0, 0}, 0, true, torvRow, {5, 5, 0, 9, 9, 9}},
+        {"TORV short row", {5, 2, 0, 0}, 0, true, torvRow, {5, 5, 0, 0}},
+        {"TORV none", {}, 0, true, torvRow, {0, 0}},
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> out(static_cast<size_t>(c.width) + 1, 0xEE);
-        const uint8_t *bytes = c.null ? nullptr : c.bytes.data();
-        if (c.torv) {
-            cblob::seg::expandTorvMaskRow(out.data(), bytes, c.width);
+        const int width = static_cast<int>(c.expected.size());
+        std::vector<uint8_t> out(static_cast<size_t>(width) + 1, 0xEE);
+        const uint8_t *bytes = c.bytes.empty() ? nullptr : c.bytes.data();
+        if (c.kind == torvRow) {
+            cblob::seg::expandTorvMaskRow(out.data(), bytes, width);
         } else {
-            cblob_rleRow row{const_cast<uint8_t *>(bytes), 0, c.start};
-            cblob::seg::expandRleMaskRow(out.data(), row, c.width, c.grey, c.wide);
+            cblob::seg::expandRleMaskRow(out.data(), cblob_rleRow{const_cast<uint8_t *>(bytes), 0, c.start}, width,
+                                         c.grey, c.kind == wideRow);
         }
         EXPECT_EQ(out.back(), 0xEE) << c.name << ": wrote past the width";
         out.pop_back();

@@ -29,15 +29,9 @@
 namespace blobtest {
 
 // Runs fn at scope exit.
-class Finally {
-public:
-    explicit Finally(std::function<void()> fn) : fn_(std::move(fn)) {}
-    ~Finally() { fn_(); }
-    Finally(const Finally &) = delete;
-    Finally &operator=(const Finally &) = delete;
-
-private:
-    std::function<void()> fn_;
+struct Finally {
+    std::function<void()> fn;
+    ~Finally() { fn(); }
 };
 
 // A tree of regions: parents[i] is the index of node i's parent (-1: the
@@ -90,7 +84,7 @@ inline int32_t buildTree(cblob_resultSet *rs, const Tree &tree, bool perBlobXfor
     using namespace cblob::connect;
     BlobInternalPool pool;
     BLOBTEST_TRY(poolConstruct(&pool, 20));
-    Finally endPool([&] { poolDestruct(&pool); });
+    Finally endPool{[&] { poolDestruct(&pool); }};
     cblob_blob_internal_ *outer = nullptr;
     BLOBTEST_TRY(poolOpen(&pool, &outer));
     std::memset(outer, 0, sizeof(*outer));
@@ -210,9 +204,8 @@ inline int32_t writeRows(cblob_blobRleDb_ *db, const std::vector<rletest::Row> &
     return 0;
 }
 
-// Gives the result set a blob database: rows for every blob whose label is
-// not a multiple of 3, and an image for those of odd label.
-inline int32_t addDatabase(cblob_resultSet *rs) {
+// Attaches a new, empty blob database to the result set.
+inline int32_t attachNewDatabase(cblob_resultSet *rs) {
     cblob_blobRleDb_ *db = nullptr;
     BLOBTEST_TRY(csys_memory_alloc_internal(sizeof(*db), reinterpret_cast<void **>(&db)));
     if (const int32_t status = cblob_blobRleDb__construct(db); CBLOB_FAILED(status)) {
@@ -221,20 +214,31 @@ inline int32_t addDatabase(cblob_resultSet *rs) {
     }
     BLOBTEST_TRY(cblob_blobRleDb_Ptrh_attach(&rs->blobDbHandle, db));
     rs->blobDb = db;
-    BLOBTEST_TRY(cstd_vector_cblob_imageRle_resize(&db->images, rs->numBlobs));
+    return 0;
+}
+
+// Writes the blob's rows into the database and, when asked, initialises the
+// blob's image (the database image of index label - 1) on them.
+inline int32_t addBlobRows(cblob_blobRleDb_ *db, cblob_blob *b, const std::vector<rletest::Row> &rows, bool grey,
+                           bool image) {
+    BLOBTEST_TRY(writeRows(db, rows, grey, &b->cachedRuns));
+    if (!image) return 0;
     cmath_xformPtrhConst identity;
     cmath_xformPtrhConst_construct(&identity);
+    cblob_imageRle *img = static_cast<cblob_imageRle *>(db->images.untyped.begin) + (b->label - 1);
+    BLOBTEST_TRY(cblob_imageRle_initFromBlob(img, b, &identity));
+    img->numRuns = 0;
+    for (const auto &r : rows) img->numRuns += static_cast<int32_t>(r.size());
+    return 0;
+}
+
+// Gives the result set a blob database: rows for every blob whose label is
+// not a multiple of 3, and an image for those of odd label.
+inline int32_t addDatabase(cblob_resultSet *rs) {
+    BLOBTEST_TRY(attachNewDatabase(rs));
+    BLOBTEST_TRY(cstd_vector_cblob_imageRle_resize(&rs->blobDb->images, rs->numBlobs));
     for (cblob_blob *b : blobsOf(rs)) {
-        if (b->label % 3 == 0) continue;
-        const std::vector<rletest::Row> rows = rowsFor(b);
-        BLOBTEST_TRY(writeRows(db, rows, false, &b->cachedRuns));
-        if (b->label % 2 == 1) {
-            cblob_imageRle *img = static_cast<cblob_imageRle *>(db->images.untyped.begin) + (b->label - 1);
-            BLOBTEST_TRY(cblob_imageRle_initFromBlob(img, b, &identity));
-            int32_t runs = 0;
-            for (const auto &r : rows) runs += static_cast<int32_t>(r.size());
-            img->numRuns = runs;
-        }
+        if (b->label % 3 != 0) BLOBTEST_TRY(addBlobRows(rs->blobDb, b, rowsFor(b), false, b->label % 2 == 1));
     }
     return 0;
 }
@@ -281,19 +285,12 @@ inline int32_t buildResultSet(cblob_resultSet *rs, const Tree &tree, bool perBlo
     return fillResultSet(rs);
 }
 
-// A tree of n nodes: a few levels deep in front, then a long run of
-// top-level regions (so that n > 1000 fills more than one block).
+// A tree of n nodes: a small binary tree under node 0, then a long run of
+// top-level regions, every fifth the child of the one before (n > 1000
+// fills more than one block).
 inline Tree sampleTree(int32_t n) {
     Tree t;
-    for (int32_t i = 0; i < n; ++i) {
-        if (i == 0) {
-            t.push_back(-1);
-        } else if (i < 8) {
-            t.push_back((i - 1) / 2);  // a small binary tree under node 0
-        } else {
-            t.push_back(i % 5 == 0 ? i - 1 : -1);
-        }
-    }
+    for (int32_t i = 0; i < n; ++i) t.push_back(i == 0 ? -1 : i < 8 ? (i - 1) / 2 : i % 5 == 0 ? i - 1 : -1);
     return t;
 }
 

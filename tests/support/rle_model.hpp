@@ -41,6 +41,21 @@ struct Model {
     }
 };
 
+inline Model makeModel(int32_t width, std::vector<Row> rows, bool grey = true) {
+    Model m;
+    m.width = width;
+    m.grey = grey;
+    m.rows = std::move(rows);
+    return m;
+}
+
+// The identity transform handle (a null handle: nothing to release).
+inline cmath_xformPtrhConst identity() {
+    cmath_xformPtrhConst x;
+    cmath_xformPtrhConst_construct(&x);
+    return x;
+}
+
 // The rows with neighbouring runs of one value merged, as writers store them.
 inline std::vector<Row> mergedRows(const std::vector<Row> &rows) {
     std::vector<Row> out;
@@ -131,20 +146,18 @@ inline int32_t buildFromTorv(cblob_imageRle *img, const Model &m, int32_t numRun
     std::vector<const uint8_t *> rows;
     for (const Row &r : m.rows) pairs.push_back(torvRow(r, maxPair));
     for (const auto &p : pairs) rows.push_back(p.data());
-    cmath_xformPtrhConst identity;
-    cmath_xformPtrhConst_construct(&identity);
+    const cmath_xformPtrhConst none = identity();
     const int32_t given = numRuns == kTrueRunCount ? m.numRuns() : numRuns;
     return cblob_imageRle_constructFromTORVRLE(img, rows.data(), given, m.offsetX, m.offsetY, m.width, m.height(),
-                                               &identity);
+                                               &none);
 }
 
 // Fills *img (any format) through init and the storage API with rows encoded
 // here: a fresh block every `rowsPerBlock` rows, sentinel rows included.
 inline int32_t buildByFilling(cblob_imageRle *img, const Model &m, int32_t rowsPerBlock = 1 << 30) {
-    cmath_xformPtrhConst identity;
-    cmath_xformPtrhConst_construct(&identity);
+    const cmath_xformPtrhConst none = identity();
     cblob_imageRle_construct(img);
-    int32_t status = cblob_imageRle_init(img, m.offsetX, m.offsetY, m.width, m.height(), &identity);
+    int32_t status = cblob_imageRle_init(img, m.offsetX, m.offsetY, m.width, m.height(), &none);
     if (CBLOB_FAILED(status)) return status;
     cblob_imageRleData_ *data = img->data;
     cblob_rleRow *table = cblob::rle::rowTable(data);
@@ -186,17 +199,6 @@ int32_t makeHandle(cblob_imageRlePtrh *h, Build &&build) {
     if (!CBLOB_FAILED(status)) return cblob_imageRlePtrh_attach(h, img);
     csys_memory_free_internal(&memory);
     return status;
-}
-
-// The image rows of a record decoded with the reference decoder.
-inline std::vector<Row> decodeImage(const cblob_imageRle *img) {
-    std::vector<Row> rows;
-    const int32_t first = img->data ? 1 : 0;
-    for (int32_t y = 0; y < img->height; ++y) {
-        const cblob_rleRow &e = img->rows[first + y];
-        rows.push_back(decodeRow(e.runs, img->isGrey != 0, e.startValue));
-    }
-    return rows;
 }
 
 // A deterministic pseudo-random model: runs of 1 to maxRun pixels, grey

@@ -1,12 +1,16 @@
 // Helpers for the segmentation and run finder tests: test images over
-// host-owned buffers, decoding a segmented record to pixels with the
-// independent decoder of rle_model.hpp, structural checks of owned storage,
-// and guards for the pool's thread count and the optimisation-inhibit hook.
+// host-owned buffers, masks of every kind, segmentImage on them, decoding a
+// segmented record to pixels with the independent decoder of rle_model.hpp,
+// structural checks of owned storage, and guards for the pool's thread count
+// and the optimisation-inhibit hook.
 #ifndef CBLOB_TESTS_SEGMENTATION_SUPPORT_HPP
 #define CBLOB_TESTS_SEGMENTATION_SUPPORT_HPP
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -16,6 +20,7 @@
 #include "cblob/job.h"
 #include "cblob/rle_image.h"
 #include "cblob/sys.h"
+#include "run/segment_image.hpp"
 #include "support/rle_model.hpp"
 
 namespace segtest {
@@ -41,9 +46,7 @@ struct TestImage {
     TestImage &operator=(const TestImage &) = delete;
 
     uint8_t *rowBytes(int32_t y) { return reinterpret_cast<uint8_t *>(buffer.data()) + y * image.strideBytes; }
-    int32_t get(int32_t x, int32_t y) {
-        return bits == 8 ? rowBytes(y)[x] : reinterpret_cast<uint16_t *>(rowBytes(y))[x];
-    }
+    int32_t get(int32_t x, int32_t y) { return bits == 8 ? rowBytes(y)[x] : reinterpret_cast<uint16_t *>(rowBytes(y))[x]; }
     void set(int32_t x, int32_t y, int32_t v) {
         if (bits == 8) {
             rowBytes(y)[x] = static_cast<uint8_t>(v);
@@ -51,8 +54,7 @@ struct TestImage {
             reinterpret_cast<uint16_t *>(rowBytes(y))[x] = static_cast<uint16_t>(v);
         }
     }
-    // Piecewise-constant rows: stretches of 1..maxRun pixels of values drawn
-    // from lo..hi.
+    // Piecewise-constant rows: stretches of 1..maxRun pixels of values drawn from lo..hi.
     void fillRandom(std::mt19937 &rng, int32_t lo, int32_t hi, int32_t maxRun) {
         std::uniform_int_distribution<int32_t> value(lo, hi), run(1, maxRun);
         for (int32_t y = 0; y < height; ++y) {
@@ -64,6 +66,56 @@ struct TestImage {
     }
 };
 
+// segmentImage on a test image of either depth, with the mask arguments given.
+inline int32_t segment(TestImage &img, cblob_runParams *p, cblob_imageRle *out,
+                       const cimg_windowConst *maskWindow = nullptr, cblob_imageRle *rle = nullptr,
+                       const uint8_t *const *torv = nullptr, bool rlePath = false, int wide = 0,
+                       uint8_t *scratch = nullptr) {
+    return cblob::seg::segmentImage(img.bits == 8 ? &img.window : nullptr, img.bits == 16 ? &img.window : nullptr,
+                                    maskWindow, p, out, rle, torv, rlePath ? 1 : 0, wide, scratch);
+}
+
+enum class Mask { none, window, rleBinary, rleGrey, torv };
+
+// One mask of any kind over a w x h image (random runs of 1 to 1 + seed % 40
+// pixels of values 0..2), with its per-pixel inside states and values.
+struct MaskSetup {
+    Mask kind = Mask::none;
+    std::unique_ptr<TestImage> window;
+    cblob_imageRle rle{};
+    std::vector<std::vector<uint8_t>> pairs;
+    std::vector<const uint8_t *> torv;
+    std::vector<uint8_t> inside, values;  // per pixel, row after row
+
+    MaskSetup(Mask k, int w, int h, uint32_t seed) : kind(k) {
+        cblob_imageRle_construct(&rle);
+        if (k == Mask::none) return;
+        const rletest::Model m = rletest::randomModel(seed, w, h, k != Mask::rleBinary, 1 + seed % 40, 3);
+        if (k == Mask::window) window = std::make_unique<TestImage>(8, w, h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                values.push_back(m.pel(x, y));
+                inside.push_back(values.back() != 0);
+                if (window) window->set(x, y, values.back());
+            }
+        }
+        if (k == Mask::torv) {
+            for (const rletest::Row &row : m.rows) pairs.push_back(rletest::torvRow(row, 100));
+            for (const auto &p : pairs) torv.push_back(p.data());
+        } else if (k != Mask::window) {
+            EXPECT_EQ(rletest::buildByFilling(&rle, m), 0);
+        }
+    }
+    ~MaskSetup() { cblob_imageRle_destruct(&rle); }
+    // segmentImage on img with this mask; a kept window or TORV mask goes to *kept.
+    int32_t segment(TestImage &img, cblob_runParams *p, cblob_imageRle *out, cblob_imageRle *kept, int wide = 0,
+                    uint8_t *scratch = nullptr) {
+        const bool rleMask = kind == Mask::rleBinary || kind == Mask::rleGrey;
+        return segtest::segment(img, p, out, window ? &window->window : nullptr, rleMask ? &rle : kept,
+                                torv.empty() ? nullptr : torv.data(), rleMask || kind == Mask::torv, wide, scratch);
+    }
+};
+
 // The image rows of a record with owned storage, decoded to one value per
 // pixel (binary rows 0 / 1), row after row.
 inline std::vector<uint8_t> decodePixels(const cblob_imageRle *img) {
@@ -71,9 +123,8 @@ inline std::vector<uint8_t> decodePixels(const cblob_imageRle *img) {
     const bool wide = img->data && img->data->isWide;
     for (int32_t y = 0; y < img->height; ++y) {
         const cblob_rleRow &e = img->rows[(img->data ? 1 : 0) + y];
-        for (const rletest::Run &r : rletest::decodeRow(e.runs, img->isGrey != 0, e.startValue, wide)) {
+        for (const rletest::Run &r : rletest::decodeRow(e.runs, img->isGrey != 0, e.startValue, wide))
             pixels.insert(pixels.end(), static_cast<size_t>(r.length), r.value);
-        }
     }
     return pixels;
 }
@@ -94,19 +145,20 @@ inline std::string checkStructure(const cblob_imageRle *img) {
     int64_t block = 0, runs = 0;
     for (int32_t e = 0; e < img->height + 2; ++e) {
         const cblob_rleRow &row = img->rows[e];
+        const std::string at = " in row " + std::to_string(e);
         while (block < numBlocks && !(row.runs >= blocks[block] && row.runs < blocks[block] + sizes[block])) ++block;
-        if (block == numBlocks) return "row " + std::to_string(e) + " outside the blocks, or out of order";
+        if (block == numBlocks) return "outside the blocks, or out of order" + at;
         const rletest::Row decoded = rletest::decodeRow(row.runs, grey, row.startValue, wide);
         int64_t covered = 0;
         for (size_t i = 0; i < decoded.size(); ++i) {
-            if (decoded[i].length <= 0) return "bad length in row " + std::to_string(e);
-            if (grey && i > 0 && decoded[i].value == decoded[i - 1].value) return "equal grey neighbours";
+            if (decoded[i].length <= 0) return "bad length" + at;
+            if (grey && i > 0 && decoded[i].value == decoded[i - 1].value) return "equal grey neighbours" + at;
             covered += decoded[i].length;
         }
-        if (covered != img->width) return "row " + std::to_string(e) + " covers " + std::to_string(covered);
-        if (static_cast<int32_t>(decoded.size()) != row.numRuns) return "run count of row " + std::to_string(e);
+        if (covered != img->width) return "covers " + std::to_string(covered) + at;
+        if (static_cast<int32_t>(decoded.size()) != row.numRuns) return "run count" + at;
         const bool sentinel = e == 0 || e == img->height + 1;
-        if (sentinel && (decoded.size() != 1 || decoded[0].value != 0)) return "sentinel row " + std::to_string(e);
+        if (sentinel && (decoded.size() != 1 || decoded[0].value != 0)) return "sentinel" + at;
         if (!sentinel) runs += row.numRuns;
     }
     if (runs != img->numRuns || d->numRuns != img->numRuns) return "run total";
@@ -114,16 +166,10 @@ inline std::string checkStructure(const cblob_imageRle *img) {
 }
 
 // Sets the pool's thread count for its lifetime.
-class ThreadCount {
-public:
-    explicit ThreadCount(int32_t threads) {
-        csys_job_getThreadCount(&saved_);
-        csys_job_setThreadCount(threads);
-    }
-    ~ThreadCount() { csys_job_setThreadCount(saved_); }
-
-private:
-    int32_t saved_ = 1;
+struct ThreadCount {
+    int32_t saved = 1;
+    explicit ThreadCount(int32_t threads) { csys_job_getThreadCount(&saved), csys_job_setThreadCount(threads); }
+    ~ThreadCount() { csys_job_setThreadCount(saved); }
 };
 
 // Installs an inhibit hook that counts the names it is asked and inhibits
