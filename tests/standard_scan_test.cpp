@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -815,6 +816,32 @@ TEST(StandardScan, ManyBlobsFillSeveralBlocks) {
     expectReference(scan, reference(p), "dots");
     EXPECT_EQ(scan.rs.numBlobs, 45 * 35);
     EXPECT_EQ(getNumBlocks(scan.rs.blobBlocks), 2);
+}
+
+// Rows that merge many regions at once, again and again: combs whose teeth
+// meet in a bar, stacked and mirrored, in both colours. Every row then frees
+// and reuses many slots of absorbed and completed regions.
+TEST(StandardScan, RowsThatMergeManyRegionsMatchTheReference) {
+    const int w = 61, h = 48;
+    // value(x, y) of each pattern before inversion: 1 object, 0 background.
+    const std::vector<std::pair<std::string, std::function<bool(int, int)>>> patterns = {
+        {"teeth meet in a bar every 6 rows", [](int x, int y) { return y % 6 == 5 || x % 2 == 0; }},
+        {"bars every other row", [](int x, int y) { return y % 2 == 1 || x % 2 == 0; }},
+        {"teeth shift by one each block", [](int x, int y) { return y % 4 == 3 || (x + y / 4) % 2 == 0; }},
+        {"diagonal teeth", [](int x, int y) { return (x + y) % 3 == 0 || y % 7 == 6; }},
+    };
+    for (const auto &[name, object] : patterns) {
+        for (const bool inverted : {false, true}) {
+            Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) p.v[static_cast<size_t>(y * w + x)] = object(x, y) != inverted ? 1 : 0;
+            const RleImage img(p, false, false);
+            Scan scan;
+            scan.run(rleSource(img), settingsFor(p.w, p.h));
+            expectReference(scan, reference(p), name + (inverted ? " (inverted)" : ""));
+            expectPoolComplete(scan.pool);
+        }
+    }
 }
 
 TEST(StandardScan, StatusesForBadSources) {

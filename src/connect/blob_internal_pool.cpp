@@ -25,9 +25,9 @@ void linkRecords(BlobInternalPool *pool, cblob_blob_internal_ *first, int32_t n)
     pool->freeHead = first;
 }
 
-// Links the next records of the last block from the cursor, or appends a new
-// block when the cursor is spent.
-int32_t refill(BlobInternalPool *pool) {
+}  // namespace
+
+int32_t poolRefill(BlobInternalPool *pool) {
     if (pool->cursor) {
         const cblob_blob_internal_block_ &last = blockArray(pool)[blockTotal(pool) - 1];
         cblob_blob_internal_ *end = last.records + last.count;
@@ -40,8 +40,10 @@ int32_t refill(BlobInternalPool *pool) {
     Frame<1> f;
     cblob_blob_internal_block_ block;
     cblob_blob_internal_block__init(&block);
-    CBLOB_FRAME_TRY(f, allocateClear(static_cast<int64_t>(pool->recordsPerBlock) * sizeof(cblob_blob_internal_),
-                                     &block.records));
+    // Not cleared: a block of a wide window is large, and records are
+    // written when they are opened (only the pool links before that).
+    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(pool->recordsPerBlock) * sizeof(cblob_blob_internal_),
+                                &block.records));
     const int32_t id = f.addMemory(&block.records, csys_cleanup_tempMemory);
     block.count = pool->recordsPerBlock;
     CBLOB_FRAME_TRY(f, cstd_vector_cblob_blob_internal__ptr_pushBack(&pool->blocks, &block));
@@ -51,8 +53,6 @@ int32_t refill(BlobInternalPool *pool) {
     pool->cursor = block.count > n ? block.records + n : nullptr;
     return f.exit();
 }
-
-}  // namespace
 
 int32_t poolRecordsPerBlock(int32_t width, int32_t bands, int32_t connectivityCleanup, int32_t connectivityType,
                             int32_t *count) {
@@ -81,7 +81,7 @@ int32_t poolConstruct(BlobInternalPool *pool, int32_t recordsPerBlock) {
     pool->recordsPerBlock = recordsPerBlock;
     pool->freeHead = nullptr;
     pool->cursor = nullptr;
-    CBLOB_FRAME_TRY(f, refill(pool));
+    CBLOB_FRAME_TRY(f, poolRefill(pool));
     return f.exit();
 }
 
@@ -92,46 +92,6 @@ int32_t poolDestruct(BlobInternalPool *pool) {
     pool->freeHead = nullptr;
     pool->cursor = nullptr;
     return cstd_vector_cblob_blob_internal__ptr_destruct(&pool->blocks);
-}
-
-int32_t poolOpen(BlobInternalPool *pool, cblob_blob_internal_ **record) {
-    CBLOB_REQUIRE_ARG(pool);
-    CBLOB_REQUIRE_ARG(record);
-    if (!pool->freeHead) {
-        const int32_t status = refill(pool);
-        if (CBLOB_FAILED(status)) return status;
-        CBLOB_REQUIRE_ARG(pool->freeHead);  // a refill always links records
-    }
-    cblob_blob_internal_ *r = pool->freeHead;
-    if (r->poolNext == r) {
-        pool->freeHead = nullptr;
-    } else {
-        r->poolPrev->poolNext = r->poolNext;
-        r->poolNext->poolPrev = r->poolPrev;
-        pool->freeHead = r->poolNext;
-    }
-    r->poolNext = nullptr;
-    r->poolPrev = nullptr;
-    r->merged = 0;
-    *record = r;
-    return 0;
-}
-
-int32_t poolRelease(BlobInternalPool *pool, cblob_blob_internal_ *record) {
-    CBLOB_REQUIRE_ARG(pool);
-    CBLOB_REQUIRE_ARG(record);
-    cblob_blob_internal_ *head = pool->freeHead;
-    if (!head) {
-        record->poolNext = record;
-        record->poolPrev = record;
-    } else {
-        record->poolNext = head;
-        record->poolPrev = head->poolPrev;
-        head->poolPrev->poolNext = record;
-        head->poolPrev = record;
-    }
-    pool->freeHead = record;
-    return 0;
 }
 
 int32_t poolGetNumBlocks(const BlobInternalPool *pool, int32_t *numBlocks) {

@@ -17,6 +17,7 @@
 
 #include "cblob/blob.h"
 #include "connect/blob_internal.hpp"
+#include "host/require.hpp"
 
 namespace cblob::connect {
 
@@ -38,21 +39,65 @@ struct BlobInternalPool {
 int32_t poolRecordsPerBlock(int32_t width, int32_t bands, int32_t connectivityCleanup, int32_t connectivityType,
                             int32_t *count);
 
-// Constructs raw *pool with its first block of recordsPerBlock zeroed
-// records. recordsPerBlock must be >= 1 and a multiple of 10 or below 10
-// (else assert). On failure nothing is left to destruct.
+// Constructs raw *pool with its first block of recordsPerBlock records.
+// Records are not cleared: only the pool links of linked records hold
+// values, and whoever opens a record sets the fields it uses. The memory of
+// records never linked is never touched. recordsPerBlock must be >= 1 and a
+// multiple of 10 or below 10 (else assert). On failure nothing is left to
+// destruct.
 int32_t poolConstruct(BlobInternalPool *pool, int32_t recordsPerBlock);
 
 // Frees every block and the block vector. Records handed out become invalid.
 int32_t poolDestruct(BlobInternalPool *pool);
 
+// Links the next records of the last block into the empty free list, or
+// appends a new block when the cursor is spent (poolOpen's slow path). Fails
+// only when a new block cannot be allocated.
+int32_t poolRefill(BlobInternalPool *pool);
+
 // Takes the record at the head of the free list (refilling it first when
 // empty) and clears its merged flag; the caller sets every other field.
 // Fails only when a new block must be allocated and cannot be.
-int32_t poolOpen(BlobInternalPool *pool, cblob_blob_internal_ **record);
+inline int32_t poolOpen(BlobInternalPool *pool, cblob_blob_internal_ **record) {
+    CBLOB_REQUIRE_ARG(pool);
+    CBLOB_REQUIRE_ARG(record);
+    if (!pool->freeHead) {
+        const int32_t status = poolRefill(pool);
+        if (CBLOB_FAILED(status)) return status;
+        CBLOB_REQUIRE_ARG(pool->freeHead);  // a refill always links records
+    }
+    cblob_blob_internal_ *r = pool->freeHead;
+    if (r->poolNext == r) {
+        pool->freeHead = nullptr;
+    } else {
+        r->poolPrev->poolNext = r->poolNext;
+        r->poolNext->poolPrev = r->poolPrev;
+        pool->freeHead = r->poolNext;
+    }
+    r->poolNext = nullptr;
+    r->poolPrev = nullptr;
+    r->merged = 0;
+    *record = r;
+    return 0;
+}
 
 // Puts a record of this pool back at the head of the free list.
-int32_t poolRelease(BlobInternalPool *pool, cblob_blob_internal_ *record);
+inline int32_t poolRelease(BlobInternalPool *pool, cblob_blob_internal_ *record) {
+    CBLOB_REQUIRE_ARG(pool);
+    CBLOB_REQUIRE_ARG(record);
+    cblob_blob_internal_ *head = pool->freeHead;
+    if (!head) {
+        record->poolNext = record;
+        record->poolPrev = record;
+    } else {
+        record->poolNext = head;
+        record->poolPrev = head->poolPrev;
+        head->poolPrev->poolNext = record;
+        head->poolPrev = record;
+    }
+    pool->freeHead = record;
+    return 0;
+}
 
 // Inspection, for tests and assertions: the number of blocks, the records in
 // the free list, and the index of the cursor in the last block (-1 when

@@ -13,11 +13,6 @@ int32_t workingLabel(const void *node) { return static_cast<const cblob_blob_int
 int32_t blobIsBlob(const void *) { return 1; }
 int32_t blobLabel(const void *node) { return static_cast<const cblob_blob *>(node)->label; }
 
-cblob_blob *asBlob(void *node) { return static_cast<cblob_blob *>(node); }
-const cblob_blob *asBlob(const void *node) { return static_cast<const cblob_blob *>(node); }
-cblob_blob_internal_ *asWorking(void *node) { return static_cast<cblob_blob_internal_ *>(node); }
-const cblob_blob_internal_ *asWorking(const void *node) { return static_cast<const cblob_blob_internal_ *>(node); }
-
 }  // namespace
 
 extern "C" {
@@ -27,36 +22,6 @@ const cblob_nodeKind_ cblob_blob_external_vtable_ = {&blobIsBlob, &blobLabel};
 namespace cblob::connect {
 
 const cblob_nodeKind_ kWorkingNodeKind = {&workingIsBlob, &workingLabel};
-
-// A cblob_blob's links are typed; during a scan they may name working
-// records, which the casts below carry without ever reading through them as
-// blobs.
-#define CBLOB_NODE_LINK_ACCESSORS(Getter, Setter, BlobField, CurrentField, WorkingField)      \
-    void *Getter(const void *node) {                                                         \
-        if (!node) return nullptr;                                                           \
-        return isBlobNode(node) ? static_cast<void *>(asBlob(node)->BlobField)               \
-                                : asWorking(node)->WorkingField;                             \
-    }                                                                                        \
-    void Setter(void *node, void *link) {                                                    \
-        if (isBlobNode(node)) {                                                              \
-            asBlob(node)->BlobField = static_cast<cblob_blob *>(link);                       \
-            CurrentField;                                                                    \
-        } else {                                                                             \
-            asWorking(node)->WorkingField = link;                                            \
-        }                                                                                    \
-    }
-
-CBLOB_NODE_LINK_ACCESSORS(nodeParent, setNodeParent, parent, (void)0, parent)
-CBLOB_NODE_LINK_ACCESSORS(nodeFirstChild, setNodeFirstChild, firstChild,
-                          asBlob(node)->curFirstChild = static_cast<cblob_blob *>(link), firstChild)
-CBLOB_NODE_LINK_ACCESSORS(nodeLastChild, setNodeLastChild, lastChild,
-                          asBlob(node)->curLastChild = static_cast<cblob_blob *>(link), lastChild)
-CBLOB_NODE_LINK_ACCESSORS(nodeNextSibling, setNodeNextSibling, nextSibling,
-                          asBlob(node)->curNextSibling = static_cast<cblob_blob *>(link), nextSibling)
-CBLOB_NODE_LINK_ACCESSORS(nodePrevSibling, setNodePrevSibling, prevSibling,
-                          asBlob(node)->curPrevSibling = static_cast<cblob_blob *>(link), prevSibling)
-
-#undef CBLOB_NODE_LINK_ACCESSORS
 
 int32_t appendChild(void *parent, void *node) {
     CBLOB_REQUIRE_ARG(parent);
@@ -139,32 +104,7 @@ int32_t replaceWithBlob(cblob_blob_internal_ *working, cblob_blob *blob) {
     CBLOB_REQUIRE_ARG(working);
     CBLOB_REQUIRE_ARG(blob);
     CBLOB_REQUIRE_ARG(blob->nodeKind == &cblob_blob_external_vtable_);
-    void *parent = working->parent;
-    void *prev = working->prevSibling;
-    void *next = working->nextSibling;
-    setNodeParent(blob, parent);
-    setNodePrevSibling(blob, prev);
-    setNodeNextSibling(blob, next);
-    if (prev) setNodeNextSibling(prev, blob);
-    if (next) setNodePrevSibling(next, blob);
-    if (parent) {
-        if (nodeFirstChild(parent) == working) setNodeFirstChild(parent, blob);
-        if (nodeLastChild(parent) == working) setNodeLastChild(parent, blob);
-    }
-    int32_t children = 0;
-    for (void *child = working->firstChild; child; child = nodeNextSibling(child)) {
-        setNodeParent(child, blob);
-        ++children;
-    }
-    setNodeFirstChild(blob, working->firstChild);
-    setNodeLastChild(blob, working->lastChild);
-    blob->numChildren = children;
-    blob->curNumChildren = children;
-    working->parent = nullptr;
-    working->prevSibling = nullptr;
-    working->nextSibling = nullptr;
-    working->firstChild = nullptr;
-    working->lastChild = nullptr;
+    handOverPlace(working, blob);
     return 0;
 }
 

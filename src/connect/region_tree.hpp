@@ -1,9 +1,16 @@
 // The region tree of a connectivity scan. Working records and finished
 // cblob_blob records share child lists, so every node starts with a node
-// kind whose slot 0 tells them apart; the link accessors here read it before
-// touching a link. Writing a link of a cblob_blob writes both its labelled
-// and its current link set, so the two sets stay equal until filters and the
-// sort of the result set change the current one.
+// kind; the link accessors here tell the two kinds apart before touching a
+// link. Writing a link of a cblob_blob writes both its labelled and its
+// current link set, so the two sets stay equal until filters and the sort of
+// the result set change the current one.
+//
+// The accessors are inline: the scan calls them for every region it closes
+// off, merges or finishes. A node is a cblob_blob exactly when its kind is
+// cblob_blob_external_vtable_ (the kind whose is-blob slot answers 1; every
+// other node is a working record), so the test is a pointer comparison
+// rather than a call through the table. Code that knows a node's record type
+// uses that type directly instead.
 #ifndef CBLOB_CONNECT_REGION_TREE_HPP
 #define CBLOB_CONNECT_REGION_TREE_HPP
 
@@ -19,23 +26,68 @@ extern const cblob_nodeKind_ kWorkingNodeKind;
 
 // Slot 0 and slot 1 of the node's kind.
 inline bool isBlobNode(const void *node) {
-    return (*static_cast<const cblob_nodeKind_ *const *>(node))->isBlob(node) != 0;
+    return *static_cast<const cblob_nodeKind_ *const *>(node) == &cblob_blob_external_vtable_;
 }
 inline int32_t nodeLabel(const void *node) {
-    return (*static_cast<const cblob_nodeKind_ *const *>(node))->getLabel(node);
+    return isBlobNode(node) ? static_cast<const cblob_blob *>(node)->label
+                            : static_cast<const cblob_blob_internal_ *>(node)->label;
 }
 
-// Links of either kind of node (null reads as null).
-void *nodeParent(const void *node);
-void *nodeFirstChild(const void *node);
-void *nodeLastChild(const void *node);
-void *nodeNextSibling(const void *node);
-void *nodePrevSibling(const void *node);
-void setNodeParent(void *node, void *parent);
-void setNodeFirstChild(void *node, void *child);
-void setNodeLastChild(void *node, void *child);
-void setNodeNextSibling(void *node, void *sibling);
-void setNodePrevSibling(void *node, void *sibling);
+namespace tree_detail {
+inline cblob_blob *asBlob(void *node) { return static_cast<cblob_blob *>(node); }
+inline const cblob_blob *asBlob(const void *node) { return static_cast<const cblob_blob *>(node); }
+inline cblob_blob_internal_ *asWorking(void *node) { return static_cast<cblob_blob_internal_ *>(node); }
+inline const cblob_blob_internal_ *asWorking(const void *node) {
+    return static_cast<const cblob_blob_internal_ *>(node);
+}
+}  // namespace tree_detail
+
+// Links of either kind of node (null reads as null). A cblob_blob's links
+// are typed; during a scan they may name working records, which the casts
+// carry without ever reading through them as blobs.
+#define CBLOB_NODE_LINK_ACCESSORS(Getter, Setter, BlobField, CurrentField, WorkingField)                         \
+    inline void *Getter(const void *node) {                                                                     \
+        if (!node) return nullptr;                                                                              \
+        return isBlobNode(node) ? static_cast<void *>(tree_detail::asBlob(node)->BlobField)                     \
+                                : tree_detail::asWorking(node)->WorkingField;                                   \
+    }                                                                                                           \
+    inline void Setter(void *node, void *link) {                                                                \
+        if (isBlobNode(node)) {                                                                                 \
+            cblob_blob *blob = tree_detail::asBlob(node);                                                       \
+            blob->BlobField = static_cast<cblob_blob *>(link);                                                  \
+            CurrentField;                                                                                       \
+        } else {                                                                                                \
+            tree_detail::asWorking(node)->WorkingField = link;                                                  \
+        }                                                                                                       \
+    }
+
+CBLOB_NODE_LINK_ACCESSORS(nodeParent, setNodeParent, parent, (void)blob, parent)
+CBLOB_NODE_LINK_ACCESSORS(nodeFirstChild, setNodeFirstChild, firstChild,
+                          blob->curFirstChild = static_cast<cblob_blob *>(link), firstChild)
+CBLOB_NODE_LINK_ACCESSORS(nodeLastChild, setNodeLastChild, lastChild,
+                          blob->curLastChild = static_cast<cblob_blob *>(link), lastChild)
+CBLOB_NODE_LINK_ACCESSORS(nodeNextSibling, setNodeNextSibling, nextSibling,
+                          blob->curNextSibling = static_cast<cblob_blob *>(link), nextSibling)
+CBLOB_NODE_LINK_ACCESSORS(nodePrevSibling, setNodePrevSibling, prevSibling,
+                          blob->curPrevSibling = static_cast<cblob_blob *>(link), prevSibling)
+
+#undef CBLOB_NODE_LINK_ACCESSORS
+
+// Makes the working record `node`, which is in no child list, the last
+// child of the working record `parent`. The parent's last child may be of
+// either kind.
+inline void appendWorkingChild(cblob_blob_internal_ *parent, cblob_blob_internal_ *node) {
+    void *last = parent->lastChild;
+    node->parent = parent;
+    node->prevSibling = last;
+    node->nextSibling = nullptr;
+    if (last) {
+        setNodeNextSibling(last, node);
+    } else {
+        parent->firstChild = node;
+    }
+    parent->lastChild = node;
+}
 
 // Makes `node` the last child of `parent` and `parent` its parent. The node
 // must not be in a child list.
@@ -61,6 +113,39 @@ int32_t unlinkWorking(cblob_blob_internal_ *node);
 // parent) and, counted, both child counts. The working record is left
 // without links. The blob's node kind must already be set.
 int32_t replaceWithBlob(cblob_blob_internal_ *working, cblob_blob *blob);
+
+// The work of replaceWithBlob, without its argument checks, for the scan,
+// which finishes a region for every blob. Writes every link and both child
+// counts of the blob.
+inline void handOverPlace(cblob_blob_internal_ *working, cblob_blob *blob) {
+    void *parent = working->parent;
+    void *prev = working->prevSibling;
+    void *next = working->nextSibling;
+    void *first = working->firstChild;
+    blob->parent = static_cast<cblob_blob *>(parent);
+    blob->prevSibling = blob->curPrevSibling = static_cast<cblob_blob *>(prev);
+    blob->nextSibling = blob->curNextSibling = static_cast<cblob_blob *>(next);
+    if (prev) setNodeNextSibling(prev, blob);
+    if (next) setNodePrevSibling(next, blob);
+    if (parent) {
+        if (nodeFirstChild(parent) == working) setNodeFirstChild(parent, blob);
+        if (nodeLastChild(parent) == working) setNodeLastChild(parent, blob);
+    }
+    int32_t children = 0;
+    for (void *child = first; child; child = nodeNextSibling(child)) {
+        setNodeParent(child, blob);
+        ++children;
+    }
+    blob->firstChild = blob->curFirstChild = static_cast<cblob_blob *>(first);
+    blob->lastChild = blob->curLastChild = static_cast<cblob_blob *>(working->lastChild);
+    blob->numChildren = children;
+    blob->curNumChildren = children;
+    working->parent = nullptr;
+    working->prevSibling = nullptr;
+    working->nextSibling = nullptr;
+    working->firstChild = nullptr;
+    working->lastChild = nullptr;
+}
 
 }  // namespace cblob::connect
 

@@ -21,7 +21,7 @@ bool isSmall(const ScanState &st, const cblob_blob_internal_ *region) {
 // into the outer region), its children (to from's parent, which is `into`
 // whenever `into` is from's parent), and its record.
 int32_t fillInto(ScanState &st, cblob_blob_internal_ *into, cblob_blob_internal_ *from) {
-    addRegionSums(into, from);
+    addRegionSums(st, into, from);
     int32_t status = 0;
     if (into != st.outer) status = setLabelMapEntry(st, from->label, -into->label);
     if (!CBLOB_FAILED(status)) status = unlinkWorking(from);

@@ -3,7 +3,6 @@
 // mapped into the client frame, and the region's place in the blob tree.
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "connect/blob_record.hpp"
 #include "connect/region_tree.hpp"
@@ -93,6 +92,15 @@ int32_t prepareClientXform(ScanState &st) {
     }
 }
 
+int32_t bindBlobBlock(ScanState &st) {
+    const BlobBlocks *blocks = st.rs->blobBlocks;
+    const int32_t numBlocks = getNumBlocks(blocks);
+    CBLOB_REQUIRE_ARG(numBlocks > 0);
+    st.blobBlock = getBlock(blocks, numBlocks - 1);
+    st.blobCount = blockCount(st.blobBlock);
+    return 0;
+}
+
 int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     cblob_resultSet *rs = st.rs;
     const bool hole = region->colour == 0;
@@ -104,7 +112,7 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     const double n = static_cast<double>(static_cast<uint32_t>(plain ? region->pixelCount : region->mass));
     const double sumX = plain ? region->plainSumX : region->sumX;
     const double sumY = plain ? region->plainSumY : region->sumY;
-    double area = hole ? n : n / st.scaleVal;
+    double area = hole || st.scaleVal == 1.0 ? n : n / st.scaleVal;  // n / 1 is n
 
     // Centre of mass in window coordinates: pixel (x, y) has its centre at
     // (x + 0.5, y + 0.5). Sx and Sy are the sums of those centres.
@@ -125,47 +133,51 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     double cx = mx + st.originX;
     double cy = my + st.originY;
 
-    // Client frame.
+    // Client frame: nothing is mapped or scaled without a transform or with
+    // the identity.
     cmath_xformLinear *clientXform = &rs->sharedLinearXform;
-    cmath_matrix l{};
-    double areaFactor = 1.0;
-    bool mapped = false;
-    if (st.xformKind == ScanXformKind::linear && !st.xformIsIdentity) {
-        l = st.linear.matrix;
-        areaFactor = st.linearAreaFactor;
-        int32_t status = cmath_xformLinear_mapPoint(&st.linear, cx, cy, &cx, &cy);
-        if (CBLOB_FAILED(status)) return status;
-        mapped = true;
-    } else if (st.xformKind == ScanXformKind::nonLinear) {
-        cmath_xformLinear local;
-        int32_t status = cmath_xformPtrhConst_getLinear(st.xform, cx, cy, &local);
-        if (!CBLOB_FAILED(status)) status = cmath_xformPtrhConst_mapPoint(st.xform, cx, cy, &cx, &cy);
-        cmath_xformLinear *entry = nullptr;
-        if (!CBLOB_FAILED(status)) status = takeXformSlot(rs->xformBlocks, &entry);
-        if (CBLOB_FAILED(status)) return status;
-        *entry = local;
-        clientXform = entry;
-        status = commitXformSlot(rs->xformBlocks);
-        if (CBLOB_FAILED(status)) return status;
-        l = local.matrix;
-        areaFactor = std::fabs(determinant(l));
-        mapped = true;
-    }
-    if (mapped) {
+    if (st.xformKind != ScanXformKind::none && !st.xformIsIdentity) {
+        cmath_matrix l{};
+        double areaFactor = 1.0;
+        if (st.xformKind == ScanXformKind::linear) {
+            l = st.linear.matrix;
+            areaFactor = st.linearAreaFactor;
+            const int32_t status = cmath_xformLinear_mapPoint(&st.linear, cx, cy, &cx, &cy);
+            if (CBLOB_FAILED(status)) return status;
+        } else {
+            cmath_xformLinear local;
+            int32_t status = cmath_xformPtrhConst_getLinear(st.xform, cx, cy, &local);
+            if (!CBLOB_FAILED(status)) status = cmath_xformPtrhConst_mapPoint(st.xform, cx, cy, &cx, &cy);
+            cmath_xformLinear *entry = nullptr;
+            if (!CBLOB_FAILED(status)) status = takeXformSlot(rs->xformBlocks, &entry);
+            if (CBLOB_FAILED(status)) return status;
+            *entry = local;
+            clientXform = entry;
+            status = commitXformSlot(rs->xformBlocks);
+            if (CBLOB_FAILED(status)) return status;
+            l = local.matrix;
+            areaFactor = std::fabs(determinant(l));
+        }
         area *= areaFactor;
         m = mapMoments(m, l, areaFactor);
     }
 
     // The label table first: a failure then leaves the result set as it was.
     const int32_t label = rs->numBlobs + 1;
-    int32_t status = st.blobLabels ? setDoublingEntry(st.blobLabels, label, region->label) : 0;
-    cblob_blob *b = nullptr;
-    if (!CBLOB_FAILED(status)) status = takeBlobSlot(rs->blobBlocks, &b);
-    if (CBLOB_FAILED(status)) return status;
-    std::memset(b, 0, sizeof(*b));
+    if (st.blobLabels) {
+        const int32_t status = setDoublingEntry(st.blobLabels, label, region->label);
+        if (CBLOB_FAILED(status)) return status;
+    }
+    // The next free record of the last blob block, which always has room.
+    // Every field is written (no clearing pass over the record first).
+    int32_t *count = st.blobCount;
+    CBLOB_REQUIRE_ARG(count && *count >= 0 && *count < CBLOB_BLOB_BLOCK_CAPACITY);
+    cblob_blob *b = st.blobBlock + *count;
     b->nodeKind = &cblob_blob_external_vtable_;
     b->owner = rs;
+    b->adjacencyHolder = nullptr;
     b->clientFromImage = clientXform;
+    b->cachedRuns = nullptr;
     b->label = label;
     b->colour = region->colour;
     b->boxLeft = region->left + st.originX;
@@ -179,16 +191,28 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     b->area = area;
     b->centerOfMassX = cx;
     b->centerOfMassY = cy;
-    if (st.moments) setPrincipalAxes(b, m);
+    if (st.moments) {
+        setPrincipalAxes(b, m);
+    } else {
+        b->momentsValid = 0;
+        b->inertiaX = b->inertiaY = b->inertiaMin = b->inertiaMax = b->elongation = b->angle = 0.0;
+    }
     if (st.keepTree) {
-        status = replaceWithBlob(region, b);
-        if (CBLOB_FAILED(status)) return status;
+        handOverPlace(region, b);
+    } else {
+        b->parent = nullptr;
+        b->firstChild = b->lastChild = b->nextSibling = b->prevSibling = nullptr;
+        b->curFirstChild = b->curLastChild = b->curNextSibling = b->curPrevSibling = nullptr;
+        b->numChildren = b->curNumChildren = 0;
     }
     // Counted from here on: the block count follows the blob counter.
     rs->numBlobs = label;
-    status = poolRelease(st.pool, region);
+    int32_t status = poolRelease(st.pool, region);
     if (CBLOB_FAILED(status)) return status;
-    return commitBlobSlot(rs->blobBlocks);
+    if (++*count < CBLOB_BLOB_BLOCK_CAPACITY) return 0;
+    // The block is full: a new one is appended at once.
+    status = appendBlobBlock(rs->blobBlocks);
+    return CBLOB_FAILED(status) ? status : bindBlobBlock(st);
 }
 
 }  // namespace cblob::connect::scan

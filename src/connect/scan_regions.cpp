@@ -1,6 +1,7 @@
-// Region operations of the standard connectivity scan: opening a region,
-// merging two regions of one colour, closing a region off inside another
-// (enclosure), and the label map.
+// Region operations of the standard connectivity scan: merging two regions
+// of one colour, adding one region's sums and box to another, and the label
+// map. Opening a region and closing one off inside another (enclosure) are
+// inline in scan_state.hpp: the walk does them for many runs.
 #include <cstdint>
 
 #include "connect/region_tree.hpp"
@@ -36,50 +37,23 @@ int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value) {
     return status;
 }
 
-int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t y, cblob_blob_internal_ **region) {
-    cblob_blob_internal_ *r = nullptr;
-    int32_t status = poolOpen(st.pool, &r);
-    if (CBLOB_FAILED(status)) return status;
-    r->nodeKind = st.keepTree ? &kWorkingNodeKind : nullptr;
-    r->firstChild = nullptr;
-    r->lastChild = nullptr;
-    r->parent = nullptr;
-    r->nextSibling = nullptr;
-    r->prevSibling = nullptr;
-    r->label = st.nextLabel++;
-    r->colour = colour;
-    r->pixelCount = 0;
-    r->mass = 0;
-    r->sumX = r->sumY = r->sumXX = r->sumYY = r->sumXY = 0.0;
-    r->plainSumX = r->plainSumY = r->plainSumXX = r->plainSumYY = r->plainSumXY = 0.0;
-    r->left = x0;
-    r->top = y;
-    r->width = 0;  // the first run sets the box
-    r->height = 0;
-    r->adjChainBlock = nullptr;
-    r->adjFirst = nullptr;
-    r->adjLast = nullptr;
-    r->adjNextFree = nullptr;
-    r->seamState = 0;
-    status = setLabelMapEntry(st, r->label, r->label);
-    if (CBLOB_FAILED(status)) return status;
-    *region = r;
-    return 0;
-}
-
-void addRegionSums(cblob_blob_internal_ *into, const cblob_blob_internal_ *from) {
+void addRegionSums(const ScanState &st, cblob_blob_internal_ *into, const cblob_blob_internal_ *from) {
     into->pixelCount = addMass(into->pixelCount, from->pixelCount);
     into->mass = addMass(into->mass, from->mass);
     into->sumX += from->sumX;
     into->sumY += from->sumY;
-    into->sumXX += from->sumXX;
-    into->sumYY += from->sumYY;
-    into->sumXY += from->sumXY;
-    into->plainSumX += from->plainSumX;
-    into->plainSumY += from->plainSumY;
-    into->plainSumXX += from->plainSumXX;
-    into->plainSumYY += from->plainSumYY;
-    into->plainSumXY += from->plainSumXY;
+    if (st.moments) {
+        into->sumXX += from->sumXX;
+        into->sumYY += from->sumYY;
+        into->sumXY += from->sumXY;
+    }
+    if (st.plainSums) {
+        into->plainSumX += from->plainSumX;
+        into->plainSumY += from->plainSumY;
+        into->plainSumXX += from->plainSumXX;
+        into->plainSumYY += from->plainSumYY;
+        into->plainSumXY += from->plainSumXY;
+    }
     if (from->width <= 0) return;
     if (into->width <= 0) {
         into->left = from->left;
@@ -100,7 +74,7 @@ void addRegionSums(cblob_blob_internal_ *into, const cblob_blob_internal_ *from)
 
 int32_t mergeRegion(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_ *g) {
     CBLOB_REQUIRE_ARG(s && g && s != g);
-    addRegionSums(s, g);
+    addRegionSums(st, s, g);
     if (st.keepTree) {
         int32_t status = 0;
         if (g->firstChild) status = moveChildren(g, s);
@@ -108,14 +82,11 @@ int32_t mergeRegion(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_
         if (CBLOB_FAILED(status)) return status;
         g->merged = 1;
     }
-    const int32_t status = setLabelMapEntry(st, g->label, -s->label);
-    if (CBLOB_FAILED(status)) return status;
+    if (st.labelMap) {
+        const int32_t status = setLabelMapEntry(st, g->label, -s->label);
+        if (CBLOB_FAILED(status)) return status;
+    }
     return poolRelease(st.pool, g);
-}
-
-int32_t encloseRegion(ScanState &st, cblob_blob_internal_ *r, cblob_blob_internal_ *q) {
-    if (!st.keepTree || q == st.outer || q == r || q->parent) return 0;
-    return appendChild(r, q);
 }
 
 }  // namespace cblob::connect::scan

@@ -87,6 +87,30 @@ void decodeRow(const cblob_rleRow &entry, int32_t width, bool fillWeights, ScanR
     row.count = k + 1;
 }
 
+// Decodes a row of narrow binary runs that the row kernels wrote: lengths
+// of at least 1 that add up to the width, then the terminator. Each run is
+// a segment. Returns false, with the row unfinished, when the lengths do not
+// end exactly at the width; the general decoder then takes the row.
+inline bool decodeKernelRow(const uint8_t *p, uint8_t firstColour, int32_t width, ScanRow &row) {
+    int32_t *end = row.end;
+    int32_t x = 0;
+    int32_t k = 0;
+    while (x < width) {
+        int32_t len = *p++;
+        if (len == rle::kEscape) {
+            len = rle::loadInt32(p);
+            p += 4;
+        }
+        if (len <= 0) break;
+        x += len;
+        end[k++] = x;
+    }
+    if (x != width) return false;
+    row.count = k;
+    row.firstColour = firstColour;
+    return true;
+}
+
 using DecodeFn = void (*)(const cblob_rleRow &, int32_t, bool, ScanRow &);
 
 template <bool Grey, bool Wide>
@@ -243,6 +267,7 @@ void RowSource::read(int32_t y, ScanRow &row, bool sums, bool fillWeights) const
     entry.startValue = 0;
     entry.runs = kind_ == Kind::window8 ? segmentPixels<uint8_t>(y, &entry.startValue)
                                         : segmentPixels<uint16_t>(y, &entry.startValue);
+    if (!sums && decodeKernelRow(entry.runs, entry.startValue ? 1 : 0, width_, row)) return;
     decoderFor(false, false, sums)(entry, width_, fillWeights, row);
 }
 

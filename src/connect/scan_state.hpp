@@ -4,14 +4,21 @@
 // (open, merge, enclose, complete, finish).
 //
 // Slot tables. Every run of the previous and the current row names a slot;
-// a slot names a region. Slots form a union-find forest: a merge links the
-// root slot of the absorbed region under the survivor's root, so every run
-// that named the absorbed region (earlier runs of this row, later runs of
-// the previous row) reaches the survivor through its slot without being
-// visited. At the end of each row the slots of the current row's runs are
-// renumbered densely (one root slot per live region, slot 0 always the
-// outer region) and become the previous row's slots. So a row uses at most
-// 1 + previous-row runs + current-row runs slots, and a merge costs a link.
+// a slot names a region for the region's whole life (slot 0 is always the
+// outer region). Slots form a union-find forest: a merge links the root slot
+// of the absorbed region under the survivor's root, so every run that named
+// the absorbed region (earlier runs of this row, later runs of the previous
+// row) reaches the survivor through its slot without being visited, and a
+// merge costs a link. A root slot records the last row whose runs continued
+// its region; after a row, a pass over the previous row's runs finds the
+// regions that row did not continue (complete) in the order of their first
+// runs. Slots return to a stack of free slots when their region completes,
+// and, for an absorbed region, once no run names the slot any more: at the
+// end of the row after the merge. During row y the slots in use are the
+// outer region's, those of the regions alive when the row starts (each has a
+// run in row y - 1), those opened in row y (one per run at most) and those
+// absorbed during row y - 1 (each had a run in row y - 2): at most one slot
+// per run of three rows, and the outer region's.
 #ifndef CBLOB_CONNECT_SCAN_STATE_HPP
 #define CBLOB_CONNECT_SCAN_STATE_HPP
 
@@ -22,6 +29,7 @@
 #include "cblob/result_set.h"
 #include "connect/blob_internal.hpp"
 #include "connect/blob_internal_pool.hpp"
+#include "connect/region_tree.hpp"
 #include "connect/standard_scan.hpp"
 
 namespace cblob::connect::scan {
@@ -47,7 +55,10 @@ struct ScanRow {
 };
 
 // The working tables, carved from one block. maxSegments bounds the
-// segments of one row (width + 2); maxSlots the slots of one row.
+// segments of one row (width + 2); maxSlots the slots in use at once. The two
+// end tables have one entry before index 0, always 0 (the start of the first
+// segment), and room for one after the last segment, where the walk puts a
+// sentinel; so segment i always spans [end[i - 1], end[i]).
 struct ScanTables {
     int32_t maxSegments = 0;
     int32_t maxSlots = 0;
@@ -60,10 +71,15 @@ struct ScanTables {
     double *segSumX = nullptr;
     double *segSumXX = nullptr;
     int32_t *link = nullptr;      // slot -> parent slot; a root links to itself
-    uint8_t *mark = nullptr;      // root slot -> 1 when a current run continues its region
-    int32_t *remap = nullptr;     // slot -> slot of the next row, -1 while unassigned
-    cblob_blob_internal_ **rec = nullptr;      // root slot -> region
-    cblob_blob_internal_ **recNext = nullptr;  // the next row's rec, built at the row end
+    int32_t *seenRow = nullptr;   // root slot -> last row that continued (or completed) its region
+    cblob_blob_internal_ **rec = nullptr;  // root slot -> region
+    int32_t *freeSlots = nullptr;          // stack of unused slots
+    int32_t freeCount = 0;
+    // Slots absorbed by merges during the previous row [0] and during the
+    // current row [1]; the previous row's go back to the stack at the end
+    // of the current row.
+    int32_t *absorbed[2] = {nullptr, nullptr};
+    int32_t absorbedCount[2] = {0, 0};
 };
 
 struct ScanState {
@@ -96,6 +112,11 @@ struct ScanState {
     cmath_xformLinear linear{};        // linear: the transform
     const cmath_xformPtrhConst *xform = nullptr;  // non-linear: the handle
 
+    // The last blob block of the result set and its count: finished
+    // regions are written there (scan_finish.cpp).
+    cblob_blob *blobBlock = nullptr;
+    int32_t *blobCount = nullptr;
+
     ScanTables t;
 };
 
@@ -110,13 +131,54 @@ inline int32_t findRoot(int32_t *link, int32_t slot) {
 
 // ------------------------------------------------- regions (scan_regions.cpp)
 
-// Opens a region of `colour` whose first run lies in row y: a record from
-// the pool with the next label, an empty box at (x0, y), zero sums, and its
-// label-map entry. Fails only when the pool or the label map must grow.
-int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t y, cblob_blob_internal_ **region);
+// Writes [label] = value into the label map (when kept), growing it.
+int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value);
 
-// Adds the sums, pixel count and box of `from` into `into`.
-void addRegionSums(cblob_blob_internal_ *into, const cblob_blob_internal_ *from);
+// Opens a region of `colour` whose first run is [x0, x1) in row y: a record
+// from the pool with the next label, the box of that run (empty when
+// x1 == x0), zero sums (the caller adds the run's), no tree links, and its
+// label-map entry. Only the sums the scan keeps are written: second-order
+// sums with moments, unweighted sums with plainSums. Fails only when the
+// pool or the label map must grow. Inline: the walk opens a region for every
+// run that touches none above it.
+inline int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t x1, int32_t y,
+                          cblob_blob_internal_ **region) {
+    cblob_blob_internal_ *r = nullptr;
+    int32_t status = poolOpen(st.pool, &r);
+    if (CBLOB_FAILED(status)) return status;
+    r->nodeKind = st.keepTree ? &kWorkingNodeKind : nullptr;
+    r->firstChild = nullptr;
+    r->lastChild = nullptr;
+    r->parent = nullptr;
+    r->nextSibling = nullptr;
+    r->prevSibling = nullptr;
+    r->label = st.nextLabel++;
+    r->colour = colour;
+    r->pixelCount = 0;
+    r->mass = 0;
+    r->sumX = r->sumY = 0.0;
+    if (st.moments) r->sumXX = r->sumYY = r->sumXY = 0.0;
+    if (st.plainSums) r->plainSumX = r->plainSumY = r->plainSumXX = r->plainSumYY = r->plainSumXY = 0.0;
+    r->left = x0;
+    r->top = y;
+    r->width = x1 - x0;
+    r->height = x1 > x0 ? 1 : 0;
+    r->adjChainBlock = nullptr;
+    r->adjFirst = nullptr;
+    r->adjLast = nullptr;
+    r->adjNextFree = nullptr;
+    r->seamState = 0;
+    if (st.labelMap) {
+        status = setLabelMapEntry(st, r->label, r->label);
+        if (CBLOB_FAILED(status)) return status;
+    }
+    *region = r;
+    return 0;
+}
+
+// Adds the sums, pixel count and box of `from` into `into`: the sums the
+// scan keeps (see openRegion).
+void addRegionSums(const ScanState &st, cblob_blob_internal_ *into, const cblob_blob_internal_ *from);
 
 // Merges region g into s (the survivor, the smaller label): sums and box,
 // g's children move to s, g leaves its parent's child list, the label map
@@ -126,10 +188,13 @@ int32_t mergeRegion(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_
 
 // Makes q a child of r when the run that closes q off is r's: only a region
 // that has no parent yet, is not the outer region and is not r itself.
-int32_t encloseRegion(ScanState &st, cblob_blob_internal_ *r, cblob_blob_internal_ *q);
+inline void encloseRegion(const ScanState &st, cblob_blob_internal_ *r, cblob_blob_internal_ *q) {
+    if (!st.keepTree || q == st.outer || q == r || q->parent) return;
+    appendWorkingChild(r, q);
+}
 
-// Writes [label] = value into the label map (when kept), growing it.
-int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value);
+// Binds the result set's last blob block (the blob blocks must exist).
+int32_t bindBlobBlock(ScanState &st);
 
 // ------------------------------------------------ completion (scan_cleanup.cpp)
 

@@ -14,7 +14,9 @@
 #include "connect/standard_scan.hpp"
 
 #include <cstdint>
+#include <type_traits>
 
+#include "cblob/run_params.h"
 #include "connect/blob_record.hpp"
 #include "connect/scan_rows.hpp"
 #include "connect/scan_state.hpp"
@@ -32,7 +34,7 @@ using scan::ScanTables;
 
 constexpr int32_t kPollRowMask = 31;  // the attention check runs every 32 rows
 constexpr int32_t kLabelMapStartSize = 1000;
-constexpr int32_t kMaxWidth = INT32_MAX / 2 - 8;
+constexpr int32_t kMaxWidth = INT32_MAX / 4 - 8;  // slot numbers for three rows of runs fit 32 bits
 
 // ------------------------------------------------------------ working tables
 
@@ -40,7 +42,7 @@ constexpr int32_t kMaxWidth = INT32_MAX / 2 - 8;
 struct TableLayout {
     int64_t bytes = 0;
     int64_t ends[2], slots[2], segLabel, segMass, segSumX, segSumXX;
-    int64_t link, remap, mark, rec[2], rowBuffer, maskRow;
+    int64_t link, seenRow, rec, freeSlots, absorbed[2], rowBuffer, maskRow;
 
     int64_t take(int64_t size) {
         const int64_t at = bytes;
@@ -53,17 +55,18 @@ TableLayout layoutTables(int32_t maxSegments, int32_t maxSlots, bool weighted, i
     TableLayout l;
     const int64_t segs = maxSegments, slots = maxSlots;
     for (int i = 0; i < 2; ++i) {
-        l.ends[i] = l.take(segs * 4);
+        l.ends[i] = l.take((segs + 2) * 4);  // the leading 0 and the sentinel
         l.slots[i] = l.take(segs * 4);
-        l.rec[i] = l.take(slots * static_cast<int64_t>(sizeof(cblob_blob_internal_ *)));
+        l.absorbed[i] = l.take((segs + 2) * 4);  // a row absorbs at most one region per previous run
     }
     l.segLabel = l.take(segs * 4);
     l.segMass = l.take(weighted ? segs * 8 : 0);
     l.segSumX = l.take(weighted ? segs * 8 : 0);
     l.segSumXX = l.take(weighted ? segs * 8 : 0);
     l.link = l.take(slots * 4);
-    l.remap = l.take(slots * 4);
-    l.mark = l.take(slots);
+    l.seenRow = l.take(slots * 4);
+    l.rec = l.take(slots * static_cast<int64_t>(sizeof(cblob_blob_internal_ *)));
+    l.freeSlots = l.take(slots * 4);
     l.rowBuffer = l.take(rowBuffer);
     l.maskRow = l.take(maskRow);
     return l;
@@ -78,12 +81,12 @@ void bindTables(ScanTables &t, uint8_t *block, const TableLayout &l, int32_t max
                 bool weighted) {
     t.maxSegments = maxSegments;
     t.maxSlots = maxSlots;
-    t.prevEnd = at<int32_t>(block, l.ends[0]);
-    t.curEnd = at<int32_t>(block, l.ends[1]);
+    t.prevEnd = at<int32_t>(block, l.ends[0]) + 1;
+    t.curEnd = at<int32_t>(block, l.ends[1]) + 1;
+    t.prevEnd[-1] = 0;
+    t.curEnd[-1] = 0;
     t.prevSlot = at<int32_t>(block, l.slots[0]);
     t.curSlot = at<int32_t>(block, l.slots[1]);
-    t.rec = at<cblob_blob_internal_ *>(block, l.rec[0]);
-    t.recNext = at<cblob_blob_internal_ *>(block, l.rec[1]);
     t.segLabel = at<int32_t>(block, l.segLabel);
     if (weighted) {
         t.segMass = at<int64_t>(block, l.segMass);
@@ -91,37 +94,47 @@ void bindTables(ScanTables &t, uint8_t *block, const TableLayout &l, int32_t max
         t.segSumXX = at<double>(block, l.segSumXX);
     }
     t.link = at<int32_t>(block, l.link);
-    t.remap = at<int32_t>(block, l.remap);
-    t.mark = at<uint8_t>(block, l.mark);
-    for (int32_t s = 0; s < maxSlots; ++s) {
-        t.link[s] = s;
-        t.remap[s] = -1;
-        t.mark[s] = 0;
+    t.seenRow = at<int32_t>(block, l.seenRow);
+    t.rec = at<cblob_blob_internal_ *>(block, l.rec);
+    t.freeSlots = at<int32_t>(block, l.freeSlots);
+    for (int i = 0; i < 2; ++i) {
+        t.absorbed[i] = at<int32_t>(block, l.absorbed[i]);
+        t.absorbedCount[i] = 0;
     }
+    // Slot 0 is the outer region's; the others are free, the lowest on top.
+    t.freeCount = 0;
+    for (int32_t slot = maxSlots - 1; slot > kOuterSlot; --slot) t.freeSlots[t.freeCount++] = slot;
+    t.link[kOuterSlot] = kOuterSlot;
+    t.seenRow[kOuterSlot] = -1;
 }
 
 // ----------------------------------------------------------------- the walk
 
-// The previous row: its segments and the number of slots they use.
+// The previous row: its segments.
 struct PreviousRow {
     int32_t count = 0;
     uint8_t firstColour = 0;
-    int32_t slots = 0;          // slots 0 .. slots-1 are its regions' roots
-    bool hasOuter = true;       // one of its runs belongs to the outer region
+    bool hasOuter = true;  // one of its runs belongs to the outer region
 };
 
-// Adds one run (segment k of row y, [x0, x1)) to a region's sums and box.
-// Over the run's pixels: sum of (2x + 1) = (2 x0 + L) L, sum of
-// (x + 1)^3 - x^3 = L (3 x0 (x0 + L) + L^2), and per pixel of row y,
-// (y + 1)^3 - y^3 = 3y^2 + 3y + 1. The weighted scan takes the weighted
-// x-sums of the segment from the row.
-template <bool Weighted>
-inline void addRun(const ScanState &st, cblob_blob_internal_ *r, const ScanRow &row, int32_t k, int32_t x0,
-                   int32_t x1, int32_t y) {
-    const int64_t len = x1 - x0;
+// Terms of the run sums that depend only on the row y: y, the per-pixel
+// (y + 1)^3 - y^3 = 3y^2 + 3y + 1, and 2y + 1.
+struct RowTerms {
+    double y, yCube, twoYPlusOne;
+    explicit RowTerms(int32_t row)
+        : y(row), yCube(3.0 * y * y + 3.0 * y + 1.0), twoYPlusOne(2.0 * y + 1.0) {}
+};
+
+// Adds the sums of one run (segment k of row y, [x0, x0 + len)) to a
+// region. Over the run's pixels: sum of (2x + 1) = (2 x0 + L) L, sum of
+// (x + 1)^3 - x^3 = L (3 x0 (x0 + L) + L^2). The weighted scan takes the
+// weighted x-sums of the segment from the row.
+template <bool Weighted, bool Moments>
+inline void addRunSums(const ScanState &st, cblob_blob_internal_ *r, const ScanRow &row, int32_t k, int32_t x0,
+                       int32_t length, const RowTerms &y) {
+    const int64_t len = length;
     const int64_t xs = x0;
     const double plainX = static_cast<double>((2 * xs + len) * len);
-    const double yd = y;
     int64_t mass = len;
     double sumX = plainX;
     if constexpr (Weighted) {
@@ -132,37 +145,44 @@ inline void addRun(const ScanState &st, cblob_blob_internal_ *r, const ScanRow &
     const double m = static_cast<double>(mass);
     r->mass = static_cast<int32_t>(static_cast<uint32_t>(r->mass) + static_cast<uint32_t>(mass));
     r->sumX += sumX;
-    r->sumY += m * yd;
-    if (st.moments) {
+    r->sumY += m * y.y;
+    if constexpr (Moments) {
         const double plainXX = static_cast<double>(len) * static_cast<double>(3 * xs * (xs + len) + len * len);
-        const double yCube = 3.0 * yd * yd + 3.0 * yd + 1.0;
         r->sumXX += Weighted ? row.sumXX[k] : plainXX;
-        r->sumYY += m * yCube;
-        r->sumXY += (2.0 * yd + 1.0) * sumX;
+        r->sumYY += m * y.yCube;
+        r->sumXY += y.twoYPlusOne * sumX;
         if (Weighted && st.plainSums) {
             r->plainSumXX += plainXX;
-            r->plainSumYY += static_cast<double>(len) * yCube;
-            r->plainSumXY += (2.0 * yd + 1.0) * plainX;
+            r->plainSumYY += static_cast<double>(len) * y.yCube;
+            r->plainSumXY += y.twoYPlusOne * plainX;
         }
     }
     if (Weighted && st.plainSums) {
         r->plainSumX += plainX;
-        r->plainSumY += static_cast<double>(len) * yd;
+        r->plainSumY += static_cast<double>(len) * y.y;
     }
-    if (r->width <= 0) {
-        r->left = x0;
-        r->width = x1 - x0;
-    } else {
-        const int32_t right = r->left + r->width > x1 ? r->left + r->width : x1;
-        if (x0 < r->left) r->left = x0;
-        r->width = right - r->left;
-    }
-    r->height = y - r->top + 1;
 }
 
+// Grows a region's box (not empty) sideways by the run [x0, x1). The bottom
+// is not written per run: a live region's last row is the one its slot was
+// last continued in, and a region completes exactly one row after its last
+// run, so endRow sets the height then. Until that, a live region's height
+// may lag behind (merges carry it along as they do the rest of the box);
+// nothing reads it before completion.
+inline void addRunBox(cblob_blob_internal_ *r, int32_t x0, int32_t x1) {
+    const int32_t right = r->left + r->width > x1 ? r->left + r->width : x1;
+    const int32_t left = x0 < r->left ? x0 : r->left;
+    r->left = left;
+    r->width = right - left;
+}
+
+// The slow paths of the walk return a slot (0 or more) or a failure status
+// (bit 31 set, so below 0), which keeps the walk's own variables out of
+// memory.
+
 // Merges the regions of two root slots; the older region survives and its
-// slot becomes the root of both. *survivor = that slot.
-int32_t mergeSlots(ScanState &st, int32_t a, int32_t b, int32_t *survivor) {
+// slot becomes the root of both. Returns that slot or the failure.
+int32_t mergeSlots(ScanState &st, int32_t a, int32_t b) {
     ScanTables &t = st.t;
     if (t.rec[b]->label < t.rec[a]->label) {
         const int32_t swap = a;
@@ -172,118 +192,229 @@ int32_t mergeSlots(ScanState &st, int32_t a, int32_t b, int32_t *survivor) {
     const int32_t status = scan::mergeRegion(st, t.rec[a], t.rec[b]);
     if (CBLOB_FAILED(status)) return status;
     t.link[b] = a;
-    *survivor = a;
-    return 0;
+    t.absorbed[1][t.absorbedCount[1]++] = b;
+    return a;
 }
 
-// Links every segment of the current row to the previous row. *slots is the
-// number of slots in use; new regions take the next ones.
-template <bool Weighted>
-int32_t walkRow(ScanState &st, const ScanRow &row, int32_t y, const PreviousRow &prev, int32_t *slots) {
+// Opens a region for the run [x0, x1) of colour c in row y, in a free slot.
+// Returns the slot or the failure.
+int32_t openSlot(ScanState &st, int32_t colour, int32_t x0, int32_t x1, int32_t y) {
     ScanTables &t = st.t;
-    const int32_t width = st.settings->width;
-    const int32_t *prevEnd = t.prevEnd;
-    const int32_t *prevSlot = t.prevSlot;
-    int32_t *link = t.link;
-    const bool inImage = y < st.settings->height;
-    int32_t cursor = 0;
-    int32_t x0 = 0;
-    uint8_t colour = row.firstColour;
-    for (int32_t k = 0; k < row.count; ++k, colour ^= 1) {
-        const int32_t x1 = row.end[k];
-        const bool object = colour != 0;
-        // Previous-row columns the run touches: [low, high].
-        const int32_t low = object ? x0 - 1 : x0;
-        const int32_t high = object ? x1 : x1 - 1;
-        while (prevEnd[cursor] <= low) ++cursor;
-        const bool rightEdge = !object && x1 == width;
-        int32_t r = !object && x0 == 0 ? kOuterSlot : -1;
-        // Same-colour previous runs from the cursor on.
-        int32_t i = cursor + ((prev.firstColour ^ (cursor & 1)) != colour ? 1 : 0);
-        for (; i < prev.count; i += 2) {
-            const int32_t start = i > 0 ? prevEnd[i - 1] : 0;
-            if (start > high) break;
-            const int32_t q = findRoot(link, prevSlot[i]);
-            if (r < 0) {
-                r = q;
-            } else if (q == r) {
-                if (st.keepTree && start > x0) {
-                    const int32_t closed = findRoot(link, prevSlot[i - 1]);
-                    const int32_t status = scan::encloseRegion(st, t.rec[r], t.rec[closed]);
-                    if (CBLOB_FAILED(status)) return status;
-                }
-            } else {
-                const int32_t status = mergeSlots(st, r, q, &r);
-                if (CBLOB_FAILED(status)) return status;
+    cblob_blob_internal_ *region = nullptr;
+    const int32_t status = scan::openRegion(st, static_cast<uint8_t>(colour), x0, x1, y, &region);
+    if (CBLOB_FAILED(status)) return status;
+    CBLOB_REQUIRE_ARG(t.freeCount > 0);  // the slot bound holds
+    const int32_t slot = t.freeSlots[--t.freeCount];
+    t.link[slot] = slot;
+    t.rec[slot] = region;
+    return slot;
+}
+
+// The contacts of a run after its first, from same-colour previous segment
+// i on, with the run's region in slot r: each is merged into r, or, when it
+// already is r's region, closes off the other-colour region just left of
+// it. Returns the run's slot after the merges or the failure.
+int32_t furtherContacts(ScanState &st, int32_t i, int32_t high, int32_t x0, int32_t r) {
+    ScanTables &t = st.t;
+    for (; t.prevEnd[i - 1] <= high && r >= 0; i += 2) {
+        const int32_t q = findRoot(t.link, t.prevSlot[i]);
+        if (q == r) {
+            if (st.keepTree && t.prevEnd[i - 1] > x0) {
+                encloseRegion(st, t.rec[r], t.rec[findRoot(t.link, t.prevSlot[i - 1])]);
             }
+        } else {
+            r = mergeSlots(st, r, q);
         }
-        if (r < 0) {
+    }
+    return r;
+}
+
+// Moves the cursor to the first previous segment that reaches past column
+// `low` and returns the first segment of colour C from there.
+template <int32_t C>
+inline int32_t firstCandidate(const int32_t *prevEnd, int32_t prevFirstColour, int32_t low, int32_t &cursor) {
+    while (prevEnd[cursor] <= low) ++cursor;
+    return cursor + ((prevFirstColour ^ cursor ^ C) & 1);
+}
+
+// One row's walk over the previous row. Both end tables hold 0 before their
+// first segment, and the previous row's holds INT32_MAX after its last, so
+// previous segment i spans [prevEnd[i - 1], prevEnd[i]) for every i the walk
+// reaches: a walk over same-colour segments ends at the first one that
+// starts beyond the run's reach, at the latest at the sentinel. An object
+// run's reach to the right is capped at the last column, which covers the
+// same segments as the cap at the width.
+//
+// Per run of colour c at [x0, x1): the cursor moves to the first previous
+// segment that reaches past the run's left reach (objects are 8-connected:
+// x0 - 1 .. x1; background 4-connected: x0 .. x1 - 1); the first
+// same-colour segment from there that the run touches names its region;
+// every further one is merged into it or closes off a region inside it. A
+// run without contact opens a region. The first and the last run carry the
+// edge rules; the runs between alternate in colour and take the lean path.
+template <bool Weighted, bool Moments>
+class RowWalk {
+public:
+    RowWalk(ScanState &st, const ScanRow &row, int32_t y, const PreviousRow &prev)
+        : st_(st), row_(row), prev_(prev), terms_(y), y_(y) {}
+
+    int32_t run() {
+        const int32_t last = row_.count - 1;
+        int32_t cursor = edgeRun(0, 0);
+        if (cursor < 0 || last == 0) return cursor < 0 ? cursor : 0;
+        // Locals, so that they stay in registers.
+        ScanTables &t = st_.t;
+        const int32_t *end = row_.end;
+        const int32_t *prevEnd = t.prevEnd;
+        const int32_t *prevSlot = t.prevSlot;
+        const int32_t prevFirst = prev_.firstColour;
+        int32_t *link = t.link;
+        int32_t k = 1;
+        int32_t x0 = end[0];
+        int32_t status = 0;
+        // One run of the lean path: returns its slot or the failure.
+        auto inner = [&](auto colour, int32_t x1) {
+            constexpr int32_t C = decltype(colour)::value;
+            const int32_t high = C ? x1 : x1 - 1;
+            int32_t i = firstCandidate<C>(prevEnd, prevFirst, x0 - C, cursor);
+            if (prevEnd[i - 1] > high) {
+                const int32_t r = openSlot(st_, C, x0, x1, y_);
+                if (r >= 0) join(k, r, x0, x1, true);
+                return r;
+            }
+            int32_t r = findRoot(link, prevSlot[i]);
+            i += 2;
+            if (prevEnd[i - 1] <= high) r = furtherContacts(st_, i, high, x0, r);
+            if (r >= 0) join(k, r, x0, x1, false);
+            return r;
+        };
+        using Object = std::integral_constant<int32_t, 1>;
+        using Background = std::integral_constant<int32_t, 0>;
+        if (row_.firstColour == 0 && k < last) {  // run 1 is an object run
+            status = inner(Object{}, end[k]);
+            x0 = end[k++];
+        }
+        while (status >= 0 && k + 1 < last) {
+            status = inner(Background{}, end[k]);
+            x0 = end[k++];
+            if (status < 0) break;
+            status = inner(Object{}, end[k]);
+            x0 = end[k++];
+        }
+        if (status >= 0 && k < last) status = inner(Background{}, end[k]);
+        if (status < 0) return status;
+        const int32_t r = edgeRun(last, cursor);
+        return r < 0 ? r : 0;
+    }
+
+private:
+    // Run k joins slot r: its region is continued in this row, and, unless
+    // it is the outer region (whose sums are never read), gets the run's sums
+    // and box (the box is already the run's when the region was opened for
+    // it).
+    void join(int32_t k, int32_t r, int32_t x0, int32_t x1, bool opened) {
+        ScanTables &t = st_.t;
+        t.seenRow[r] = y_;
+        t.curSlot[k] = r;
+        if (r == kOuterSlot) return;
+        cblob_blob_internal_ *region = t.rec[r];
+        addRunSums<Weighted, Moments>(st_, region, row_, k, x0, x1 - x0, terms_);
+        if (!opened) addRunBox(region, x0, x1);
+    }
+
+    // The first or the last run of the row (cursor where the walk stands),
+    // with the edge rules: background at the left or right window edge
+    // belongs to the outer region, and at the right edge it closes off the
+    // region of the previous row's last run. Returns the cursor or the
+    // failure.
+    int32_t edgeRun(int32_t k, int32_t cursor) {
+        ScanTables &t = st_.t;
+        const int32_t width = st_.settings->width;
+        const int32_t colour = row_.firstColour ^ (k & 1);
+        const bool object = colour != 0;
+        const int32_t x0 = row_.end[k - 1];
+        const int32_t x1 = row_.end[k];
+        const int32_t high = object ? (x1 < width - 1 ? x1 : width - 1) : x1 - 1;
+        int32_t i = object ? firstCandidate<1>(t.prevEnd, prev_.firstColour, x0 - 1, cursor)
+                           : firstCandidate<0>(t.prevEnd, prev_.firstColour, x0, cursor);
+        int32_t r = -1;
+        bool contact = true;
+        if (!object && x0 == 0) {
+            r = kOuterSlot;
+        } else if (t.prevEnd[i - 1] <= high) {
+            r = findRoot(t.link, t.prevSlot[i]);
+            i += 2;
+        } else {
+            contact = false;
+        }
+        if (contact) {
+            r = furtherContacts(st_, i, high, x0, r);
+            if (r < 0) return r;
+        }
+        const bool rightEdge = !object && x1 == width;
+        bool opened = false;
+        if (!contact) {
             if (rightEdge) {
                 r = kOuterSlot;
             } else {
-                cblob_blob_internal_ *region = nullptr;
-                const int32_t status = scan::openRegion(st, colour, x0, y, &region);
-                if (CBLOB_FAILED(status)) return status;
-                r = (*slots)++;
-                link[r] = r;
-                t.rec[r] = region;
+                r = openSlot(st_, colour, x0, x1, y_);
+                if (r < 0) return r;
+                opened = true;
             }
         } else if (rightEdge && r != kOuterSlot) {
-            const int32_t status = mergeSlots(st, kOuterSlot, r, &r);
-            if (CBLOB_FAILED(status)) return status;
+            r = mergeSlots(st_, kOuterSlot, r);
+            if (r < 0) return r;
         }
-        if (rightEdge && st.keepTree) {
-            // The region of the previous row's last run, when it ends here,
-            // is closed off by the outer region at the right edge.
-            const int32_t last = findRoot(link, prevSlot[prev.count - 1]);
-            if (last != kOuterSlot && !t.mark[last]) {
-                const int32_t status = scan::encloseRegion(st, st.outer, t.rec[last]);
-                if (CBLOB_FAILED(status)) return status;
+        if (rightEdge && st_.keepTree) {
+            const int32_t lastSlot = findRoot(t.link, t.prevSlot[prev_.count - 1]);
+            if (lastSlot != kOuterSlot && t.seenRow[lastSlot] != y_) {
+                encloseRegion(st_, st_.outer, t.rec[lastSlot]);
             }
         }
-        t.mark[r] = 1;
-        t.curSlot[k] = r;
-        if (inImage && r != kOuterSlot) addRun<Weighted>(st, t.rec[r], row, k, x0, x1, y);
-        x0 = x1;
+        join(k, r, x0, x1, opened);
+        return cursor;
     }
-    return 0;
-}
 
-// After the walk of a row: previous-row regions that no run continued are
-// complete, then the current row's slots are renumbered densely and become
-// the previous row's.
-int32_t endRow(ScanState &st, const ScanRow &row, PreviousRow &prev, int32_t slots) {
+    ScanState &st_;
+    const ScanRow &row_;
+    const PreviousRow &prev_;
+    const RowTerms terms_;
+    const int32_t y_;
+};
+
+// After the walk of row y: the previous row's regions that no run continued
+// are complete, in the order of their first runs (the outer region last),
+// the slots absorbed during the previous row go back to the free stack, and
+// the current row becomes the previous one.
+int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, PreviousRow &prev) {
     ScanTables &t = st.t;
-    for (int32_t s = 1; s < prev.slots; ++s) {
-        if (t.link[s] != s || t.mark[s]) continue;
-        const int32_t status = scan::completeRegion(st, t.rec[s]);
+    int32_t *link = t.link;
+    int32_t *seenRow = t.seenRow;
+    const int32_t *prevSlot = t.prevSlot;
+    for (int32_t i = 0; i < prev.count; ++i) {
+        const int32_t slot = findRoot(link, prevSlot[i]);
+        if (slot == kOuterSlot || seenRow[slot] == y) continue;
+        seenRow[slot] = y;  // its later runs are passed over
+        cblob_blob_internal_ *region = t.rec[slot];
+        region->height = y - region->top;  // its last run lies in row y - 1
+        // Without cleanup a complete region is finished at once.
+        const int32_t status = st.cleanup == cblob_connectivityCleanupNone ? scan::finishRegion(st, region)
+                                                                           : scan::completeRegion(st, region);
         if (CBLOB_FAILED(status)) return status;
+        t.freeSlots[t.freeCount++] = slot;
     }
-    if (prev.hasOuter && !t.mark[kOuterSlot]) {
+    if (prev.hasOuter && seenRow[kOuterSlot] != y) {
         const int32_t status = scan::completeOuter(st);
         if (CBLOB_FAILED(status)) return status;
     }
-    prev.hasOuter = t.mark[kOuterSlot] != 0;
-    int32_t next = 1;
-    t.remap[kOuterSlot] = kOuterSlot;
-    t.recNext[kOuterSlot] = st.outer;
-    for (int32_t k = 0; k < row.count; ++k) {
-        const int32_t root = findRoot(t.link, t.curSlot[k]);
-        if (t.remap[root] < 0) {
-            t.remap[root] = next;
-            t.recNext[next++] = t.rec[root];
-        }
-        t.curSlot[k] = t.remap[root];
-    }
-    for (int32_t s = 0; s < slots; ++s) t.remap[s] = -1;
-    for (int32_t s = 0; s < next; ++s) {
-        t.link[s] = s;
-        t.mark[s] = 0;
-    }
-    cblob_blob_internal_ **rec = t.rec;
-    t.rec = t.recNext;
-    t.recNext = rec;
-    int32_t *swap = t.prevEnd;
+    prev.hasOuter = seenRow[kOuterSlot] == y;
+    for (int32_t i = 0; i < t.absorbedCount[0]; ++i) t.freeSlots[t.freeCount++] = t.absorbed[0][i];
+    int32_t *swap = t.absorbed[0];
+    t.absorbed[0] = t.absorbed[1];
+    t.absorbed[1] = swap;
+    t.absorbedCount[0] = t.absorbedCount[1];
+    t.absorbedCount[1] = 0;
+    swap = t.prevEnd;
     t.prevEnd = t.curEnd;
     t.curEnd = swap;
     swap = t.prevSlot;
@@ -291,24 +422,24 @@ int32_t endRow(ScanState &st, const ScanRow &row, PreviousRow &prev, int32_t slo
     t.curSlot = swap;
     prev.count = row.count;
     prev.firstColour = row.firstColour;
-    prev.slots = next;
     return 0;
 }
 
 // Rows 0 .. height - 1 of the source, then the closing row of background.
-template <bool Weighted>
+template <bool Weighted, bool Moments>
 int32_t scanRows(ScanState &st, const scan::RowSource &source) {
     ScanTables &t = st.t;
     const int32_t width = st.settings->width;
     const int32_t height = st.settings->height;
+    const bool labelSlots = source.hasLabelSlots();
     // The frame: above row 0 lies one background run of the outer region.
     t.prevEnd[0] = width;
+    t.prevEnd[1] = INT32_MAX;
     t.prevSlot[0] = kOuterSlot;
     t.rec[kOuterSlot] = st.outer;
     PreviousRow prev;
     prev.count = 1;
     prev.firstColour = 0;
-    prev.slots = 1;
     prev.hasOuter = true;
     for (int32_t y = 0; y <= height; ++y) {
         ScanRow row;
@@ -327,17 +458,23 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
             row.firstColour = 0;
             row.end[0] = width;
         }
-        int32_t slots = prev.slots;
-        int32_t status = walkRow<Weighted>(st, row, y, prev, &slots);
+        // The sentinel the next row's walk stops at.
+        row.end[row.count] = INT32_MAX;
+        int32_t status = RowWalk<Weighted, Moments>(st, row, y, prev).run();
         if (CBLOB_FAILED(status)) return status;
-        if (y < height && source.hasLabelSlots()) {
+        if (y < height && labelSlots) {
             for (int32_t k = 0; k < row.count; ++k) t.segLabel[k] = t.rec[findRoot(t.link, t.curSlot[k])]->label;
             source.writeLabels(y, row, t.segLabel);
         }
-        status = endRow(st, row, prev, slots);
+        status = endRow(st, y, row, prev);
         if (CBLOB_FAILED(status)) return status;
     }
     return 0;
+}
+
+template <bool Weighted>
+int32_t scanRowsFor(ScanState &st, const scan::RowSource &source) {
+    return st.moments ? scanRows<Weighted, true>(st, source) : scanRows<Weighted, false>(st, source);
 }
 
 // The scan state from the settings.
@@ -382,7 +519,6 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_TRY(f, scan::validateRowSource(source, settings));
     CBLOB_FRAME_CHECK(f, settings.scaleVal >= 1, cblob_err_badScaleVal);
-    // The slot tables count two rows of runs in 32 bits.
     CBLOB_FRAME_CHECK(f, settings.width <= kMaxWidth, csys_err_badSize);
 
     ScanState st;
@@ -393,9 +529,10 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
     if (settings.width == 0 || settings.height == 0) return f.exit();  // no pixel, no blob
 
     // Working tables: at most width segments a row (plus room for the
-    // frame); slots for the outer region and both rows' regions.
+    // frame); slots for the outer region and one per run of three rows (see
+    // scan_state.hpp), with a margin.
     const int32_t maxSegments = settings.width + 2;
-    const int32_t maxSlots = 2 * maxSegments + 2;
+    const int32_t maxSlots = 3 * maxSegments + 8;
     const bool singlePass = !source.rle;
     const int64_t ownRowBuffer = singlePass && !scratch.rowBuffer ? scan::rowBufferBytes(settings.width) : 0;
     const int64_t ownMaskRow = scan::needsMaskRow(source) && !scratch.maskRow ? settings.width : 0;
@@ -412,8 +549,9 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
 
     // The outer region: label 0, background, the root of the region tree.
     st.nextLabel = 0;
-    CBLOB_FRAME_TRY(f, scan::openRegion(st, 0, 0, 0, &st.outer));
-    CBLOB_FRAME_TRY(f, settings.weighted ? scanRows<true>(st, rows) : scanRows<false>(st, rows));
+    CBLOB_FRAME_TRY(f, scan::openRegion(st, 0, 0, 0, 0, &st.outer));
+    CBLOB_FRAME_TRY(f, scan::bindBlobBlock(st));
+    CBLOB_FRAME_TRY(f, settings.weighted ? scanRowsFor<true>(st, rows) : scanRowsFor<false>(st, rows));
     CBLOB_FRAME_TRY(f, scan::endScan(st));
     return f.exit();
 }

@@ -100,7 +100,7 @@ struct ScanScratch {
 // without rows; cblob_err_maskUnbound (0x80001285) for a mask window
 // without pixels; cblob_err_maskGeometryMismatch (0x80001284) for a mask of
 // another size; cblob_err_badScaleVal (0x8000128A) for a scaleVal below 1;
-// csys_err_badSize for a width beyond INT32_MAX / 2 - 8;
+// csys_err_badSize for a width beyond INT32_MAX / 4 - 8;
 // then the attention status, cmath_err_outsideDomain when a non-linear
 // transform is undefined at a blob's centre of mass, and memory failures.
 // Exactly one input, an input of the settings' width and height, and a

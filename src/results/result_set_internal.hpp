@@ -17,6 +17,14 @@ namespace cblob::results {
 // changes.
 int32_t restoreUnfilteredView(cblob_resultSet *rs);
 
+// The unfiltered view of blobs whose current links already equal their
+// labelled ones (a fresh run's blobs: the scan writes both sets alike): the
+// view array is (re)allocated to numBlobs entries and becomes a copy of the
+// all-blobs array, the view count becomes numBlobs and the view's first
+// top-level blob the labelled one. The blob records are not touched. On a
+// memory failure nothing changes.
+int32_t setUnfilteredViewOfFreshBlobs(cblob_resultSet *rs);
+
 // Makes the view the `count` blobs at `blobs` (which may lie in the view
 // itself), in that order. count must lie in 0 .. numBlobs and the view array
 // must exist when count > 0 (else assert). Never allocates.

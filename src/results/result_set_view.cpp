@@ -29,6 +29,20 @@ int32_t restoreUnfilteredView(cblob_resultSet *rs) {
     return f.exit();
 }
 
+int32_t setUnfilteredViewOfFreshBlobs(cblob_resultSet *rs) {
+    Frame<0> f;
+    CBLOB_FRAME_REQUIRE(f, rs);
+    CBLOB_FRAME_REQUIRE(f, rs->numBlobs >= 0 && (rs->numBlobs == 0 || rs->allBlobs));
+    if (rs->numBlobs > 0) {
+        const int64_t bytes = static_cast<int64_t>(rs->numBlobs) * static_cast<int64_t>(sizeof(cblob_blob *));
+        CBLOB_FRAME_TRY(f, reallocate(bytes, &rs->view));
+        std::memcpy(rs->view, rs->allBlobs, static_cast<size_t>(bytes));
+    }
+    rs->numViewBlobs = rs->numBlobs;
+    rs->viewFirstTopLevelBlob = rs->firstTopLevelBlob;
+    return f.exit();
+}
+
 int32_t setView(cblob_resultSet *rs, cblob_blob *const *blobs, int32_t count) {
     CBLOB_REQUIRE_ARG(rs);
     CBLOB_REQUIRE_ARG(count >= 0 && count <= rs->numBlobs);

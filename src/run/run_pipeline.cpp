@@ -135,6 +135,11 @@ struct KeptImages {
 // window, the kept images and their rows pointers, the mask image, the
 // client transform; then, after an attention poll, the measure cache and the
 // run parameters the measures need.
+//
+// The standard scan writes only records with labels from 1 up and with
+// equal labelled and current links, so the array is made from the block
+// counts alone and the view copies it, without reading the records back (on
+// images with many blobs they no longer sit in the caches).
 int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &kept,
                       const cmath_xformPtrhConst *clientFromImage, const cblob_runParams *params) {
     Frame<0> f;
@@ -142,25 +147,19 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
     const connect::BlobBlocks *blocks = rs->blobBlocks;
     const int32_t numBlocks = blocks ? connect::getNumBlocks(blocks) : 0;
     int64_t count = 0;
-    for (int32_t b = 0; b < numBlocks; ++b) {
-        const cblob_blob *block = connect::getBlock(blocks, b);
-        const int32_t used = connect::getBlockCount(blocks, b);
-        for (int32_t i = 0; i < used; ++i) count += block[i].label >= 0 ? 1 : 0;
-    }
+    for (int32_t b = 0; b < numBlocks; ++b) count += connect::getBlockCount(blocks, b);
     CBLOB_FRAME_CHECK(f, count <= INT32_MAX, csys_err_badSize);
     if (count > 0) {
         CBLOB_FRAME_TRY(f, allocate(count * static_cast<int64_t>(sizeof(cblob_blob *)), &rs->allBlobs));
-        int64_t next = 0;
+        cblob_blob **next = rs->allBlobs;
         for (int32_t b = 0; b < numBlocks; ++b) {
             cblob_blob *block = connect::getBlock(blocks, b);
             const int32_t used = connect::getBlockCount(blocks, b);
-            for (int32_t i = 0; i < used; ++i) {
-                if (block[i].label >= 0) rs->allBlobs[next++] = &block[i];
-            }
+            for (int32_t i = 0; i < used; ++i) *next++ = block + i;
         }
     }
     rs->numBlobs = static_cast<int32_t>(count);
-    CBLOB_FRAME_TRY(f, results::restoreUnfilteredView(rs));
+    CBLOB_FRAME_TRY(f, results::setUnfilteredViewOfFreshBlobs(rs));
     CBLOB_FRAME_TRY(f, cstd_rect32_init(&rs->runWindow, g.x, g.y, g.width, g.height));
     CBLOB_FRAME_TRY(f, attachKept(kept.thresholded, &rs->thresholdedImage, &rs->thresholdedRows));
     CBLOB_FRAME_TRY(f, attachKept(kept.masked, &rs->maskedAndThresholdedImage, &rs->maskedRows));
