@@ -1,12 +1,15 @@
-// Hard-threshold row kernels over a 4096 x 1024 8-bit image with 1, 4, 8, 16 or
-// 64 runs per 256 pixels: the portable, SSE2 and AVX2 variants, each against
-// the peer "read pass", a packed sum of every byte of the same image (the
-// least any kernel that reads every pixel must spend). Bytes/s counts input
-// pixels, so kernel time / read-pass time is the ratio of the two rates.
+// Hard-threshold row kernels over 8-bit images of 1024 rows with 1, 4, 8, 16
+// or 64 runs per 256 pixels, 1024 pixels wide (1 MP, stays in the level-2
+// cache) or 4096 (4 MP, does not): the portable, SSE2 and AVX2 variants,
+// each against the peer "read pass", a packed sum of every byte of the same
+// image (the least any kernel that reads every pixel must spend). Bytes/s
+// counts input pixels, so kernel time / read-pass time is the ratio of the
+// two rates.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <random>
 #include <vector>
 
@@ -20,26 +23,25 @@ namespace {
 
 namespace row = cblob::row;
 
-constexpr int kWidth = 4096;
 constexpr int kHeight = 1024;
 constexpr int kThresh = 128;
 
 // Alternating stretches of 256 / runsPer256 pixels below and at or above the
 // threshold, with noise inside each class and a random phase per row so that
 // boundaries do not line up with vector blocks.
-const std::vector<uint8_t> &image(int runsPer256) {
-    static std::map<int, std::vector<uint8_t>> cache;
-    std::vector<uint8_t> &pixels = cache[runsPer256];
+const std::vector<uint8_t> &image(int runsPer256, int width) {
+    static std::map<std::pair<int, int>, std::vector<uint8_t>> cache;
+    std::vector<uint8_t> &pixels = cache[{runsPer256, width}];
     if (pixels.empty()) {
         std::mt19937 rng(static_cast<uint32_t>(runsPer256));
         const int stretch = 256 / runsPer256;
-        pixels.resize(static_cast<size_t>(kWidth) * kHeight);
+        pixels.resize(static_cast<size_t>(width) * kHeight);
         for (int y = 0; y < kHeight; ++y) {
             const int phase = static_cast<int>(rng() % static_cast<uint32_t>(2 * stretch));
-            for (int x = 0; x < kWidth; ++x) {
+            for (int x = 0; x < width; ++x) {
                 const bool above = ((x + phase) / stretch) % 2 == 1;
                 const int noise = static_cast<int>(rng() % 100);
-                pixels[static_cast<size_t>(y) * kWidth + x] =
+                pixels[static_cast<size_t>(y) * width + x] =
                     static_cast<uint8_t>(above ? kThresh + noise : kThresh - 1 - noise);
             }
         }
@@ -57,28 +59,29 @@ void kernelPass(benchmark::State &state, row::HardRowVariant variant) {
     row::forceHardRowVariant(variant);
     row::HardRowKernel<uint8_t> kernel = nullptr;
     row::resolveHardRowKernel(&kernel);
-    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)));
-    std::vector<uint8_t> runs(static_cast<size_t>(kWidth + 4) * kHeight);
+    const int width = static_cast<int>(state.range(1));
+    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), width);
+    std::vector<uint8_t> runs(static_cast<size_t>(width + 4) * kHeight);
     int64_t total = 0;
     for (auto _ : state) {
         uint8_t *cursor = runs.data();
         total = 0;
         for (int y = 0; y < kHeight; ++y) {
             int32_t n = 0;
-            kernel(&cursor, pixels.data() + static_cast<size_t>(y) * kWidth, kWidth, kThresh, 0, &n);
+            kernel(&cursor, pixels.data() + static_cast<size_t>(y) * width, width, kThresh, 0, &n);
             total += n;
         }
         benchmark::DoNotOptimize(total);
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWidth * kHeight);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * width * kHeight);
     state.counters["runs/row"] = static_cast<double>(total) / kHeight;
     row::forceHardRowVariant(row::HardRowVariant::automatic);
 }
 
 // The peer: sum every byte of the image, 16 bytes per packed step.
 void readPass(benchmark::State &state) {
-    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)));
+    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state) {
         uint64_t sum = 0;
 #if defined(__x86_64__)
@@ -98,11 +101,13 @@ void readPass(benchmark::State &state) {
 #endif
         benchmark::DoNotOptimize(sum);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWidth * kHeight);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(pixels.size()));
 }
 
 void runsArgs(benchmark::internal::Benchmark *b) {
-    b->ArgName("runsPer256")->Arg(1)->Arg(4)->Arg(8)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
+    b->ArgNames({"runsPer256", "width"})
+        ->ArgsProduct({{1, 4, 8, 16, 64}, {1024, 4096}})
+        ->Unit(benchmark::kMicrosecond);
 }
 
 BENCHMARK(readPass)->Apply(runsArgs);

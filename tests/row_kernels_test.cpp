@@ -419,6 +419,91 @@ TEST(RowKernels, OptimisedVariantsAreByteIdenticalToPortable) {
 #endif
 }
 
+// Rows for the uniform-block fast path of the optimised kernels: classes
+// change exactly at the given edges (the first pixel's class is `startHigh`),
+// so stretches can end on a 64-pixel block edge or one pixel before or after
+// it. Pixels take the values closest to the threshold (t - 1 and t), where an
+// off-by-one in a packed compare shows, and now and then any value of their
+// class, so that a block's minimum or maximum is not always its first pixel.
+template <class Pixel>
+std::vector<Pixel> rowWithEdges(int width, const std::vector<int> &edges, bool startHigh, int thresh, int maxValue) {
+    std::vector<Pixel> px(static_cast<size_t>(width));
+    bool high = startHigh;
+    size_t next = 0;
+    for (int x = 0; x < width; ++x) {
+        while (next < edges.size() && edges[next] <= x) {
+            high = !high;
+            ++next;
+        }
+        const bool exact = randomIn(0, 7) != 0;
+        px[static_cast<size_t>(x)] = static_cast<Pixel>(high ? (exact ? thresh : randomIn(thresh, maxValue))
+                                                             : (exact ? thresh - 1 : randomIn(0, thresh - 1)));
+    }
+    return px;
+}
+
+// Edges every `period` pixels shifted by `offset`, or (period 0) after
+// random stretches of 1 to 5 blocks, each one pixel short, exact or long.
+std::vector<int> edgesFor(int width, int period, int offset) {
+    std::vector<int> edges;
+    for (int x = 0;;) {
+        x += period > 0 ? period : 64 * randomIn(1, 5) + randomIn(-1, 1);
+        if (x + offset >= width) break;
+        if (x + offset > 0) edges.push_back(x + offset);
+    }
+    return edges;
+}
+
+template <class Pixel>
+void expectUniformStretchesLikePortable(row::HardRowKernel<Pixel> kernel, int maxValue) {
+    const int middle = (maxValue + 1) / 2;
+    // Both directions of the threshold move and the extreme thresholds.
+    const int thresholds[] = {1, 2, middle - 1, middle, middle + 1, maxValue - 1, maxValue};
+    for (int t : thresholds) {
+        for (int width : {63, 64, 65, 127, 128, 129, 191, 192, 193, 320, 1023, 1024, 1025}) {
+            for (int period : {0, 64, 128, 192, 320}) {
+                for (int offset : {-1, 0, 1}) {
+                    const std::vector<int> edges = edgesFor(width, period, offset);
+                    for (bool startHigh : {false, true}) {
+                        expectSameAsPortable(kernel, rowWithEdges<Pixel>(width, edges, startHigh, t, maxValue), t);
+                    }
+                }
+            }
+        }
+        // One pixel of the other class in a uniform row, at every position:
+        // every pixel of a skipped block must take part in its test.
+        for (int width : {192, 193}) {
+            for (int odd = 0; odd < width; ++odd) {
+                for (bool startHigh : {false, true}) {
+                    expectSameAsPortable(kernel, rowWithEdges<Pixel>(width, {odd, odd + 1}, startHigh, t, maxValue),
+                                         t);
+                }
+            }
+        }
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(RowKernels, OptimisedVariantsSkipUniformBlocksExactly) {
+    VariantGuard guard;
+    for (row::HardRowVariant variant : {row::HardRowVariant::sse2, row::HardRowVariant::avx2}) {
+        int32_t available = 0;
+        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
+        if (!available) continue;
+        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
+        row::HardRowKernel<uint8_t> k8 = nullptr;
+        row::HardRowKernel<uint16_t> k16 = nullptr;
+        ASSERT_EQ(row::resolveHardRowKernel(&k8), 0);
+        ASSERT_EQ(row::resolveHardRowKernel(&k16), 0);
+        const char *name = nullptr;
+        ASSERT_EQ(row::getHardRowVariantName(variant, &name), 0);
+        SCOPED_TRACE(name);
+        expectUniformStretchesLikePortable(k8, 255);
+        expectUniformStretchesLikePortable(k16, 65535);
+        if (HasFatalFailure()) return;
+    }
+}
+
 // --------------------------------------------------- hook and selection
 
 struct HookLog {

@@ -1,21 +1,37 @@
 // The hard-threshold row loop shared by the packed-compare variants.
 //
-// An instruction-set adapter `Isa` classifies 64 pixels at a time into a bit
-// mask (bit i set when pixel i is at or above the threshold):
+// An instruction-set adapter answers two questions about a block of 64
+// pixels. It comes in two forms, one per direction in which it moves pixel
+// values (see hardRowShifted at the end):
 //
 //   struct Isa {
 //       using Pixel = uint8_t or uint16_t;
-//       using Thresh = ...;                           // the broadcast threshold
-//       static Thresh prepare(int32_t thresh);       // 1 <= thresh <= max pixel
-//       static uint64_t classify64(const Pixel *pixels, Thresh thresh);
+//       using Thresh = ...;                          // threshold constants
+//       // 1 <= thresh <= kMiddle<Pixel> for the raising form, above it
+//       // for the lowering form
+//       static Thresh prepare(int32_t thresh);
+//       // bit i set when pixel i is at or above the threshold
+//       static uint64_t classify64(const Pixel *pixels, const Thresh &thresh);
+//       // every pixel at or above / below the threshold
+//       static bool allAtOrAbove(const Pixel *pixels, const Thresh &thresh);
+//       static bool allBelow(const Pixel *pixels, const Thresh &thresh);
 //   };
 //
-// The loop finds run boundaries as the set bits of
-//   classes XOR (classes << 1 | class of the previous pixel)
-// with count-trailing-zeros, and skips a block whose classes all equal the
-// open run's class with one compare. The tail of the row is copied into a
-// block padded with the last pixel, so nothing is read past the row and the
-// padding adds no boundary.
+// The loop classifies a block into a bit mask and finds the run boundaries
+// in it as the set bits of
+//   classes XOR (classes << 1 | class of the previous pixel),
+// with count-trailing-zeros. A block without a boundary switches the loop to
+// its fast path: while the open run goes on, whole blocks are skipped with
+// the uniform test of the run's class, a packed minimum (object run) or
+// maximum (background run) compared once with the threshold. That test
+// builds no mask and does no scalar work, so long runs cost little more than
+// reading their pixels. The first block that fails it is classified as
+// usual. Rows with a boundary in every block never take the fast path and
+// pay nothing for it.
+//
+// The tail of the row (fewer than 64 pixels) is copied into a block padded
+// with the last pixel, so nothing is read past the row and the padding adds
+// no boundary.
 //
 // This header is included only by the variant sources, inside their
 // instruction-set target region and after every other include, so that the
@@ -26,6 +42,7 @@
 #ifndef CBLOB_RUN_ROW_KERNELS_SIMD_HPP
 #define CBLOB_RUN_ROW_KERNELS_SIMD_HPP
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -44,15 +61,43 @@ template <class Isa, class Writer>
 inline void emitBoundaries(uint8_t *&out, uint64_t changes, int32_t blockStart, int32_t &runStart, int32_t &runs) {
     int32_t at = blockStart + __builtin_ctzll(changes);
     Writer::put(out, 0, at - runStart);
-    int32_t count = 1;
+    ++runs;
     for (changes &= changes - 1; changes != 0; changes &= changes - 1) {
         const int32_t next = blockStart + __builtin_ctzll(changes);
         Writer::putShort(out, next - at);
         at = next;
-        ++count;
+        ++runs;
     }
     runStart = at;
-    runs += count;
+}
+
+// From block x on, skips every whole block whose pixels all have the open
+// run's class Above (1: at or above the threshold, 0: below). Returns the
+// first block that may hold a boundary, or the first that does not fit the
+// row.
+template <class Isa, bool Above>
+inline ptrdiff_t skipUniform(const typename Isa::Pixel *pixels, ptrdiff_t x, ptrdiff_t width,
+                             const typename Isa::Thresh &thresh) {
+    const ptrdiff_t lastBlock = width - kBlock;
+    while (x <= lastBlock) {
+        const bool uniform = Above ? Isa::allAtOrAbove(pixels + x, thresh) : Isa::allBelow(pixels + x, thresh);
+        if (!uniform) break;
+        x += kBlock;
+    }
+    return x;
+}
+
+// Classes of the row's last `left` pixels (1..63), padded to a block with
+// the last pixel's class. Kept out of line, with its own threshold
+// constants: the padded copy needs an aligned stack block, and the row loop
+// would otherwise set one up, and keep its constants there, for every row.
+template <class Isa>
+__attribute__((noinline)) uint64_t classifyTail(const typename Isa::Pixel *pixels, int32_t left, int32_t thresh) {
+    using Pixel = typename Isa::Pixel;
+    alignas(64) Pixel tail[kBlock];
+    std::memcpy(tail, pixels, static_cast<size_t>(left) * sizeof(Pixel));
+    for (int32_t i = left; i < kBlock; ++i) tail[i] = pixels[left - 1];
+    return Isa::classify64(tail, Isa::prepare(thresh));
 }
 
 template <class Isa, class Writer>
@@ -72,22 +117,46 @@ inline int32_t encodeHardRow(uint8_t *&out, const typename Isa::Pixel *pixels, i
     uint64_t previous = pixels[0] >= thresh;  // class of the open run, in bit 0
     int32_t runStart = 0;
     int32_t runs = 0;
-    int32_t x = 0;
-    for (; x <= width - kBlock; x += kBlock) {
+    // Pixel positions are pointer-sized in the loop, which saves a sign
+    // extension per block; they fit int32_t again where runs are written.
+    ptrdiff_t x = 0;
+    const ptrdiff_t lastBlock = width - kBlock;
+    while (x <= lastBlock) {
         const uint64_t classes = Isa::classify64(pixels + x, broadcast);
         const uint64_t changes = classes ^ ((classes << 1) | previous);
-        if (changes == 0) continue;  // uniform block of the open run's class
+        if (__builtin_expect(changes == 0, 0)) {
+            // No boundary here: the run is likely long, go on with the fast path.
+            x = previous ? skipUniform<Isa, true>(pixels, x + kBlock, width, broadcast)
+                         : skipUniform<Isa, false>(pixels, x + kBlock, width, broadcast);
+            continue;
+        }
+        // The same as emitBoundaries, written out so that a block with one
+        // boundary, the usual case, leaves by the straight path (`continue`):
+        // as a call, the compiler's layout made sparse rows 5-10 % slower.
         previous = classes >> 63;
-        emitBoundaries<Isa, Writer>(out, changes, x, runStart, runs);
+        const int32_t blockStart = static_cast<int32_t>(x);
+        x += kBlock;
+        int32_t at = blockStart + __builtin_ctzll(changes);
+        Writer::put(out, 0, at - runStart);
+        ++runs;
+        uint64_t more = changes & (changes - 1);
+        if (more == 0) {
+            runStart = at;
+            continue;
+        }
+        do {
+            const int32_t next = blockStart + __builtin_ctzll(more);
+            Writer::putShort(out, next - at);
+            at = next;
+            ++runs;
+            more &= more - 1;
+        } while (more != 0);
+        runStart = at;
     }
     if (x < width) {
-        alignas(64) Pixel tail[kBlock];
-        const int32_t left = width - x;
-        std::memcpy(tail, pixels + x, static_cast<size_t>(left) * sizeof(Pixel));
-        for (int32_t i = left; i < kBlock; ++i) tail[i] = pixels[width - 1];
-        const uint64_t classes = Isa::classify64(tail, broadcast);
+        const uint64_t classes = classifyTail<Isa>(pixels + x, static_cast<int32_t>(width - x), thresh);
         const uint64_t changes = classes ^ ((classes << 1) | previous);
-        if (changes != 0) emitBoundaries<Isa, Writer>(out, changes, x, runStart, runs);
+        if (changes != 0) emitBoundaries<Isa, Writer>(out, changes, static_cast<int32_t>(x), runStart, runs);
     }
     Writer::put(out, 0, width - runStart);
     Writer::end(out);
@@ -103,6 +172,27 @@ int32_t hardRow(uint8_t **cursor, const typename Isa::Pixel *pixels, int32_t wid
                     : encodeHardRow<Isa, BinaryRunWriter<false>>(out, pixels, width, thresh);
     *cursor = out;
     return 0;
+}
+
+// Adapters classify with one saturating add or subtract per vector that
+// moves the threshold to the middle of the pixel range, kMiddle = 128
+// (8-bit) or 32768 (16-bit), so that a pixel's class is the top bit of its
+// moved value:
+//   thresh <= kMiddle: v + (kMiddle - thresh), saturating at the maximum,
+//   thresh >  kMiddle: v - (thresh - kMiddle), saturating at 0.
+// An adapter therefore comes in two forms, Raise for the first and Lower
+// for the second; hardRowShifted chooses one per row. (Both are plain class
+// arguments: a template template argument would give the instantiations
+// external linkage with GCC.)
+template <class Pixel>
+constexpr int32_t kMiddle = (static_cast<int32_t>(static_cast<Pixel>(~0u)) + 1) / 2;
+
+template <class Raise, class Lower>
+int32_t hardRowShifted(uint8_t **cursor, const typename Raise::Pixel *pixels, int32_t width, int32_t thresh,
+                       int32_t wide, int32_t *numRuns) {
+    static_assert(sizeof(typename Raise::Pixel) == sizeof(typename Lower::Pixel), "two forms of one adapter");
+    return thresh <= kMiddle<typename Raise::Pixel> ? hardRow<Raise>(cursor, pixels, width, thresh, wide, numRuns)
+                                                    : hardRow<Lower>(cursor, pixels, width, thresh, wide, numRuns);
 }
 
 }  // namespace cblob::row::simd
