@@ -24,7 +24,9 @@ int32_t fillInto(ScanState &st, cblob_blob_internal_ *into, cblob_blob_internal_
     addRegionSums(st, into, from);
     int32_t status = 0;
     if (into != st.outer) status = setLabelMapEntry(st, from->label, -into->label);
+    void *moved = from->firstChild;
     if (!CBLOB_FAILED(status)) status = unlinkWorking(from);
+    if (into == st.outer) clearTopLevelParents(moved);
     if (!CBLOB_FAILED(status)) status = poolRelease(st.pool, from);
     return status;
 }
@@ -88,14 +90,15 @@ int32_t endScan(ScanState &st) {
     int32_t status = completeOuter(st);
     if (CBLOB_FAILED(status)) return status;
     if (st.keepTree) {
-        // The children of the outer region are the top-level blobs: they get
-        // no parent, and the head of their sibling chain is the result set's
-        // first top-level blob. (Regions completing in one row are finished
-        // left to right by their first run but were closed off left to right
-        // by their last contact, so the head is not always the first blob
-        // finished; the chain head is what the view's filters and sort walk.)
+        // Every region is finished by now, so the children of the outer
+        // region are the top-level blobs, whose parents are already null
+        // (clearTopLevelParents). The head of their sibling chain is the
+        // result set's first top-level blob. (Regions completing in one row
+        // are finished left to right by their first run but were closed off
+        // left to right by their last contact, so the head is not always the
+        // first blob finished; the chain head is what the view's filters and
+        // sort walk.)
         if (!st.firstTopLevelBefore) st.rs->firstTopLevelBlob = static_cast<cblob_blob *>(outer->firstChild);
-        for (void *child = outer->firstChild; child; child = nodeNextSibling(child)) setNodeParent(child, nullptr);
     }
     outer->firstChild = nullptr;
     outer->lastChild = nullptr;

@@ -19,6 +19,8 @@ struct Moments {
     double xx = 0.0, yy = 0.0, xy = 0.0;
 };
 
+constexpr double kHalfPi = 1.57079632679489661923;  // half the double nearest pi, exactly
+
 double determinant(const cmath_matrix &m) { return m.m00 * m.m11 - m.m01 * m.m10; }
 
 // |det L| * L M L^T for the moment matrix M.
@@ -43,7 +45,13 @@ void setPrincipalAxes(cblob_blob *b, const Moments &m) {
     b->inertiaMin = minor;
     b->inertiaMax = major;
     b->elongation = major / minor;
-    b->angle = b->elongation >= 1.00000001 ? 0.5 * std::atan2(2.0 * m.xy / r, dx / r) : 0.0;
+    // Axis-parallel blobs (many small ones) need no atan2: with a zero xy
+    // moment it returns exactly 0 or pi.
+    double angle = 0.0;
+    if (b->elongation >= 1.00000001) {
+        angle = m.xy == 0.0 && !std::signbit(m.xy) ? (dx > 0.0 ? 0.0 : kHalfPi) : 0.5 * std::atan2(2.0 * m.xy / r, dx / r);
+    }
+    b->angle = angle;
     b->momentsValid = 1;
 }
 
@@ -199,6 +207,7 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     }
     if (st.keepTree) {
         handOverPlace(region, b);
+        if (b->parent == static_cast<void *>(st.outer)) b->parent = nullptr;  // a top-level blob
     } else {
         b->parent = nullptr;
         b->firstChild = b->lastChild = b->nextSibling = b->prevSibling = nullptr;

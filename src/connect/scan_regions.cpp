@@ -77,7 +77,11 @@ int32_t mergeRegion(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_
     addRegionSums(st, s, g);
     if (st.keepTree) {
         int32_t status = 0;
-        if (g->firstChild) status = moveChildren(g, s);
+        void *moved = g->firstChild;
+        if (moved) {
+            status = moveChildren(g, s);
+            if (s == st.outer) clearTopLevelParents(moved);
+        }
         if (!CBLOB_FAILED(status) && g->parent) status = detachFromParent(g);
         if (CBLOB_FAILED(status)) return status;
         g->merged = 1;

@@ -193,6 +193,17 @@ inline void encloseRegion(const ScanState &st, cblob_blob_internal_ *r, cblob_bl
     appendWorkingChild(r, q);
 }
 
+// Blobs among the outer region's children are the top-level blobs, whose
+// parent is null rather than the outer record: finishing writes null
+// directly, and a merge or fill that moves children into the outer region
+// calls this with the first moved child (they were appended at the end of
+// its list). Working records keep the outer record as parent.
+inline void clearTopLevelParents(void *firstMoved) {
+    for (void *node = firstMoved; node; node = nodeNextSibling(node)) {
+        if (isBlobNode(node)) static_cast<cblob_blob *>(node)->parent = nullptr;
+    }
+}
+
 // Binds the result set's last blob block (the blob blocks must exist).
 int32_t bindBlobBlock(ScanState &st);
 
