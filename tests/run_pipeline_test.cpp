@@ -4,11 +4,13 @@
 // under allocation failures and cancellation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <random>
 
 #include "cblob/cblob.h"
+#include "connect/blob_record.hpp"
 #include "run/run_pipeline.hpp"
 #include "support/blob_builder.hpp"
 #include "support/blob_reference.hpp"
@@ -502,6 +504,82 @@ TEST(RunPipeline, CoreKeepsMaskImage) {
     options.originY = 2;
     EXPECT_TRUE(runtest::blobsMatch(
         results.rs, cblobtest::referenceBlobs(runtest::hardObjects(image, 128, 0, &mask), 25, 15, options)));
+}
+
+// The blob blocks of a result set, in order.
+std::vector<const cblob_blob *> blobBlocksOf(const cblob_resultSet &rs) {
+    std::vector<const cblob_blob *> blocks;
+    const int32_t n = cblob::connect::getNumBlocks(rs.blobBlocks);
+    for (int32_t i = 0; i < n; ++i) blocks.push_back(cblob::connect::getBlock(rs.blobBlocks, i));
+    return blocks;
+}
+
+// A run into a result set that holds an earlier run's blobs writes its
+// blobs into the earlier run's blob blocks, frees those it does not need,
+// and finds the blobs a run into a fresh result set finds; also through the
+// run-length entry point, and under failing allocations.
+TEST(RunPipeline, RunsReuseTheBlobBlocksOfTheResultSet) {
+    std::mt19937 rng(5);
+    // Single-pixel noise gives a few thousand blobs (several blocks); large
+    // cells a few dozen (one block).
+    GreyImage many(150, 100, 8, runtest::randomValues(rng, 150, 100, 8, 0.3, 1));
+    GreyImage few(150, 100, 8, runtest::randomValues(rng, 150, 100, 8, 0.5, 12));
+    RleHandle manyRle;
+    ASSERT_EQ(cblob_imageRlePtrh_encodeHardThresh(&manyRle.h, many.image(), 128, 0), 0);
+    auto runImage = [](const GreyImage *image, cblob_resultSet *rs) {
+        Params params;
+        cblob_runParams_setSegmentationHardThresh(&params.p, 128, 0);
+        return cblob_run8(image->image(), nullptr, &params.p, rs);
+    };
+    auto runRle = [&](cblob_resultSet *rs) {
+        Params params;
+        cblob_runParams_setSegmentationNone(&params.p, 1);
+        return cblob_runRle8_withRleMask(&manyRle.h, nullptr, &params.p, rs);
+    };
+    struct Row {
+        const char *name;
+        const GreyImage *first, *second;
+        bool secondAsRle;
+    } rows[] = {
+        {"many, then many", &many, &many, false},
+        {"few, then many", &few, &many, false},
+        {"many, then few", &many, &few, false},
+        {"many, then many as runs", &many, &many, true},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        auto runSecond = [&](cblob_resultSet *rs) { return r.secondAsRle ? runRle(rs) : runImage(r.second, rs); };
+        const auto ref = cblobtest::referenceBlobs(runtest::hardObjects(*r.second, 128, 0), 150, 100);
+        Results fresh, reused;
+        int64_t live = csys_memory_getLiveBlockCount();
+        ASSERT_EQ(runSecond(&fresh.rs), 0);
+        const int64_t freshHolds = csys_memory_getLiveBlockCount() - live;
+
+        live = csys_memory_getLiveBlockCount();
+        ASSERT_EQ(runImage(r.first, &reused.rs), 0);
+        const auto before = blobBlocksOf(reused.rs);
+        ASSERT_EQ(runSecond(&reused.rs), 0);
+        EXPECT_TRUE(runtest::blobsMatch(reused.rs, ref));
+        EXPECT_EQ(csys_memory_getLiveBlockCount() - live, freshHolds) << "blocks kept or lost";
+        const auto after = blobBlocksOf(reused.rs);
+        size_t reusedBlocks = 0;
+        for (const cblob_blob *block : after) {
+            reusedBlocks += std::find(before.begin(), before.end(), block) != before.end() ? 1 : 0;
+        }
+        EXPECT_EQ(reusedBlocks, std::min(before.size(), after.size()));
+    }
+    // Every allocation of two runs into one result set failing in turn.
+    const auto report = cblobtest::expectCleanUnderAllocationFailures([&]() -> int32_t {
+        cblob_resultSet rs;
+        int32_t status = cblob_resultSet_construct(&rs);
+        if (CBLOB_FAILED(status)) return status;
+        status = runImage(&many, &rs);
+        if (!CBLOB_FAILED(status)) status = runRle(&rs);
+        if (!CBLOB_FAILED(status)) status = runImage(&few, &rs);
+        const int32_t end = cblob_resultSet_destruct(&rs);
+        return CBLOB_FAILED(status) ? status : end;
+    });
+    EXPECT_GT(report.failuresInjected, 10);
 }
 
 // A whole run under failing allocations and under cancellation at every

@@ -29,11 +29,29 @@ int32_t newBlockVector(XformBlocks **p) { return cstd_vector_cblock_of_cblob_xfo
 int32_t deleteBlockVector(BlobBlocks **p) { return cstd_vector_cblock_of_cblob_blob_ptr_delete(p); }
 int32_t deleteBlockVector(XformBlocks **p) { return cstd_vector_cblock_of_cblob_xformLinear_ptr_delete(p); }
 
+// Takes the last block of a spare vector (null when there is none); its
+// cell leaves the vector.
 template <class Entry>
-int32_t appendBlock(VectorOf<Entry> *blocks) {
+Entry *popSpare(VectorOf<Entry> *spares) {
+    if (!spares || spares->untyped.size == 0) return nullptr;
+    Entry *block = cells<Entry>(spares)[spares->untyped.size - 1].ptr;
+    --spares->untyped.size;
+    return block;
+}
+
+// Appends an empty block: a spare one when there is one, else a new one.
+template <class Entry>
+int32_t appendBlock(VectorOf<Entry> *blocks, VectorOf<Entry> *spares = nullptr) {
     Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, blocks);
-    CellOf<Entry> cell{nullptr};
+    CellOf<Entry> cell{popSpare<Entry>(spares)};
+    if (cell.ptr) {
+        *blockCount(cell.ptr) = 0;
+        const int32_t status = cstd_vector__pushBack(&blocks->untyped, &cell);
+        if (CBLOB_FAILED(status)) ++spares->untyped.size;  // its cell is still in place
+        CBLOB_FRAME_TRY(f, status);
+        return f.exit();
+    }
     CBLOB_FRAME_TRY(f, allocate(blockBytes<Entry>(), &cell.ptr));
     const int32_t id = f.addMemory(&cell.ptr, csys_cleanup_tempMemory);
     *blockCount(cell.ptr) = 0;
@@ -43,14 +61,14 @@ int32_t appendBlock(VectorOf<Entry> *blocks) {
 }
 
 template <class Entry>
-int32_t ensureBlocks(VectorOf<Entry> **blocks) {
+int32_t ensureBlocks(VectorOf<Entry> **blocks, VectorOf<Entry> *spares = nullptr) {
     Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, blocks);
     if (*blocks) return f.exit();
     VectorOf<Entry> *fresh = nullptr;
     CBLOB_FRAME_TRY(f, newBlockVector(&fresh));
     f.addObject<static_cast<int32_t (*)(VectorOf<Entry> **)>(&deleteBlockVector)>(&fresh, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, appendBlock<Entry>(fresh));
+    CBLOB_FRAME_TRY(f, appendBlock<Entry>(fresh, spares));
     *blocks = fresh;
     fresh = nullptr;  // *blocks owns it: the cleanup entry finds null
     return f.exit();
@@ -99,9 +117,31 @@ int32_t countAt(const VectorOf<Entry> *blocks, int32_t index) {
 
 }  // namespace
 
+int32_t takeSpareBlobBlocks(cblob_resultSet *rs, SpareBlobBlocks *spares) {
+    CBLOB_REQUIRE_ARG(rs);
+    CBLOB_REQUIRE_ARG(spares && !spares->blocks);
+    spares->blocks = rs->blobBlocks;
+    rs->blobBlocks = nullptr;
+    return 0;
+}
+
+int32_t releaseSpareBlobBlocks(SpareBlobBlocks *spares) {
+    CBLOB_REQUIRE_ARG(spares);
+    if (!spares->blocks) return 0;
+    const int32_t status = _cleanupFuncBlobPtrVect(spares->blocks);
+    if (CBLOB_FAILED(status)) return status;
+    return cstd_vector_cblock_of_cblob_blob_ptr_delete(&spares->blocks);
+}
+
 int32_t appendBlobBlock(BlobBlocks *blocks) { return appendBlock<cblob_blob>(blocks); }
+int32_t appendBlobBlockFrom(BlobBlocks *blocks, SpareBlobBlocks *spares) {
+    return appendBlock<cblob_blob>(blocks, spares ? spares->blocks : nullptr);
+}
 int32_t appendXformBlock(XformBlocks *blocks) { return appendBlock<cmath_xformLinear>(blocks); }
 int32_t ensureBlobBlocks(BlobBlocks **blocks) { return ensureBlocks<cblob_blob>(blocks); }
+int32_t ensureBlobBlocksFrom(BlobBlocks **blocks, SpareBlobBlocks *spares) {
+    return ensureBlocks<cblob_blob>(blocks, spares ? spares->blocks : nullptr);
+}
 int32_t ensureXformBlocks(XformBlocks **blocks) { return ensureBlocks<cmath_xformLinear>(blocks); }
 int32_t takeBlobSlot(BlobBlocks *blocks, cblob_blob **entry) { return takeSlot(blocks, entry); }
 int32_t takeXformSlot(XformBlocks *blocks, cmath_xformLinear **entry) { return takeSlot(blocks, entry); }

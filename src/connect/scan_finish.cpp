@@ -220,7 +220,7 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     if (CBLOB_FAILED(status)) return status;
     if (++*count < CBLOB_BLOB_BLOCK_CAPACITY) return 0;
     // The block is full: a new one is appended at once.
-    status = appendBlobBlock(rs->blobBlocks);
+    status = appendBlobBlockFrom(rs->blobBlocks, st.settings->spareBlobBlocks);
     return CBLOB_FAILED(status) ? status : bindBlobBlock(st);
 }
 

@@ -523,7 +523,7 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
 
     ScanState st;
     initState(st, settings, pool, rs);
-    CBLOB_FRAME_TRY(f, ensureBlobBlocks(&rs->blobBlocks));
+    CBLOB_FRAME_TRY(f, ensureBlobBlocksFrom(&rs->blobBlocks, settings.spareBlobBlocks));
     CBLOB_FRAME_TRY(f, scan::prepareClientXform(st));
     CBLOB_FRAME_TRY(f, startLabelMap(st));
     if (settings.width == 0 || settings.height == 0) return f.exit();  // no pixel, no blob

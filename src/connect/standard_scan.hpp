@@ -20,6 +20,7 @@
 #include "cblob/result_set.h"
 #include "cblob/rle_image.h"
 #include "connect/blob_internal_pool.hpp"
+#include "connect/blob_record.hpp"
 
 namespace cblob::connect {
 
@@ -71,6 +72,9 @@ struct ScanSettings {
     // had during the scan: entry [blob label] = working label. Doubled when a
     // label does not fit. Null when not wanted.
     cstd_vector32s *blobLabels = nullptr;
+    // Blocks for the blob records, used before new ones are allocated
+    // (blob_record.hpp). May be null.
+    SpareBlobBlocks *spareBlobBlocks = nullptr;
 };
 
 // Scratch the caller provides: a row buffer of at least (4 * width + 4) * 2

@@ -11,7 +11,8 @@ namespace cblob::run {
 int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_windowConst *window16,
                                   const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                                   const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
-                                  const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs) {
+                                  const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs,
+                                  connect::SpareBlobBlocks *spares) {
     Frame<0> f;
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);
@@ -24,7 +25,7 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
     // than run without the images it asked for.
     CBLOB_FRAME_CHECK(f, !wanted, cblob_err_notYetSupported);
     CBLOB_FRAME_TRY(f, runPipeline(window8, window16, rleInput, clientFromImage, maskWindow, rleMask, torvMask,
-                                   wanted ? 1 : 0, fromBlobs ? 1 : 0, params, rs));
+                                   wanted ? 1 : 0, fromBlobs ? 1 : 0, params, rs, spares));
     return f.exit();
 }
 

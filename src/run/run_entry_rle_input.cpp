@@ -28,7 +28,8 @@ struct Masks {
 // transform.
 template <MaskKind Kind>
 int32_t runLengthInputStep(const cblob_imageRlePtrh *image, const cmath_xformPtrhConst *clientFromImage,
-                           const Masks &masks, cblob_runParams *runParams, cblob_resultSet *resultSet) {
+                           const Masks &masks, cblob_runParams *runParams, cblob_resultSet *resultSet,
+                           cblob::connect::SpareBlobBlocks *spares) {
     cblob::Frame<1> f;
     if (runParams->segmentationType == cblob_segmentationNone) {
         // The runs are the segmented input; each mask goes in its own place.
@@ -39,7 +40,7 @@ int32_t runLengthInputStep(const cblob_imageRlePtrh *image, const cmath_xformPtr
             maskWindowGiven = &maskWindow;
         }
         CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(nullptr, nullptr, image, clientFromImage, maskWindowGiven, masks.rle,
-                                                   masks.torvRows, runParams, resultSet));
+                                                   masks.torvRows, runParams, resultSet, spares));
         return f.exit();
     }
     // Any other segmentation needs pixels: the image is drawn into a new
@@ -64,7 +65,7 @@ int32_t runLengthInputStep(const cblob_imageRlePtrh *image, const cmath_xformPtr
 template <MaskKind Kind>
 int32_t runRleInput(const cblob_imageRlePtrh *image, const Masks &masks, cblob_runParams *runParams,
                     cblob_resultSet *resultSet) {
-    cblob::Frame<1> f;
+    cblob::Frame<2> f;
     CBLOB_FRAME_REQUIRE(f, image);
     CBLOB_FRAME_REQUIRE(f, Kind != MaskKind::torv || masks.torvRect);
     CBLOB_FRAME_REQUIRE(f, runParams);
@@ -85,9 +86,11 @@ int32_t runRleInput(const cblob_imageRlePtrh *image, const Masks &masks, cblob_r
         CBLOB_FRAME_CHECK(f, cblob::run::sameRect(*masks.torvRect, cblob::run::rectOf(*input)),
                           cblob_err_maskGeometryMismatch);
     }
-    CBLOB_FRAME_TRY(f, cblob_resultSet_clear(resultSet));
+    cblob::connect::SpareBlobBlocks spares;
+    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_assign(&resultSet->clientFromImage, &clientFromImage));
-    CBLOB_FRAME_TRY(f, runLengthInputStep<Kind>(image, &clientFromImage, masks, runParams, resultSet));
+    CBLOB_FRAME_TRY(f, runLengthInputStep<Kind>(image, &clientFromImage, masks, runParams, resultSet, &spares));
     return f.exit();
 }
 

@@ -17,7 +17,7 @@ namespace {
 template <int Bits>
 int32_t runWithRleMask(const cimg_imageConst *image, const cblob_imageRlePtrh *mask, cblob_runParams *runParams,
                        cblob_resultSet *resultSet) {
-    cblob::Frame<1> f;
+    cblob::Frame<2> f;
     CBLOB_FRAME_REQUIRE(f, image);
     CBLOB_FRAME_REQUIRE(f, runParams);
     CBLOB_FRAME_REQUIRE(f, resultSet);
@@ -39,10 +39,12 @@ int32_t runWithRleMask(const cimg_imageConst *image, const cblob_imageRlePtrh *m
         CBLOB_FRAME_CHECK(f, cblob::run::sameRect(cblob::run::rectOf(*maskImage), cblob::run::rectOf(window)),
                           cblob_err_maskGeometryMismatch);
     }
-    CBLOB_FRAME_TRY(f, cblob_resultSet_clear(resultSet));
+    cblob::connect::SpareBlobBlocks spares;
+    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_assign(&resultSet->clientFromImage, &clientFromImage));
     CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(Bits == 8 ? &window : nullptr, Bits == 16 ? &window : nullptr, nullptr,
-                                               &clientFromImage, nullptr, mask, nullptr, runParams, resultSet));
+                                               &clientFromImage, nullptr, mask, nullptr, runParams, resultSet, &spares));
     return f.exit();
 }
 

@@ -15,18 +15,20 @@ namespace {
 template <int Bits>
 int32_t runWindow(const cimg_windowConst *window, const cmath_xformPtrhConst *clientFromImage,
                   const cimg_windowConst *mask, cblob_runParams *runParams, cblob_resultSet *resultSet) {
-    cblob::Frame<0> f;
+    cblob::Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, window);
     CBLOB_FRAME_REQUIRE(f, runParams);
     CBLOB_FRAME_REQUIRE(f, resultSet);
     CBLOB_FRAME_CHECK(f, window->pels, cblob_err_imageUnbound);
     CBLOB_FRAME_CHECK(f, !mask || cblob::run::sameRect(cblob::run::rectOf(*mask), cblob::run::rectOf(*window)),
                       cblob_err_maskGeometryMismatch);
-    CBLOB_FRAME_TRY(f, cblob_resultSet_clear(resultSet));
+    cblob::connect::SpareBlobBlocks spares;
+    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, clientFromImage ? cmath_xformPtrhConst_assign(&resultSet->clientFromImage, clientFromImage)
                                        : cmath_xformPtrhConst_assignNull(&resultSet->clientFromImage));
     CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(Bits == 8 ? window : nullptr, Bits == 16 ? window : nullptr, nullptr,
-                                               clientFromImage, mask, nullptr, nullptr, runParams, resultSet));
+                                               clientFromImage, mask, nullptr, nullptr, runParams, resultSet, &spares));
     return f.exit();
 }
 

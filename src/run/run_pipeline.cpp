@@ -241,7 +241,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
                     const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                     const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                     const uint8_t *const *torvMask, int32_t blobImagesWanted, int32_t blobImagesFromBlobs,
-                    cblob_runParams *params, cblob_resultSet *rs) {
+                    cblob_runParams *params, cblob_resultSet *rs, connect::SpareBlobBlocks *spares) {
     Frame<10> f;
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);
@@ -408,7 +408,8 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     connect::ScanScratch scratch;
     scratch.rowBuffer = rowBuffer;
     scratch.maskRow = maskRow;
-    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocks(&rs->blobBlocks));
+    settings.spareBlobBlocks = spares;
+    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&rs->blobBlocks, spares));
     CBLOB_FRAME_TRY(f, startPhase(&timer));
     CBLOB_FRAME_TRY(f, connect::scanStandard(source, settings, &pool, scratch, rs));
     double scanMs = 0.0;
