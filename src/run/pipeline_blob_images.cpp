@@ -12,7 +12,7 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
                                   const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                                   const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                                   const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs,
-                                  connect::SpareBlobBlocks *spares) {
+                                  RunSpares *spares) {
     Frame<0> f;
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);

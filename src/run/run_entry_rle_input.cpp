@@ -9,6 +9,7 @@
 #include "run/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
+#include "run/run_spares.hpp"
 
 namespace {
 
@@ -29,7 +30,7 @@ struct Masks {
 template <MaskKind Kind>
 int32_t runLengthInputStep(const cblob_imageRlePtrh *image, const cmath_xformPtrhConst *clientFromImage,
                            const Masks &masks, cblob_runParams *runParams, cblob_resultSet *resultSet,
-                           cblob::connect::SpareBlobBlocks *spares) {
+                           cblob::run::RunSpares *spares) {
     cblob::Frame<1> f;
     if (runParams->segmentationType == cblob_segmentationNone) {
         // The runs are the segmented input; each mask goes in its own place.
@@ -86,8 +87,8 @@ int32_t runRleInput(const cblob_imageRlePtrh *image, const Masks &masks, cblob_r
         CBLOB_FRAME_CHECK(f, cblob::run::sameRect(*masks.torvRect, cblob::run::rectOf(*input)),
                           cblob_err_maskGeometryMismatch);
     }
-    cblob::connect::SpareBlobBlocks spares;
-    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    cblob::run::RunSpares spares;
+    f.addObject<&cblob::run::releaseRunSpares>(&spares, csys_cleanup_tempObject);
     CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_assign(&resultSet->clientFromImage, &clientFromImage));
     CBLOB_FRAME_TRY(f, runLengthInputStep<Kind>(image, &clientFromImage, masks, runParams, resultSet, &spares));

@@ -6,6 +6,7 @@
 #include "run/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
+#include "run/run_spares.hpp"
 
 namespace {
 
@@ -39,8 +40,8 @@ int32_t runWithRleMask(const cimg_imageConst *image, const cblob_imageRlePtrh *m
         CBLOB_FRAME_CHECK(f, cblob::run::sameRect(cblob::run::rectOf(*maskImage), cblob::run::rectOf(window)),
                           cblob_err_maskGeometryMismatch);
     }
-    cblob::connect::SpareBlobBlocks spares;
-    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    cblob::run::RunSpares spares;
+    f.addObject<&cblob::run::releaseRunSpares>(&spares, csys_cleanup_tempObject);
     CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_assign(&resultSet->clientFromImage, &clientFromImage));
     CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(Bits == 8 ? &window : nullptr, Bits == 16 ? &window : nullptr, nullptr,

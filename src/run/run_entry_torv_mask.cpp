@@ -6,6 +6,7 @@
 #include "run/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
+#include "run/run_spares.hpp"
 
 namespace {
 
@@ -33,8 +34,8 @@ int32_t runWithTorvMask(const cimg_imageConst *image, const uint8_t *const *mask
     CBLOB_FRAME_TRY(f, cimg_windowConst_init(&window, image));
     CBLOB_FRAME_CHECK(f, window.pels, cblob_err_imageUnbound);
     CBLOB_FRAME_CHECK(f, cblob::run::sameRect(*maskRect, cblob::run::rectOf(window)), cblob_err_maskGeometryMismatch);
-    cblob::connect::SpareBlobBlocks spares;
-    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    cblob::run::RunSpares spares;
+    f.addObject<&cblob::run::releaseRunSpares>(&spares, csys_cleanup_tempObject);
     CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_assign(&resultSet->clientFromImage, &clientFromImage));
     CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(Bits == 8 ? &window : nullptr, Bits == 16 ? &window : nullptr, nullptr,

@@ -6,6 +6,7 @@
 #include "run/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
+#include "run/run_spares.hpp"
 
 namespace {
 
@@ -22,8 +23,8 @@ int32_t runWindow(const cimg_windowConst *window, const cmath_xformPtrhConst *cl
     CBLOB_FRAME_CHECK(f, window->pels, cblob_err_imageUnbound);
     CBLOB_FRAME_CHECK(f, !mask || cblob::run::sameRect(cblob::run::rectOf(*mask), cblob::run::rectOf(*window)),
                       cblob_err_maskGeometryMismatch);
-    cblob::connect::SpareBlobBlocks spares;
-    f.addObject<&cblob::connect::releaseSpareBlobBlocks>(&spares, csys_cleanup_tempObject);
+    cblob::run::RunSpares spares;
+    f.addObject<&cblob::run::releaseRunSpares>(&spares, csys_cleanup_tempObject);
     CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
     CBLOB_FRAME_TRY(f, clientFromImage ? cmath_xformPtrhConst_assign(&resultSet->clientFromImage, clientFromImage)
                                        : cmath_xformPtrhConst_assignNull(&resultSet->clientFromImage));

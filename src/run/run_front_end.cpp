@@ -24,7 +24,7 @@ int32_t runFrontEnd(const cimg_windowConst *window8, const cimg_windowConst *win
                     const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                     const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                     const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs,
-                    connect::SpareBlobBlocks *spares) {
+                    RunSpares *spares) {
     Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);
@@ -39,12 +39,6 @@ int32_t runFrontEnd(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_TRY(f, runPipelineWithBlobImages(window8, window16, rleInput, clientFromImage, maskWindow, rleMask,
                                                  torvMask, use, rs, spares));
     return f.exit();
-}
-
-int32_t clearForRun(cblob_resultSet *rs, connect::SpareBlobBlocks *spares) {
-    CBLOB_REQUIRE_ARG(rs);
-    const int32_t status = connect::takeSpareBlobBlocks(rs, spares);
-    return CBLOB_FAILED(status) ? status : cblob_resultSet_clear(rs);
 }
 
 }  // namespace cblob::run

@@ -141,7 +141,8 @@ struct KeptImages {
 // counts alone and the view copies it, without reading the records back (on
 // images with many blobs they no longer sit in the caches).
 int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &kept,
-                      const cmath_xformPtrhConst *clientFromImage, const cblob_runParams *params) {
+                      const cmath_xformPtrhConst *clientFromImage, const cblob_runParams *params,
+                      RunSpares *spares) {
     Frame<0> f;
     CBLOB_FRAME_REQUIRE(f, !rs->allBlobs && !rs->view);  // the entry point cleared the result set
     const connect::BlobBlocks *blocks = rs->blobBlocks;
@@ -150,7 +151,11 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
     for (int32_t b = 0; b < numBlocks; ++b) count += connect::getBlockCount(blocks, b);
     CBLOB_FRAME_CHECK(f, count <= INT32_MAX, csys_err_badSize);
     if (count > 0) {
-        CBLOB_FRAME_TRY(f, allocate(count * static_cast<int64_t>(sizeof(cblob_blob *)), &rs->allBlobs));
+        // A spare array long enough is cut to size (in place) rather than
+        // a new one allocated; the view takes the other spare likewise.
+        takeSpareArray(spares, &RunSpares::allBlobs, static_cast<int32_t>(count), &rs->allBlobs);
+        takeSpareArray(spares, &RunSpares::view, static_cast<int32_t>(count), &rs->view);
+        CBLOB_FRAME_TRY(f, reallocate(count * static_cast<int64_t>(sizeof(cblob_blob *)), &rs->allBlobs));
         cblob_blob **next = rs->allBlobs;
         for (int32_t b = 0; b < numBlocks; ++b) {
             cblob_blob *block = connect::getBlock(blocks, b);
@@ -241,7 +246,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
                     const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                     const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                     const uint8_t *const *torvMask, int32_t blobImagesWanted, int32_t blobImagesFromBlobs,
-                    cblob_runParams *params, cblob_resultSet *rs, connect::SpareBlobBlocks *spares) {
+                    cblob_runParams *params, cblob_resultSet *rs, RunSpares *spares) {
     Frame<10> f;
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);
@@ -408,8 +413,8 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     connect::ScanScratch scratch;
     scratch.rowBuffer = rowBuffer;
     scratch.maskRow = maskRow;
-    settings.spareBlobBlocks = spares;
-    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&rs->blobBlocks, spares));
+    settings.spareBlobBlocks = spares ? &spares->blocks : nullptr;
+    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&rs->blobBlocks, settings.spareBlobBlocks));
     CBLOB_FRAME_TRY(f, startPhase(&timer));
     CBLOB_FRAME_TRY(f, connect::scanStandard(source, settings, &pool, scratch, rs));
     double scanMs = 0.0;
@@ -417,7 +422,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     rs->runTimings[3] = scanMs;
     CBLOB_FRAME_TRY(f, csys_attention_check());
 
-    CBLOB_FRAME_TRY(f, fillResultSet(rs, g, kept, clientFromImage, params));
+    CBLOB_FRAME_TRY(f, fillResultSet(rs, g, kept, clientFromImage, params, spares));
     return f.exit();
 }
 

@@ -16,7 +16,7 @@
 #include "cblob/result_set.h"
 #include "cblob/rle_image.h"
 #include "cblob/run_params.h"
-#include "connect/blob_record.hpp"
+#include "run/run_spares.hpp"
 
 namespace cblob::run {
 
@@ -31,7 +31,7 @@ int32_t runFrontEnd(const cimg_windowConst *window8, const cimg_windowConst *win
                     const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                     const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                     const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs,
-                    connect::SpareBlobBlocks *spares = nullptr);
+                    RunSpares *spares = nullptr);
 
 // The per-blob image layer. Blob images are wanted when keepBlobImages is
 // set, or keepMaskImage is set and a mask of any kind is given; they are
@@ -43,7 +43,7 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
                                   const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                                   const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                                   const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs,
-                                  connect::SpareBlobBlocks *spares = nullptr);
+                                  RunSpares *spares = nullptr);
 
 // The pipeline core, for one band and connectivityType 0. In order:
 //   1. requests this build does not serve: cblob_err_notYetSupported for
@@ -78,19 +78,13 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
 //      attention poll; measure caching and the run parameters.
 // Statuses: the above, the segmentation's and the scan's, the attention
 // check's, memory failures. The result set is left as far as it was filled.
-// Blob blocks are taken from `spares` (may be null) before new ones are
-// allocated.
+// The blob blocks and arrays are taken from `spares` (may be null) where
+// they fit before new ones are allocated.
 int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *window16,
                     const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                     const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                     const uint8_t *const *torvMask, int32_t blobImagesWanted, int32_t blobImagesFromBlobs,
-                    cblob_runParams *params, cblob_resultSet *rs, connect::SpareBlobBlocks *spares = nullptr);
-
-// Clears the result set at the start of a run, after moving its blob blocks
-// into *spares (empty, and registered by the caller for release when the
-// run ends): the run then writes its blobs into them (`spares` of the
-// functions above) instead of new blocks.
-int32_t clearForRun(cblob_resultSet *rs, connect::SpareBlobBlocks *spares);
+                    cblob_runParams *params, cblob_resultSet *rs, RunSpares *spares = nullptr);
 
 // The number of bands the labelling of a width x height window is planned
 // in when the job thread group offers `threads` threads: connectivityType 0
