@@ -1,7 +1,8 @@
 // Hard-threshold row kernels over 8-bit images of 1024 rows with 1, 4, 8, 16
 // or 64 runs per 256 pixels, 1024 pixels wide (1 MP, stays in the level-2
-// cache) or 4096 (4 MP, does not): the portable, SSE2 and AVX2 variants,
-// each against the peer "read pass", a packed sum of every byte of the same
+// cache) or 4096 (4 MP, does not): the portable, SSE2, AVX2 and AVX-512
+// variants of the run-length kernels (kernelPass) and of the run-end kernels
+// (endsPass), each against the peer "read pass", a packed sum of every byte of the same
 // image (the least any kernel that reads every pixel must spend). Bytes/s
 // counts input pixels, so kernel time / read-pass time is the ratio of the
 // two rates.
@@ -79,6 +80,37 @@ void kernelPass(benchmark::State &state, row::HardRowVariant variant) {
     row::forceHardRowVariant(row::HardRowVariant::automatic);
 }
 
+// The run-end kernels (as the connectivity scan calls them), into one row of
+// ends reused for every image row.
+void endsPass(benchmark::State &state, row::HardRowVariant variant) {
+    int32_t available = 0;
+    row::getHardRowVariantAvailable(variant, &available);
+    if (!available) {
+        state.SkipWithError("variant not available on this CPU");
+        return;
+    }
+    row::forceHardRowVariant(variant);
+    row::HardRowEndsKernel<uint8_t> kernel = nullptr;
+    row::resolveHardRowEndsKernel(&kernel);
+    const int width = static_cast<int>(state.range(1));
+    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), width);
+    std::vector<int32_t> ends(static_cast<size_t>(width + row::kRowEndsSlack));
+    int64_t total = 0;
+    for (auto _ : state) {
+        total = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            int32_t n = 0;
+            kernel(ends.data(), pixels.data() + static_cast<size_t>(y) * width, width, kThresh, &n);
+            total += n;
+        }
+        benchmark::DoNotOptimize(total);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * width * kHeight);
+    state.counters["runs/row"] = static_cast<double>(total) / kHeight;
+    row::forceHardRowVariant(row::HardRowVariant::automatic);
+}
+
 // The peer: sum every byte of the image, 16 bytes per packed step.
 void readPass(benchmark::State &state) {
     const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
@@ -114,6 +146,11 @@ BENCHMARK(readPass)->Apply(runsArgs);
 BENCHMARK_CAPTURE(kernelPass, portable, row::HardRowVariant::portable)->Apply(runsArgs);
 BENCHMARK_CAPTURE(kernelPass, sse2, row::HardRowVariant::sse2)->Apply(runsArgs);
 BENCHMARK_CAPTURE(kernelPass, avx2, row::HardRowVariant::avx2)->Apply(runsArgs);
+BENCHMARK_CAPTURE(kernelPass, avx512, row::HardRowVariant::avx512)->Apply(runsArgs);
+BENCHMARK_CAPTURE(endsPass, portable, row::HardRowVariant::portable)->Apply(runsArgs);
+BENCHMARK_CAPTURE(endsPass, sse2, row::HardRowVariant::sse2)->Apply(runsArgs);
+BENCHMARK_CAPTURE(endsPass, avx2, row::HardRowVariant::avx2)->Apply(runsArgs);
+BENCHMARK_CAPTURE(endsPass, avx512, row::HardRowVariant::avx512)->Apply(runsArgs);
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 // Row kernels: every kernel of the family decoded by an independent reader
 // and compared with a per-pixel model; the optimised hard-threshold variants
-// compared byte for byte with the portable kernel; the inhibit hook and the
-// variant selection.
+// compared byte for byte with the portable kernel; the run-end kernels
+// (portable, every optimised variant, inhibited) against a per-pixel model,
+// inside a buffer of exactly width + kRowEndsSlack entries; the inhibit hook
+// and the variant selection.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -327,6 +329,9 @@ TEST(RowKernels, EveryKernelMatchesThePerPixelModel) {
 
 // ------------------------------------------------- optimised vs portable
 
+constexpr row::HardRowVariant kOptimisedVariants[] = {row::HardRowVariant::sse2, row::HardRowVariant::avx2,
+                                                      row::HardRowVariant::avx512};
+
 // Restores automatic selection when a test leaves.
 struct VariantGuard {
     ~VariantGuard() { row::forceHardRowVariant(row::HardRowVariant::automatic); }
@@ -388,7 +393,7 @@ TEST(RowKernels, OptimisedVariantsAreByteIdenticalToPortable) {
     const std::vector<uint8_t> uniform8(70000, 200);
     const std::vector<int> t16 = thresholds16();
     int tested = 0;
-    for (row::HardRowVariant variant : {row::HardRowVariant::sse2, row::HardRowVariant::avx2}) {
+    for (row::HardRowVariant variant : kOptimisedVariants) {
         int32_t available = 0;
         ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
         if (!available) continue;  // not on this CPU or platform
@@ -486,7 +491,7 @@ void expectUniformStretchesLikePortable(row::HardRowKernel<Pixel> kernel, int ma
 
 TEST(RowKernels, OptimisedVariantsSkipUniformBlocksExactly) {
     VariantGuard guard;
-    for (row::HardRowVariant variant : {row::HardRowVariant::sse2, row::HardRowVariant::avx2}) {
+    for (row::HardRowVariant variant : kOptimisedVariants) {
         int32_t available = 0;
         ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
         if (!available) continue;
@@ -504,7 +509,7 @@ TEST(RowKernels, OptimisedVariantsSkipUniformBlocksExactly) {
     }
 }
 
-// --------------------------------------------------- hook and selection
+// ------------------------------------------------------------ run ends
 
 struct HookLog {
     static inline std::vector<std::string> names;
@@ -523,6 +528,117 @@ struct HookGuard {
     ~HookGuard() { cprt_isOptimizationInhibitedFP = nullptr; }
 };
 
+
+// The run ends of the class "thresh <= value", pixel by pixel.
+template <class Pixel>
+std::vector<int32_t> modelEnds(const std::vector<Pixel> &px, int thresh) {
+    std::vector<int32_t> ends;
+    for (size_t x = 1; x <= px.size(); ++x) {
+        if (x == px.size() || (px[x] >= thresh) != (px[x - 1] >= thresh)) ends.push_back(static_cast<int32_t>(x));
+    }
+    return ends;
+}
+
+// Runs the kernel into a buffer of exactly width + kRowEndsSlack entries
+// between guards, and compares with the model.
+template <class Pixel>
+void expectEnds(row::HardRowEndsKernel<Pixel> kernel, const std::vector<Pixel> &px, int thresh) {
+    constexpr int32_t kGuard = 16;
+    constexpr int32_t kFill = -7;
+    const int width = static_cast<int>(px.size());
+    std::vector<int32_t> buffer(static_cast<size_t>(width + row::kRowEndsSlack + 2 * kGuard), kFill);
+    int32_t runs = -1;
+    ASSERT_EQ(kernel(buffer.data() + kGuard, px.data(), width, thresh, &runs), 0);
+    const std::vector<int32_t> want = modelEnds(px, thresh);
+    ASSERT_EQ(runs, static_cast<int32_t>(want.size())) << "width " << width << " thresh " << thresh;
+    ASSERT_EQ(std::vector<int32_t>(buffer.begin() + kGuard, buffer.begin() + kGuard + runs), want)
+        << "width " << width << " thresh " << thresh;
+    for (int32_t i = 0; i < kGuard; ++i) {
+        ASSERT_EQ(buffer[static_cast<size_t>(i)], kFill) << "written before the row";
+        ASSERT_EQ(buffer[buffer.size() - 1 - static_cast<size_t>(i)], kFill) << "written past the slack";
+    }
+}
+
+// Every threshold (8-bit) and a dense sample of thresholds (16-bit) over
+// random rows of widths 0..200 and a few long ones, for the portable kernel
+// (as the inhibit hook leaves it), the resolved one and every optimised
+// variant.
+TEST(RowKernels, RunEndKernelsMatchThePerPixelModel) {
+    VariantGuard guard;
+    std::vector<std::vector<uint8_t>> rows8;
+    std::vector<std::vector<uint16_t>> rows16;
+    for (int width = 0; width <= 200; ++width) {
+        const Style style = width % 3 == 0 ? Style::stretches : width % 3 == 1 ? Style::random : Style::alternating;
+        rows8.push_back(narrow<uint8_t>(makeValues(width, style, 0, 255)));
+        rows16.push_back(narrow<uint16_t>(makeValues(width, style, 0, 65535)));
+    }
+    for (int width : {1000, 4099}) {
+        for (Style style : {Style::random, Style::stretches}) {
+            rows8.push_back(narrow<uint8_t>(makeValues(width, style, 0, 255)));
+            rows16.push_back(narrow<uint16_t>(makeValues(width, style, 0, 65535)));
+        }
+    }
+    // Dense boundaries near the threshold: every pixel within two of it.
+    for (int width : {64, 67, 300}) rows8.push_back(narrow<uint8_t>(makeValues(width, Style::random, 126, 130)));
+    const std::vector<int> t16 = thresholds16();
+
+    struct Kernels {
+        std::string name;
+        row::HardRowEndsKernel<uint8_t> k8;
+        row::HardRowEndsKernel<uint16_t> k16;
+    };
+    std::vector<Kernels> kernels = {{"portable", &row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>}};
+    for (row::HardRowVariant variant : kOptimisedVariants) {
+        int32_t available = 0;
+        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
+        if (!available) continue;
+        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
+        Kernels k;
+        const char *name = nullptr;
+        ASSERT_EQ(row::getHardRowVariantName(variant, &name), 0);
+        k.name = name;
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k8), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k16), 0);
+        ASSERT_NE(k.k8, &row::hardRowEnds<uint8_t>);
+        kernels.push_back(k);
+    }
+    {
+        HookGuard hook;  // inhibited: the portable kernels come back
+        HookLog::answer = 1;
+        Kernels k{"inhibited", nullptr, nullptr};
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k8), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k16), 0);
+        EXPECT_EQ(k.k8, &row::hardRowEnds<uint8_t>);
+        EXPECT_EQ(k.k16, &row::hardRowEnds<uint16_t>);
+        HookLog::answer = 0;
+    }
+    for (const Kernels &k : kernels) {
+        SCOPED_TRACE(k.name);
+        for (int t = -1; t <= 257; ++t) {
+            for (const auto &px : rows8) expectEnds(k.k8, px, t);
+            if (HasFatalFailure()) return;
+        }
+        for (int t : t16) {
+            for (const auto &px : rows16) expectEnds(k.k16, px, t);
+            if (HasFatalFailure()) return;
+        }
+        // Long uniform stretches with edges on and next to block edges.
+        for (int t : {1, 127, 128, 129, 255}) {
+            for (int width : {63, 64, 65, 129, 320, 1025}) {
+                for (int offset : {-1, 0, 1}) {
+                    const std::vector<int> edges = edgesFor(width, 0, offset);
+                    for (bool startHigh : {false, true}) {
+                        expectEnds(k.k8, rowWithEdges<uint8_t>(width, edges, startHigh, t, 255), t);
+                        expectEnds(k.k16, rowWithEdges<uint16_t>(width, edges, startHigh, t * 257, 65535), t * 257);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// --------------------------------------------------- hook and selection
+
 TEST(RowKernels, InhibitHookAndForcedVariantsSelectTheKernel) {
     VariantGuard variantGuard;
     HookGuard hookGuard;
@@ -535,7 +651,8 @@ TEST(RowKernels, InhibitHookAndForcedVariantsSelectTheKernel) {
     };
     const Case cases[] = {{row::HardRowVariant::automatic, 1}, {row::HardRowVariant::automatic, 0},
                           {row::HardRowVariant::portable, 0},  {row::HardRowVariant::sse2, 0},
-                          {row::HardRowVariant::avx2, 0},      {row::HardRowVariant::avx2, 7}};
+                          {row::HardRowVariant::avx2, 0},      {row::HardRowVariant::avx2, 7},
+                          {row::HardRowVariant::avx512, 0},    {row::HardRowVariant::avx512, 3}};
     for (const Case &c : cases) {
         int32_t available = 0;
         ASSERT_EQ(row::getHardRowVariantAvailable(c.variant, &available), 0);
@@ -565,6 +682,17 @@ TEST(RowKernels, InhibitHookAndForcedVariantsSelectTheKernel) {
                                                             "cblob_findRunLengths16_hardThreshNoMask_row"}));
         EXPECT_EQ(k8 == &row::hardRow<uint8_t>, !optimised);
         EXPECT_EQ(k16 == &row::hardRow<uint16_t>, !optimised);
+
+        // The run-end kernels answer to the same names.
+        HookLog::names.clear();
+        row::HardRowEndsKernel<uint8_t> e8 = nullptr;
+        row::HardRowEndsKernel<uint16_t> e16 = nullptr;
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&e8), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&e16), 0);
+        EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
+                                                            "cblob_findRunLengths16_hardThreshNoMask_row"}));
+        EXPECT_EQ(e8 == &row::hardRowEnds<uint8_t>, !optimised);
+        EXPECT_EQ(e16 == &row::hardRowEnds<uint16_t>, !optimised);
 
         // The optimised entry declines without touching its outputs, and the
         // caller's fallback gives the portable result either way.

@@ -111,6 +111,22 @@ inline bool decodeKernelRow(const uint8_t *p, uint8_t firstColour, int32_t width
     return true;
 }
 
+// The weighted sums of a row whose segments are single binary runs (run
+// values: 1 for object, 0 for background): object runs weigh 1, background
+// runs 1, or under fill weights the value of the run before, which is the
+// object run before it, or 0 for a first run.
+void addEndSums(ScanRow &row, bool fillWeights) {
+    int32_t x = 0;
+    uint8_t colour = row.firstColour;
+    for (int32_t k = 0; k < row.count; ++k) {
+        openSegment(row, k, true);
+        const int64_t w = colour || !fillWeights || k > 0 ? 1 : 0;
+        addRunSums(row, k, w, x, row.end[k] - x);
+        x = row.end[k];
+        colour ^= 1;
+    }
+}
+
 using DecodeFn = void (*)(const cblob_rleRow &, int32_t, bool, ScanRow &);
 
 template <bool Grey, bool Wide>
@@ -218,31 +234,39 @@ int32_t RowSource::bind(const ScanSource &source, const ScanSettings &settings, 
     if (source.window8) {
         kind_ = Kind::window8;
         window_ = source.window8;
-        return row::resolveHardRowKernel<uint8_t>(&kernel8_);
+        return mask_ == Mask::none ? row::resolveHardRowEndsKernel<uint8_t>(&ends8_) : 0;
     }
     kind_ = Kind::window16;
     window_ = source.window16;
-    return row::resolveHardRowKernel<uint16_t>(&kernel16_);
+    return mask_ == Mask::none ? row::resolveHardRowEndsKernel<uint16_t>(&ends16_) : 0;
 }
 
-// Segments window row y into narrow binary runs in the row buffer; the
-// colour of the first run goes to *startColour.
+// Segments unmasked window row y straight into the row's segment ends: each
+// run of the kernel is a segment.
+template <class Pixel>
+void RowSource::segmentPixelEnds(int32_t y, ScanRow &row) const {
+    static_assert(row::kRowEndsSlack <= 2, "segment tables hold width + 2 entries");
+    const auto *pixels =
+        reinterpret_cast<const Pixel *>(window_->pels + static_cast<int64_t>(y) * window_->strideBytes);
+    int32_t count = 0;
+    if constexpr (sizeof(Pixel) == 1) {
+        ends8_(row.end, pixels, width_, thresh_, &count);
+    } else {
+        ends16_(row.end, pixels, width_, thresh_, &count);
+    }
+    const bool classA = static_cast<int32_t>(pixels[0]) >= thresh_;
+    row.firstColour = classA != invert_ ? 1 : 0;
+    row.count = count;
+}
+
+// Segments masked window row y into narrow binary runs in the row buffer;
+// the colour of the first run goes to *startColour.
 template <class Pixel>
 uint8_t *RowSource::segmentPixels(int32_t y, uint8_t *startColour) const {
     const auto *pixels =
         reinterpret_cast<const Pixel *>(window_->pels + static_cast<int64_t>(y) * window_->strideBytes);
     uint8_t *cursor = rowBuffer_;
     int32_t numRuns = 0;
-    if (mask_ == Mask::none) {
-        if constexpr (sizeof(Pixel) == 1) {
-            kernel8_(&cursor, pixels, width_, thresh_, 0, &numRuns);
-        } else {
-            kernel16_(&cursor, pixels, width_, thresh_, 0, &numRuns);
-        }
-        const bool classA = static_cast<int32_t>(pixels[0]) >= thresh_;
-        *startColour = classA != invert_ ? 1 : 0;
-        return rowBuffer_;
-    }
     const uint8_t *mask = maskRow_;
     if (mask_ == Mask::window) {
         mask = maskWindow_->pels + static_cast<int64_t>(y) * maskWindow_->strideBytes;
@@ -261,6 +285,15 @@ uint8_t *RowSource::segmentPixels(int32_t y, uint8_t *startColour) const {
 void RowSource::read(int32_t y, ScanRow &row, bool sums, bool fillWeights) const {
     if (kind_ == Kind::rle) {
         decoderFor(grey_, wide_, sums)(*rle::imageRow(rle_, y), width_, fillWeights, row);
+        return;
+    }
+    if (mask_ == Mask::none) {
+        if (kind_ == Kind::window8) {
+            segmentPixelEnds<uint8_t>(y, row);
+        } else {
+            segmentPixelEnds<uint16_t>(y, row);
+        }
+        if (sums) addEndSums(row, fillWeights);
         return;
     }
     cblob_rleRow entry{};

@@ -46,15 +46,18 @@ class RowSource {
 public:
     // Binds a validated source. rowBuffer: at least rowBufferBytes(width)
     // bytes (single pass); maskRow: width bytes when needsMaskRow. The
-    // optimised hard-threshold kernel is resolved here, once per scan.
+    // optimised run-end kernel of unmasked single-pass rows is resolved
+    // here, once per scan.
     int32_t bind(const ScanSource &source, const ScanSettings &settings, uint8_t *rowBuffer, uint8_t *maskRow);
 
     // Fills `row` with the segments of window row y (0 <= y < height); the
-    // segment tables of `row` have room for width + 2 segments. With
-    // `sums`, the per-segment weighted sums are filled too: object runs
-    // weigh their value (1 in binary rows); background runs weigh 1, or
-    // with `fillWeights` the value of the run just before them in the row
-    // (0 for a row's first run).
+    // segment tables of `row` have room for width + 2 segments (unmasked
+    // single-pass rows rely on it: their kernel may write up to
+    // width + row::kRowEndsSlack segment ends, entries past row.count
+    // included). With `sums`, the per-segment weighted sums are filled too:
+    // object runs weigh their value (1 in binary rows); background runs
+    // weigh 1, or with `fillWeights` the value of the run just before them
+    // in the row (0 for a row's first run).
     void read(int32_t y, ScanRow &row, bool sums, bool fillWeights) const;
 
     // True when the input rows have label slots (wide run-length rows).
@@ -70,6 +73,8 @@ private:
 
     template <class Pixel>
     uint8_t *segmentPixels(int32_t y, uint8_t *startColour) const;
+    template <class Pixel>
+    void segmentPixelEnds(int32_t y, ScanRow &row) const;
 
     Kind kind_ = Kind::rle;
     Mask mask_ = Mask::none;
@@ -82,8 +87,9 @@ private:
     const cimg_windowConst *window_ = nullptr;
     int32_t thresh_ = 0;
     bool invert_ = false;  // invert exactly 1: the object colour is "below the threshold"
-    row::HardRowKernel<uint8_t> kernel8_ = nullptr;
-    row::HardRowKernel<uint16_t> kernel16_ = nullptr;
+    // Unmasked rows: the run-end kernels, writing segment ends directly.
+    row::HardRowEndsKernel<uint8_t> ends8_ = nullptr;
+    row::HardRowEndsKernel<uint16_t> ends16_ = nullptr;
     const cimg_windowConst *maskWindow_ = nullptr;
     const cblob_imageRle *maskRle_ = nullptr;
     const uint8_t *const *torvRows_ = nullptr;

@@ -17,7 +17,12 @@ std::atomic<int32_t> g_variant{0};
 #if CBLOB_ROW_KERNELS_X86
 bool cpuRunsAvx2() {
     __builtin_cpu_init();  // may run before the runtime's own initialisation
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
+}
+bool cpuRunsAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
 }
 #endif
 
@@ -33,6 +38,10 @@ bool variantAvailable(HardRowVariant variant) {
             static const bool avx2 = cpuRunsAvx2();
             return avx2;
         }
+        case HardRowVariant::avx512: {
+            static const bool avx512 = cpuRunsAvx512();
+            return avx512;
+        }
 #endif
         default:
             return false;
@@ -40,6 +49,7 @@ bool variantAvailable(HardRowVariant variant) {
 }
 
 HardRowVariant bestVariant() {
+    if (variantAvailable(HardRowVariant::avx512)) return HardRowVariant::avx512;
     if (variantAvailable(HardRowVariant::avx2)) return HardRowVariant::avx2;
     if (variantAvailable(HardRowVariant::sse2)) return HardRowVariant::sse2;
     return HardRowVariant::portable;
@@ -69,6 +79,9 @@ bool activeOptimizedKernels(HardRowKernels *kernels) {
         case HardRowVariant::avx2:
             status = getAvx2HardRowKernels(kernels);
             break;
+        case HardRowVariant::avx512:
+            status = getAvx512HardRowKernels(kernels);
+            break;
         default:
             break;
     }
@@ -84,11 +97,13 @@ template <>
 struct PixelKernels<uint8_t> {
     static constexpr const char *kName = kHardRow8KernelName;
     static HardRowKernel<uint8_t> of(const HardRowKernels &kernels) { return kernels.row8; }
+    static HardRowEndsKernel<uint8_t> endsOf(const HardRowKernels &kernels) { return kernels.ends8; }
 };
 template <>
 struct PixelKernels<uint16_t> {
     static constexpr const char *kName = kHardRow16KernelName;
     static HardRowKernel<uint16_t> of(const HardRowKernels &kernels) { return kernels.row16; }
+    static HardRowEndsKernel<uint16_t> endsOf(const HardRowKernels &kernels) { return kernels.ends16; }
 };
 
 bool inhibited(const char *kernelName) {
@@ -103,6 +118,13 @@ HardRowKernel<Pixel> optimizedKernel() {
     if (inhibited(PixelKernels<Pixel>::kName)) return nullptr;
     HardRowKernels kernels{};
     return activeOptimizedKernels(&kernels) ? PixelKernels<Pixel>::of(kernels) : nullptr;
+}
+
+template <class Pixel>
+HardRowEndsKernel<Pixel> optimizedEndsKernel() {
+    if (inhibited(PixelKernels<Pixel>::kName)) return nullptr;
+    HardRowKernels kernels{};
+    return activeOptimizedKernels(&kernels) ? PixelKernels<Pixel>::endsOf(kernels) : nullptr;
 }
 
 }  // namespace
@@ -123,10 +145,20 @@ int32_t resolveHardRowKernel(HardRowKernel<Pixel> *kernel) {
     return 0;
 }
 
+template <class Pixel>
+int32_t resolveHardRowEndsKernel(HardRowEndsKernel<Pixel> *kernel) {
+    CBLOB_REQUIRE_ARG(kernel);
+    const HardRowEndsKernel<Pixel> optimized = optimizedEndsKernel<Pixel>();
+    *kernel = optimized != nullptr ? optimized : &hardRowEnds<Pixel>;
+    return 0;
+}
+
 template int32_t hardRowOptimized<uint8_t>(uint8_t **, const uint8_t *, int32_t, int32_t, int32_t, int32_t *);
 template int32_t hardRowOptimized<uint16_t>(uint8_t **, const uint16_t *, int32_t, int32_t, int32_t, int32_t *);
 template int32_t resolveHardRowKernel<uint8_t>(HardRowKernel<uint8_t> *);
 template int32_t resolveHardRowKernel<uint16_t>(HardRowKernel<uint16_t> *);
+template int32_t resolveHardRowEndsKernel<uint8_t>(HardRowEndsKernel<uint8_t> *);
+template int32_t resolveHardRowEndsKernel<uint16_t>(HardRowEndsKernel<uint16_t> *);
 
 int32_t getHardRowVariant(HardRowVariant *variant) {
     CBLOB_REQUIRE_ARG(variant);
@@ -148,6 +180,9 @@ int32_t getHardRowVariantName(HardRowVariant variant, const char **name) {
             break;
         case HardRowVariant::avx2:
             *name = "avx2";
+            break;
+        case HardRowVariant::avx512:
+            *name = "avx512";
             break;
         default:
             *name = "unknown";

@@ -111,18 +111,38 @@ int32_t maskedThreshImageRow(uint8_t **cursor, const Pixel *pixels, const Thresh
                              const uint8_t *mask, int32_t width, const ThreshImageTables<ThreshPixel> *tables,
                              int32_t wide, int32_t *numRuns);
 
+// Run ends, for the connectivity scan: the row's maximal runs of the class
+// "thresh <= value" as their exclusive end positions, ends[k] for run k,
+// the last one `width`; *numRuns gets the run count. The first run's class
+// is pixels[0] >= thresh and the classes alternate. A width of 0 or below
+// writes nothing and reports 0 runs. The optimised variants write a few
+// entries past the last run ahead of time: `ends` must have room for
+// width + kRowEndsSlack entries (more than the width + 1 a row can need).
+// Thresholds as for hardRow. Never fails; returns 0.
+constexpr int32_t kRowEndsSlack = 2;
+
+template <class Pixel>
+int32_t hardRowEnds(int32_t *ends, const Pixel *pixels, int32_t width, int32_t thresh, int32_t *numRuns);
+
 // ------------------------------------------ optimised hard-threshold kernels
 //
-// hardRow has optimised variants (packed compares, run boundaries found in
-// bit masks). Their output is byte-identical to hardRow's for every row,
-// threshold and format. The best variant the CPU supports is chosen once,
-// on first use, and cached; tests may force another.
+// hardRow and hardRowEnds have optimised variants (packed compares, run
+// boundaries found in bit masks). Their output is identical to the portable
+// kernels' for every row, threshold and format (byte for byte for hardRow).
+// The best variant the CPU supports is chosen once, on first use, and
+// cached; tests may force another.
 
 template <class Pixel>
 using HardRowKernel = int32_t (*)(uint8_t **cursor, const Pixel *pixels, int32_t width, int32_t thresh,
                                   int32_t wide, int32_t *numRuns);
 
-// The names under which the host's optimisation-inhibit hook is asked.
+template <class Pixel>
+using HardRowEndsKernel = int32_t (*)(int32_t *ends, const Pixel *pixels, int32_t width, int32_t thresh,
+                                      int32_t *numRuns);
+
+// The names under which the host's optimisation-inhibit hook is asked (the
+// run-end kernels answer to the same names as the run-length kernels of
+// their pixel depth: both are the same row segmentation).
 constexpr const char *kHardRow8KernelName = "cblob_findRunLengths8_hardThreshNoMask_row";
 constexpr const char *kHardRow16KernelName = "cblob_findRunLengths16_hardThreshNoMask_row";
 
@@ -147,20 +167,30 @@ int32_t hardRowOptimized(uint8_t **cursor, const Pixel *pixels, int32_t width, i
 template <class Pixel>
 int32_t resolveHardRowKernel(HardRowKernel<Pixel> *kernel);
 
+// As resolveHardRowKernel for the run-end kernels: the active optimised
+// variant of hardRowEnds<Pixel>, or hardRowEnds<Pixel> itself when the hook
+// (asked once, with kHardRow8KernelName / kHardRow16KernelName) inhibits it
+// or no optimised variant is active. Their output is identical to
+// hardRowEnds's in ends[0 .. *numRuns - 1]. Returns 0, or
+// csys_err_assertFailed after reporting a null `kernel`. Thread-safe.
+template <class Pixel>
+int32_t resolveHardRowEndsKernel(HardRowEndsKernel<Pixel> *kernel);
+
 // --------------------------------------------------------- variant control
 
 enum class HardRowVariant : int32_t {
     automatic = 0,  // forceHardRowVariant only: back to the best the CPU supports
     portable = 1,
     sse2 = 2,       // x86-64
-    avx2 = 3        // x86-64 with AVX2 and BMI1
+    avx2 = 3,       // x86-64 with AVX2, BMI1 and POPCNT
+    avx512 = 4      // x86-64 with AVX-512 BW, BMI1 and POPCNT
 };
 
 // The variant the optimised entry points run now. Returns 0, or
 // csys_err_assertFailed after reporting a null `variant`. Thread-safe.
 int32_t getHardRowVariant(HardRowVariant *variant);
 
-// "automatic", "portable", "sse2" or "avx2" (static strings). Returns 0, or
+// "automatic", "portable", "sse2", "avx2" or "avx512" (static strings). Returns 0, or
 // csys_err_assertFailed after reporting a null `name`.
 int32_t getHardRowVariantName(HardRowVariant variant, const char **name);
 
@@ -182,13 +212,17 @@ int32_t forceHardRowVariant(HardRowVariant variant);
 struct HardRowKernels {
     HardRowKernel<uint8_t> row8;
     HardRowKernel<uint16_t> row16;
+    HardRowEndsKernel<uint8_t> ends8;
+    HardRowEndsKernel<uint16_t> ends16;
 };
 
 #if CBLOB_ROW_KERNELS_X86
-// Fill *kernels with the SSE2 / AVX2 variants. Return 0. The AVX2 kernels
-// may only run on a CPU with AVX2 and BMI1.
+// Fill *kernels with the SSE2 / AVX2 / AVX-512 variants. Return 0. The AVX2
+// kernels may only run on a CPU with AVX2, BMI1 and POPCNT, the AVX-512
+// kernels on one with AVX-512 F and BW, BMI1 and POPCNT.
 int32_t getSse2HardRowKernels(HardRowKernels *kernels);
 int32_t getAvx2HardRowKernels(HardRowKernels *kernels);
+int32_t getAvx512HardRowKernels(HardRowKernels *kernels);
 #endif
 
 }  // namespace cblob::row

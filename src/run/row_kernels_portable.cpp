@@ -120,6 +120,24 @@ int32_t hardRow(uint8_t **cursor, const Pixel *pixels, int32_t width, int32_t th
 }
 
 template <class Pixel>
+int32_t hardRowEnds(int32_t *ends, const Pixel *pixels, int32_t width, int32_t thresh, int32_t *numRuns) {
+    int32_t runs = 0;
+    if (width > 0) {
+        bool current = pixels[0] >= thresh;
+        for (int32_t x = 1; x < width; ++x) {
+            const bool cls = pixels[x] >= thresh;
+            if (cls != current) {
+                ends[runs++] = x;
+                current = cls;
+            }
+        }
+        ends[runs++] = width;
+    }
+    *numRuns = runs;
+    return 0;
+}
+
+template <class Pixel>
 int32_t maskedHardRow(uint8_t **cursor, const Pixel *pixels, const uint8_t *mask, int32_t width, int32_t thresh,
                       int32_t invert, int32_t wide, int32_t *numRuns, int32_t *firstClass) {
     const Masked<PolarClass<Pixel>> source{{pixels, thresh, static_cast<uint8_t>(invert != 0)}, mask};
@@ -167,6 +185,7 @@ int32_t maskedThreshImageRow(uint8_t **cursor, const Pixel *pixels, const Thresh
 
 #define CBLOB_ROW_KERNELS_FOR_PIXEL_(Pixel)                                                                     \
     template int32_t hardRow<Pixel>(uint8_t **, const Pixel *, int32_t, int32_t, int32_t, int32_t *);         \
+    template int32_t hardRowEnds<Pixel>(int32_t *, const Pixel *, int32_t, int32_t, int32_t *);               \
     template int32_t maskedHardRow<Pixel>(uint8_t **, const Pixel *, const uint8_t *, int32_t, int32_t,       \
                                           int32_t, int32_t, int32_t *, int32_t *);                            \
     template int32_t mapRow<Pixel>(uint8_t **, const Pixel *, int32_t, const uint8_t *, int32_t, int32_t *);  \

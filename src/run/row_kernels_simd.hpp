@@ -1,8 +1,9 @@
 // The hard-threshold row loop shared by the packed-compare variants.
 //
-// An instruction-set adapter answers two questions about a block of 64
-// pixels. It comes in two forms, one per direction in which it moves pixel
-// values (see hardRowShifted at the end):
+// An instruction-set adapter answers questions about a block of 64 pixels
+// and about 64-bit masks. Adapters that classify with a saturating add come
+// in two forms, one per direction in which they move pixel values (see
+// hardRowShifted at the end):
 //
 //   struct Isa {
 //       using Pixel = uint8_t or uint16_t;
@@ -15,19 +16,37 @@
 //       // every pixel at or above / below the threshold
 //       static bool allAtOrAbove(const Pixel *pixels, const Thresh &thresh);
 //       static bool allBelow(const Pixel *pixels, const Thresh &thresh);
+//       // true when the two below are single instructions (BMI1, POPCNT)
+//       static constexpr bool kBitCounts;
+//       // trailing zero bits; any value from 63 to 64 for 0
+//       static int32_t trailingZeros(uint64_t bits);
+//       static int32_t popCount(uint64_t bits);
 //   };
 //
 // The loop classifies a block into a bit mask and finds the run boundaries
 // in it as the set bits of
 //   classes XOR (classes << 1 | class of the previous pixel),
-// with count-trailing-zeros. A block without a boundary switches the loop to
-// its fast path: while the open run goes on, whole blocks are skipped with
-// the uniform test of the run's class, a packed minimum (object run) or
-// maximum (background run) compared once with the threshold. That test
-// builds no mask and does no scalar work, so long runs cost little more than
-// reading their pixels. The first block that fails it is classified as
-// usual. Rows with a boundary in every block never take the fast path and
-// pay nothing for it.
+// and writes the runs that end in the block, with count-trailing-zeros. A
+// block without a boundary switches the loop to its fast path: while the
+// open run goes on, whole blocks are skipped with the uniform test of the
+// run's class, a packed minimum (object run) or maximum (background run)
+// compared once with the threshold. That test builds no mask and does no
+// scalar work, so long runs cost little more than reading their pixels. The
+// first block that fails it is classified as usual. Rows with a boundary in
+// every block never take the fast path and pay nothing for it.
+//
+// Two outputs share the scheme: run lengths in the run-length formats
+// (encodeHardRow, its block loop written out for the usual block with one
+// boundary and a short run) and run end positions (scanBoundaries with
+// EndsEmitter). With bit counts, the run-end emitter writes the boundaries
+// of a block without a branch that depends on their number as long as there
+// are at most four: four positions found with count-trailing-zeros are
+// stored at once and the write cursor moves on by the number of boundaries
+// (a population count); the entries past that are overwritten later or lie
+// in the output's slack. Only blocks with more boundaries loop. (Storing
+// four narrow lengths the same way in the run-length kernel measured slower
+// on photographs and not reliably faster on sparse rows, so that kernel
+// keeps its loop.)
 //
 // The tail of the row (fewer than 64 pixels) is copied into a block padded
 // with the last pixel, so nothing is read past the row and the padding adds
@@ -46,29 +65,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "rle/run_format.hpp"
 #include "run/row_run_writer.hpp"
 
 namespace cblob::row::simd {
 
 constexpr int32_t kBlock = 64;
 
-// Writes the runs that end in one block: a run ends before every set bit of
-// `changes` (not 0). Only the first of them can be long, having started in an
-// earlier block; the others start in this block, are shorter than 64 pixels
-// and need no escape test. Updates the open run's start and the run count.
-// (Isa is a parameter only to keep the instantiation private to its variant.)
-template <class Isa, class Writer>
-inline void emitBoundaries(uint8_t *&out, uint64_t changes, int32_t blockStart, int32_t &runStart, int32_t &runs) {
-    int32_t at = blockStart + __builtin_ctzll(changes);
-    Writer::put(out, 0, at - runStart);
-    ++runs;
-    for (changes &= changes - 1; changes != 0; changes &= changes - 1) {
-        const int32_t next = blockStart + __builtin_ctzll(changes);
-        Writer::putShort(out, next - at);
-        at = next;
-        ++runs;
-    }
-    runStart = at;
+// The run boundaries of a block: bit i set when pixel i's class differs from
+// pixel i - 1's; `previous` holds the classes of the block before (only its
+// top bit, the class of the pixel before the block, counts).
+inline uint64_t boundaries(uint64_t classes, uint64_t previous) {
+    return classes ^ ((classes << 1) | (previous >> 63));
 }
 
 // From block x on, skips every whole block whose pixels all have the open
@@ -100,6 +108,56 @@ __attribute__((noinline)) uint64_t classifyTail(const typename Isa::Pixel *pixel
     return Isa::classify64(tail, Isa::prepare(thresh));
 }
 
+// Finds the boundaries of a row (width >= 1, 1 <= thresh <= the pixel
+// maximum) and hands each block that has one to emit.block(changes,
+// blockStart): a run ends before every set bit of `changes` (never 0).
+template <class Isa, class Emitter>
+inline void scanBoundaries(const typename Isa::Pixel *pixels, int32_t width, int32_t thresh, Emitter &emit) {
+    const typename Isa::Thresh broadcast = Isa::prepare(thresh);
+    // The classes of the block before; only the top bit, the class of the
+    // pixel before the block, is used. The first pixel starts the first run.
+    uint64_t previous = pixels[0] >= thresh ? ~uint64_t{0} : 0;
+    // Pixel positions are pointer-sized in the loop, which saves a sign
+    // extension per block; they fit int32_t again where runs are written.
+    ptrdiff_t x = 0;
+    const ptrdiff_t lastBlock = width - kBlock;
+    while (x <= lastBlock) {
+        const uint64_t classes = Isa::classify64(pixels + x, broadcast);
+        const uint64_t changes = boundaries(classes, previous);
+        previous = classes;
+        if (__builtin_expect(changes == 0, 0)) {
+            // No boundary here: the run is likely long, go on with the fast path.
+            x = (classes & 1) ? skipUniform<Isa, true>(pixels, x + kBlock, width, broadcast)
+                              : skipUniform<Isa, false>(pixels, x + kBlock, width, broadcast);
+            continue;
+        }
+        emit.block(changes, static_cast<int32_t>(x));
+        x += kBlock;
+    }
+    if (x < width) {
+        const uint64_t classes = classifyTail<Isa>(pixels + x, static_cast<int32_t>(width - x), thresh);
+        const uint64_t changes = boundaries(classes, previous);
+        if (changes != 0) emit.block(changes, static_cast<int32_t>(x));
+    }
+}
+
+// ------------------------------------------------------------ run lengths
+
+// Appends one run that may be long; narrow lengths of 255 or more take the
+// escape, counted in `escapes`. (No branch hint: runs that reach the fast
+// path are often long.)
+template <class Writer>
+inline void putRun(uint8_t *&out, int32_t length, int32_t &escapes) {
+    if constexpr (Writer::kBytesPerRun != 1) {
+        Writer::put(out, 0, length);
+    } else if (length < rle::kEscape) {
+        *out++ = static_cast<uint8_t>(length);
+    } else {
+        rle::writeLength(out, length);
+        ++escapes;
+    }
+}
+
 template <class Isa, class Writer>
 inline int32_t encodeHardRow(uint8_t *&out, const typename Isa::Pixel *pixels, int32_t width, int32_t thresh) {
     using Pixel = typename Isa::Pixel;
@@ -114,53 +172,80 @@ inline int32_t encodeHardRow(uint8_t *&out, const typename Isa::Pixel *pixels, i
         return 1;
     }
     const typename Isa::Thresh broadcast = Isa::prepare(thresh);
-    uint64_t previous = pixels[0] >= thresh;  // class of the open run, in bit 0
+    // The classes of the block before; its top bit is the class of the pixel
+    // before the block, the first pixel's class at the start.
+    uint64_t previous = pixels[0] >= thresh ? ~uint64_t{0} : 0;
+    uint8_t *const begin = out;
     int32_t runStart = 0;
-    int32_t runs = 0;
+    int32_t escapes = 0;
     // Pixel positions are pointer-sized in the loop, which saves a sign
     // extension per block; they fit int32_t again where runs are written.
     ptrdiff_t x = 0;
     const ptrdiff_t lastBlock = width - kBlock;
     while (x <= lastBlock) {
-        const uint64_t classes = Isa::classify64(pixels + x, broadcast);
-        const uint64_t changes = classes ^ ((classes << 1) | previous);
+        uint64_t classes = Isa::classify64(pixels + x, broadcast);
+        uint64_t changes = boundaries(classes, previous);
+        int32_t at;
         if (__builtin_expect(changes == 0, 0)) {
-            // No boundary here: the run is likely long, go on with the fast path.
-            x = previous ? skipUniform<Isa, true>(pixels, x + kBlock, width, broadcast)
-                         : skipUniform<Isa, false>(pixels, x + kBlock, width, broadcast);
-            continue;
+            // No boundary here: the run is likely long, go on with the fast
+            // path. The block that stops it holds a pixel of the other class,
+            // hence the run's end; the run may be long, so its length is
+            // written with the escape test.
+            x = (classes & 1) ? skipUniform<Isa, true>(pixels, x + kBlock, width, broadcast)
+                              : skipUniform<Isa, false>(pixels, x + kBlock, width, broadcast);
+            if (x > lastBlock) break;
+            classes = Isa::classify64(pixels + x, broadcast);
+            changes = boundaries(classes, previous);
+            at = static_cast<int32_t>(x) + Isa::trailingZeros(changes);
+            putRun<Writer>(out, at - runStart, escapes);
+        } else {
+            // Here the run began at most one block earlier: a run of 255
+            // pixels or more spans at least two whole blocks without a
+            // boundary, and the first of those sends the loop down the fast
+            // path. No escape test, then, for the usual block.
+            at = static_cast<int32_t>(x) + Isa::trailingZeros(changes);
+            Writer::putShort(out, at - runStart);
         }
-        // The same as emitBoundaries, written out so that a block with one
-        // boundary, the usual case, leaves by the straight path (`continue`):
-        // as a call, the compiler's layout made sparse rows 5-10 % slower.
-        previous = classes >> 63;
-        const int32_t blockStart = static_cast<int32_t>(x);
-        x += kBlock;
-        int32_t at = blockStart + __builtin_ctzll(changes);
-        Writer::put(out, 0, at - runStart);
-        ++runs;
+        // A block with one boundary, the usual case, leaves by the straight
+        // path (`continue`): as a call, the compiler's layout made sparse
+        // rows 5-10 % slower.
+        previous = classes;
         uint64_t more = changes & (changes - 1);
         if (more == 0) {
             runStart = at;
+            x += kBlock;
             continue;
         }
         do {
-            const int32_t next = blockStart + __builtin_ctzll(more);
+            const int32_t next = static_cast<int32_t>(x) + Isa::trailingZeros(more);
             Writer::putShort(out, next - at);
             at = next;
-            ++runs;
             more &= more - 1;
         } while (more != 0);
         runStart = at;
+        x += kBlock;
     }
     if (x < width) {
         const uint64_t classes = classifyTail<Isa>(pixels + x, static_cast<int32_t>(width - x), thresh);
-        const uint64_t changes = classes ^ ((classes << 1) | previous);
-        if (changes != 0) emitBoundaries<Isa, Writer>(out, changes, static_cast<int32_t>(x), runStart, runs);
+        uint64_t changes = boundaries(classes, previous);
+        if (changes != 0) {
+            const int32_t blockStart = static_cast<int32_t>(x);
+            int32_t at = blockStart + Isa::trailingZeros(changes);
+            putRun<Writer>(out, at - runStart, escapes);
+            for (changes &= changes - 1; changes != 0; changes &= changes - 1) {
+                const int32_t next = blockStart + Isa::trailingZeros(changes);
+                Writer::putShort(out, next - at);
+                at = next;
+            }
+            runStart = at;
+        }
     }
-    Writer::put(out, 0, width - runStart);
+    putRun<Writer>(out, width - runStart, escapes);
+    const int32_t bytes = static_cast<int32_t>(out - begin);
     Writer::end(out);
-    return runs + 1;
+    // Every run took kBytesPerRun bytes, escaped narrow lengths 4 more.
+    return Writer::kBytesPerRun == 1 ? bytes - (rle::kEscapedLengthBytes - 1) * escapes
+                                     : bytes / Writer::kBytesPerRun;
 }
 
 // A HardRowKernel<Isa::Pixel>.
@@ -174,16 +259,68 @@ int32_t hardRow(uint8_t **cursor, const typename Isa::Pixel *pixels, int32_t wid
     return 0;
 }
 
-// Adapters classify with one saturating add or subtract per vector that
-// moves the threshold to the middle of the pixel range, kMiddle = 128
+// --------------------------------------------------------------- run ends
+
+// Writes run end positions. With bit counts, four ends are stored per block
+// whatever its boundaries: with k boundaries found before the block and n
+// in it, the stores reach index k + 3 <= width + 1, because the k + n
+// boundaries lie at distinct positions 1 .. width - 1 and n >= 1; hence the
+// kRowEndsSlack of two entries.
+template <class Isa>
+struct EndsEmitter {
+    int32_t *out;
+
+    inline void block(uint64_t changes, int32_t blockStart) {
+        if constexpr (Isa::kBitCounts) {
+            int32_t *o = out;
+            uint64_t rest = changes;
+            o[0] = blockStart + Isa::trailingZeros(rest);
+            rest &= rest - 1;
+            o[1] = blockStart + Isa::trailingZeros(rest);
+            rest &= rest - 1;
+            o[2] = blockStart + Isa::trailingZeros(rest);
+            rest &= rest - 1;
+            o[3] = blockStart + Isa::trailingZeros(rest);
+            const int32_t count = Isa::popCount(changes);
+            if (__builtin_expect(count > 4, 0)) {
+                o += 4;
+                for (rest &= rest - 1; rest != 0; rest &= rest - 1) *o++ = blockStart + Isa::trailingZeros(rest);
+            }
+            out += count;
+        } else {
+            for (; changes != 0; changes &= changes - 1) *out++ = blockStart + Isa::trailingZeros(changes);
+        }
+    }
+};
+
+// A HardRowEndsKernel<Isa::Pixel>.
+template <class Isa>
+int32_t hardRowEnds(int32_t *ends, const typename Isa::Pixel *pixels, int32_t width, int32_t thresh,
+                    int32_t *numRuns) {
+    using Pixel = typename Isa::Pixel;
+    constexpr int32_t kMaxPixel = static_cast<Pixel>(~Pixel{0});
+    int32_t runs = 0;
+    if (width > 0) {
+        EndsEmitter<Isa> emit{ends};
+        if (thresh > 0 && thresh <= kMaxPixel) scanBoundaries<Isa>(pixels, width, thresh, emit);
+        *emit.out++ = width;
+        runs = static_cast<int32_t>(emit.out - ends);
+    }
+    *numRuns = runs;
+    return 0;
+}
+
+// Adapters that classify with one saturating add or subtract per vector
+// move the threshold to the middle of the pixel range, kMiddle = 128
 // (8-bit) or 32768 (16-bit), so that a pixel's class is the top bit of its
 // moved value:
 //   thresh <= kMiddle: v + (kMiddle - thresh), saturating at the maximum,
 //   thresh >  kMiddle: v - (thresh - kMiddle), saturating at 0.
-// An adapter therefore comes in two forms, Raise for the first and Lower
-// for the second; hardRowShifted chooses one per row. (Both are plain class
-// arguments: a template template argument would give the instantiations
-// external linkage with GCC.)
+// Such an adapter therefore comes in two forms, Raise for the first and
+// Lower for the second; the *Shifted kernels choose one per row. (Both are
+// plain class arguments: a template template argument would give the
+// instantiations external linkage with GCC.) Adapters that compare directly
+// are used with hardRow and hardRowEnds themselves.
 template <class Pixel>
 constexpr int32_t kMiddle = (static_cast<int32_t>(static_cast<Pixel>(~0u)) + 1) / 2;
 
@@ -193,6 +330,14 @@ int32_t hardRowShifted(uint8_t **cursor, const typename Raise::Pixel *pixels, in
     static_assert(sizeof(typename Raise::Pixel) == sizeof(typename Lower::Pixel), "two forms of one adapter");
     return thresh <= kMiddle<typename Raise::Pixel> ? hardRow<Raise>(cursor, pixels, width, thresh, wide, numRuns)
                                                     : hardRow<Lower>(cursor, pixels, width, thresh, wide, numRuns);
+}
+
+template <class Raise, class Lower>
+int32_t hardRowEndsShifted(int32_t *ends, const typename Raise::Pixel *pixels, int32_t width, int32_t thresh,
+                           int32_t *numRuns) {
+    static_assert(sizeof(typename Raise::Pixel) == sizeof(typename Lower::Pixel), "two forms of one adapter");
+    return thresh <= kMiddle<typename Raise::Pixel> ? hardRowEnds<Raise>(ends, pixels, width, thresh, numRuns)
+                                                    : hardRowEnds<Lower>(ends, pixels, width, thresh, numRuns);
 }
 
 }  // namespace cblob::row::simd

@@ -90,6 +90,11 @@ struct Sse2Pixels {
         for (int32_t i = kPerVector; i < simd::kBlock; i += kPerVector) high = Lanes::max(high, load(pixels + i));
         return allZero(Lanes::subSat(high, thresh.belowMax));
     }
+    // Plain x86-64 has neither a population count instruction nor a
+    // trailing-zero count defined for 0: boundaries are written one by one.
+    static constexpr bool kBitCounts = false;
+    static int32_t trailingZeros(uint64_t bits) { return __builtin_ctzll(bits | uint64_t{1} << 63); }
+    static int32_t popCount(uint64_t bits) { return __builtin_popcountll(bits); }
 };
 
 }  // namespace
@@ -97,6 +102,8 @@ struct Sse2Pixels {
 int32_t getSse2HardRowKernels(HardRowKernels *kernels) {
     kernels->row8 = &simd::hardRowShifted<Sse2Pixels<uint8_t, true>, Sse2Pixels<uint8_t, false>>;
     kernels->row16 = &simd::hardRowShifted<Sse2Pixels<uint16_t, true>, Sse2Pixels<uint16_t, false>>;
+    kernels->ends8 = &simd::hardRowEndsShifted<Sse2Pixels<uint8_t, true>, Sse2Pixels<uint8_t, false>>;
+    kernels->ends16 = &simd::hardRowEndsShifted<Sse2Pixels<uint16_t, true>, Sse2Pixels<uint16_t, false>>;
     return 0;
 }
 

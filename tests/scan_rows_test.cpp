@@ -1,0 +1,180 @@
+// Single-pass rows of the connectivity scan: unmasked rows, which the run-end
+// kernels write straight into the segment table, against a per-pixel model
+// and against the same rows read under an all-inside mask window (run-length
+// kernel and general decoder), plain and with weighted sums, under every
+// kernel variant and with the optimised kernels inhibited.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cblob/sys.h"
+#include "connect/scan_rows.hpp"
+
+namespace {
+
+namespace scan = cblob::connect::scan;
+namespace row = cblob::row;
+using cblob::connect::ScanSettings;
+using cblob::connect::ScanSource;
+
+// Segment tables of exactly width + 2 entries (what the scan gives a row),
+// between guards that must stay untouched.
+struct Tables {
+    static constexpr int kGuard = 8;
+    static constexpr int32_t kFill = -7;
+    std::vector<int32_t> end;
+    std::vector<int64_t> mass;
+    std::vector<double> sumX, sumXX;
+    explicit Tables(int width)
+        : end(static_cast<size_t>(width + 2 + 2 * kGuard), kFill),
+          mass(static_cast<size_t>(width + 2)),
+          sumX(mass.size()),
+          sumXX(mass.size()) {}
+    scan::ScanRow row() {
+        scan::ScanRow r;
+        r.end = end.data() + kGuard;
+        r.mass = mass.data();
+        r.sumX = sumX.data();
+        r.sumXX = sumXX.data();
+        return r;
+    }
+    bool guardsIntact() const {
+        for (int i = 0; i < kGuard; ++i) {
+            if (end[static_cast<size_t>(i)] != kFill || end[end.size() - 1 - static_cast<size_t>(i)] != kFill) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// One window row of random pixels in stretches, 8- or 16-bit.
+struct Window {
+    std::vector<uint8_t> bytes;
+    cimg_windowConst w{};
+    Window(std::mt19937 &rng, int width, bool sixteen) {
+        const int bpp = sixteen ? 2 : 1;
+        bytes.resize(static_cast<size_t>(width * bpp));
+        const int maxValue = sixteen ? 65535 : 255;
+        int value = 0;
+        for (int x = 0; x < width; ++x) {
+            if (rng() % 8 == 0 || x == 0) value = static_cast<int>(rng() % static_cast<uint32_t>(maxValue + 1));
+            if (sixteen) {
+                bytes[static_cast<size_t>(2 * x)] = static_cast<uint8_t>(value);
+                bytes[static_cast<size_t>(2 * x + 1)] = static_cast<uint8_t>(value >> 8);
+            } else {
+                bytes[static_cast<size_t>(x)] = static_cast<uint8_t>(value);
+            }
+        }
+        w = {0, 0, width, 1, width * bpp, sixteen ? 16 : 8, bytes.data()};
+    }
+    int value(int x) const {
+        return w.bitsPerPel == 16 ? bytes[static_cast<size_t>(2 * x)] | bytes[static_cast<size_t>(2 * x + 1)] << 8
+                                  : bytes[static_cast<size_t>(x)];
+    }
+};
+
+struct Read {
+    std::vector<int32_t> ends;
+    int firstColour = -1;
+    std::vector<int64_t> mass;
+    std::vector<double> sumX, sumXX;
+    bool guardsIntact = false;
+};
+
+Read readRow(const Window &win, int32_t thresh, int32_t invert, const cimg_windowConst *mask, bool sums,
+             bool fillWeights) {
+    ScanSource src;
+    (win.w.bitsPerPel == 16 ? src.window16 : src.window8) = &win.w;
+    src.thresh = thresh;
+    src.invert = invert;
+    src.maskWindow = mask;
+    ScanSettings settings;
+    settings.width = win.w.width;
+    settings.height = 1;
+    std::vector<uint8_t> rowBuffer(static_cast<size_t>(scan::rowBufferBytes(win.w.width)));
+    scan::RowSource source;
+    Read r;
+    EXPECT_EQ(source.bind(src, settings, rowBuffer.data(), nullptr), 0);
+    Tables t(win.w.width);
+    scan::ScanRow row = t.row();
+    source.read(0, row, sums, fillWeights);
+    r.ends.assign(row.end, row.end + row.count);
+    r.firstColour = row.firstColour;
+    if (sums) {
+        r.mass.assign(row.mass, row.mass + row.count);
+        r.sumX.assign(row.sumX, row.sumX + row.count);
+        r.sumXX.assign(row.sumXX, row.sumXX + row.count);
+    }
+    r.guardsIntact = t.guardsIntact();
+    return r;
+}
+
+void expectRowsRight(const std::string &context) {
+    std::mt19937 rng(77);
+    std::vector<int> widths;
+    for (int w = 1; w <= 140; ++w) widths.push_back(w);
+    widths.insert(widths.end(), {1000, 4099});
+    for (const bool sixteen : {false, true}) {
+        for (int width : widths) {
+            const Window win(rng, width, sixteen);
+            std::vector<uint8_t> inside(static_cast<size_t>(width), 0xFF);
+            const cimg_windowConst mask{0, 0, width, 1, width, 8, inside.data()};
+            const int limit = sixteen ? 65536 : 256;
+            const int32_t thresh = rng() % 10 == 0 ? static_cast<int32_t>(rng() % 3) * limit / 2 - 1
+                                                   : static_cast<int32_t>(rng() % static_cast<uint32_t>(limit));
+            const int32_t invert = static_cast<int32_t>(rng() % 2);
+            SCOPED_TRACE(context + (sixteen ? " 16-bit" : " 8-bit") + " width " + std::to_string(width) + " thresh " +
+                         std::to_string(thresh) + " invert " + std::to_string(invert));
+            // The model: colour 1 on the object side, runs of equal colour.
+            std::vector<int32_t> ends;
+            const auto colourAt = [&](int x) { return int((win.value(x) >= thresh) != (invert == 1)); };
+            for (int x = 1; x <= width; ++x) {
+                if (x == width || colourAt(x) != colourAt(x - 1)) ends.push_back(x);
+            }
+            for (int variant = 0; variant < 3; ++variant) {
+                const bool sums = variant > 0, fill = variant == 2;
+                const Read got = readRow(win, thresh, invert, nullptr, sums, fill);
+                ASSERT_TRUE(got.guardsIntact) << "written outside the segment table";
+                ASSERT_EQ(got.ends, ends);
+                ASSERT_EQ(got.firstColour, colourAt(0));
+                const Read masked = readRow(win, thresh, invert, &mask, sums, fill);
+                ASSERT_EQ(masked.ends, ends);
+                EXPECT_EQ(got.mass, masked.mass);
+                EXPECT_EQ(got.sumX, masked.sumX);
+                EXPECT_EQ(got.sumXX, masked.sumXX);
+            }
+        }
+    }
+}
+
+struct VariantGuard {
+    ~VariantGuard() {
+        row::forceHardRowVariant(row::HardRowVariant::automatic);
+        cprt_isOptimizationInhibitedFP = nullptr;
+    }
+};
+
+int32_t inhibitAll(const char *) { return 1; }
+
+TEST(ScanRows, UnmaskedSinglePassRowsMatchModelAndMaskedPath) {
+    VariantGuard guard;
+    for (row::HardRowVariant variant : {row::HardRowVariant::portable, row::HardRowVariant::sse2,
+                                        row::HardRowVariant::avx2, row::HardRowVariant::avx512}) {
+        int32_t available = 0;
+        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
+        if (!available) continue;
+        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
+        const char *name = nullptr;
+        ASSERT_EQ(row::getHardRowVariantName(variant, &name), 0);
+        expectRowsRight(name);
+        if (HasFatalFailure()) return;
+    }
+    row::forceHardRowVariant(row::HardRowVariant::automatic);
+    cprt_isOptimizationInhibitedFP = &inhibitAll;
+    expectRowsRight("inhibited");
+}
+
+}  // namespace
