@@ -50,28 +50,27 @@ const std::vector<uint8_t> &image(int runsPer256, int width) {
     return pixels;
 }
 
-void kernelPass(benchmark::State &state, row::HardRowVariant variant) {
+// Forces `variant` for one benchmark; false, with the benchmark skipped,
+// when the CPU lacks it.
+bool useVariant(benchmark::State &state, row::HardRowVariant variant) {
     int32_t available = 0;
     row::getHardRowVariantAvailable(variant, &available);
     if (!available) {
         state.SkipWithError("variant not available on this CPU");
-        return;
+        return false;
     }
     row::forceHardRowVariant(variant);
-    row::HardRowKernel<uint8_t> kernel = nullptr;
-    row::resolveHardRowKernel(&kernel);
-    const int width = static_cast<int>(state.range(1));
-    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), width);
-    std::vector<uint8_t> runs(static_cast<size_t>(width + 4) * kHeight);
+    return true;
+}
+
+// Times encodeRow(pixels of row y, &runs) over every row of the image, and
+// reports the runs per row.
+template <class EncodeRow>
+void timeRows(benchmark::State &state, const std::vector<uint8_t> &pixels, int width, EncodeRow encodeRow) {
     int64_t total = 0;
     for (auto _ : state) {
-        uint8_t *cursor = runs.data();
         total = 0;
-        for (int y = 0; y < kHeight; ++y) {
-            int32_t n = 0;
-            kernel(&cursor, pixels.data() + static_cast<size_t>(y) * width, width, kThresh, 0, &n);
-            total += n;
-        }
+        for (int y = 0; y < kHeight; ++y) total += encodeRow(pixels.data() + static_cast<size_t>(y) * width, y);
         benchmark::DoNotOptimize(total);
         benchmark::ClobberMemory();
     }
@@ -80,35 +79,36 @@ void kernelPass(benchmark::State &state, row::HardRowVariant variant) {
     row::forceHardRowVariant(row::HardRowVariant::automatic);
 }
 
+void kernelPass(benchmark::State &state, row::HardRowVariant variant) {
+    if (!useVariant(state, variant)) return;
+    row::HardRowKernel<uint8_t> kernel = nullptr;
+    row::resolveHardRowKernel(&kernel);
+    const int width = static_cast<int>(state.range(1));
+    const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), width);
+    std::vector<uint8_t> runs(static_cast<size_t>(width + 4) * kHeight);
+    uint8_t *cursor = runs.data();
+    timeRows(state, pixels, width, [&](const uint8_t *row, int y) {
+        if (y == 0) cursor = runs.data();
+        int32_t n = 0;
+        kernel(&cursor, row, width, kThresh, 0, &n);
+        return n;
+    });
+}
+
 // The run-end kernels (as the connectivity scan calls them), into one row of
 // ends reused for every image row.
 void endsPass(benchmark::State &state, row::HardRowVariant variant) {
-    int32_t available = 0;
-    row::getHardRowVariantAvailable(variant, &available);
-    if (!available) {
-        state.SkipWithError("variant not available on this CPU");
-        return;
-    }
-    row::forceHardRowVariant(variant);
+    if (!useVariant(state, variant)) return;
     row::HardRowEndsKernel<uint8_t> kernel = nullptr;
     row::resolveHardRowEndsKernel(&kernel);
     const int width = static_cast<int>(state.range(1));
     const std::vector<uint8_t> &pixels = image(static_cast<int>(state.range(0)), width);
     std::vector<int32_t> ends(static_cast<size_t>(width + row::kRowEndsSlack));
-    int64_t total = 0;
-    for (auto _ : state) {
-        total = 0;
-        for (int y = 0; y < kHeight; ++y) {
-            int32_t n = 0;
-            kernel(ends.data(), pixels.data() + static_cast<size_t>(y) * width, width, kThresh, &n);
-            total += n;
-        }
-        benchmark::DoNotOptimize(total);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * width * kHeight);
-    state.counters["runs/row"] = static_cast<double>(total) / kHeight;
-    row::forceHardRowVariant(row::HardRowVariant::automatic);
+    timeRows(state, pixels, width, [&](const uint8_t *row, int) {
+        int32_t n = 0;
+        kernel(ends.data(), row, width, kThresh, &n);
+        return n;
+    });
 }
 
 // The peer: sum every byte of the image, 16 bytes per packed step.
