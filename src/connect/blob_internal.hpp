@@ -47,6 +47,7 @@ struct cblob_blob_internal_ {
     void *adjNextFree;
     int32_t seamState;                // banded scans: 0 opened below the band's first row, 1 in it, 2 held
     int32_t merged;                   // 1 once unlinked from the tree by a merge
+    int32_t childCount;               // nodes in the child list (kept by region_tree)
 };
 
 #endif

@@ -27,6 +27,7 @@ int32_t appendChild(void *parent, void *node) {
     CBLOB_REQUIRE_ARG(parent);
     CBLOB_REQUIRE_ARG(node);
     void *last = nodeLastChild(parent);
+    if (!isBlobNode(parent)) ++static_cast<cblob_blob_internal_ *>(parent)->childCount;
     setNodeParent(node, parent);
     setNodePrevSibling(node, last);
     setNodeNextSibling(node, nullptr);
@@ -51,6 +52,7 @@ void joinSiblings(void *node) {
     if (parent) {
         if (nodeFirstChild(parent) == node) setNodeFirstChild(parent, next);
         if (nodeLastChild(parent) == node) setNodeLastChild(parent, prev);
+        if (!isBlobNode(parent)) --static_cast<cblob_blob_internal_ *>(parent)->childCount;
     }
 }
 
@@ -60,6 +62,7 @@ void handChildrenTo(void *from, void *parent) {
     void *child = nodeFirstChild(from);
     setNodeFirstChild(from, nullptr);
     setNodeLastChild(from, nullptr);
+    if (!isBlobNode(from)) static_cast<cblob_blob_internal_ *>(from)->childCount = 0;
     while (child) {
         void *next = nodeNextSibling(child);
         if (parent) {

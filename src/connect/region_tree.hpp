@@ -78,6 +78,7 @@ CBLOB_NODE_LINK_ACCESSORS(nodePrevSibling, setNodePrevSibling, prevSibling,
 // either kind.
 inline void appendWorkingChild(cblob_blob_internal_ *parent, cblob_blob_internal_ *node) {
     void *last = parent->lastChild;
+    ++parent->childCount;
     node->parent = parent;
     node->prevSibling = last;
     node->nextSibling = nullptr;
@@ -116,8 +117,10 @@ int32_t replaceWithBlob(cblob_blob_internal_ *working, cblob_blob *blob);
 
 // The work of replaceWithBlob, without its argument checks, for the scan,
 // which finishes a region for every blob. Writes every link and both child
-// counts of the blob.
-inline void handOverPlace(cblob_blob_internal_ *working, cblob_blob *blob) {
+// counts of the blob. Without visitChildren the children keep the working
+// record as their parent, for the caller to repoint (the scan does it in one
+// pass over its blob records when a region has very many children).
+inline void handOverPlace(cblob_blob_internal_ *working, cblob_blob *blob, bool visitChildren = true) {
     void *parent = working->parent;
     void *prev = working->prevSibling;
     void *next = working->nextSibling;
@@ -131,10 +134,13 @@ inline void handOverPlace(cblob_blob_internal_ *working, cblob_blob *blob) {
         if (nodeFirstChild(parent) == working) setNodeFirstChild(parent, blob);
         if (nodeLastChild(parent) == working) setNodeLastChild(parent, blob);
     }
-    int32_t children = 0;
-    for (void *child = first; child; child = nodeNextSibling(child)) {
-        setNodeParent(child, blob);
-        ++children;
+    int32_t children = working->childCount;
+    if (visitChildren) {
+        children = 0;
+        for (void *child = first; child; child = nodeNextSibling(child)) {
+            setNodeParent(child, blob);
+            ++children;
+        }
     }
     blob->firstChild = blob->curFirstChild = static_cast<cblob_blob *>(first);
     blob->lastChild = blob->curLastChild = static_cast<cblob_blob *>(working->lastChild);
@@ -145,6 +151,7 @@ inline void handOverPlace(cblob_blob_internal_ *working, cblob_blob *blob) {
     working->nextSibling = nullptr;
     working->firstChild = nullptr;
     working->lastChild = nullptr;
+    working->childCount = 0;
 }
 
 }  // namespace cblob::connect

@@ -102,6 +102,7 @@ int32_t endScan(ScanState &st) {
     }
     outer->firstChild = nullptr;
     outer->lastChild = nullptr;
+    outer->childCount = 0;
     st.outer = nullptr;
     status = poolRelease(st.pool, outer);
     return status;

@@ -55,6 +55,37 @@ void setPrincipalAxes(cblob_blob *b, const Moments &m) {
     b->momentsValid = 1;
 }
 
+// A region with at least this many children, which are also at least a
+// quarter of the blobs the scan has finished, gives its children their new
+// parent in one pass over those blob records rather than through its child
+// list. On noisy images one region can enclose nearly every other blob (a
+// million holes in 16 megapixels), finished long ago: the list visits them
+// in enclosure order with a cache miss each, the pass reads the blocks in
+// address order, which the hardware prefetches, for at most four records
+// a child.
+constexpr int32_t kChildrenForBlockPass = 256;
+
+// Repoints every blob record of this scan whose parent is `working` to
+// `blob`; returns how many there were.
+int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *working, cblob_blob *blob) {
+    const BlobBlocks *blocks = st.rs->blobBlocks;
+    const int32_t end = st.rs->numBlobs;  // the records finished before `blob`
+    int32_t found = 0;
+    for (int32_t index = st.firstBlobIndex; index < end;) {
+        cblob_blob *block = getBlock(blocks, index / CBLOB_BLOB_BLOCK_CAPACITY);
+        const int32_t last = index - index % CBLOB_BLOB_BLOCK_CAPACITY + CBLOB_BLOB_BLOCK_CAPACITY;
+        const int32_t stop = last < end ? last : end;
+        for (; index < stop; ++index) {
+            cblob_blob *record = block + index % CBLOB_BLOB_BLOCK_CAPACITY;
+            if (record->parent == static_cast<const void *>(working)) {
+                record->parent = blob;
+                ++found;
+            }
+        }
+    }
+    return found;
+}
+
 // Writes [index] = value into a table that doubles when index does not fit.
 int32_t setDoublingEntry(cstd_vector32s *table, int32_t index, int32_t value) {
     int32_t size = 0;
@@ -206,7 +237,13 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
         b->inertiaX = b->inertiaY = b->inertiaMin = b->inertiaMax = b->elongation = b->angle = 0.0;
     }
     if (st.keepTree) {
-        handOverPlace(region, b);
+        const int32_t children = region->childCount;
+        const bool blockPass = children >= kChildrenForBlockPass &&
+                               static_cast<int64_t>(children) * 4 >= static_cast<int64_t>(rs->numBlobs) - st.firstBlobIndex;
+        // The pass finds every child when all of them are blob records of
+        // this scan, as they are when a region is finished; anything else
+        // takes the list walk, which repoints the rest.
+        handOverPlace(region, b, !blockPass || reparentInBlocks(st, region, b) != children);
         if (b->parent == static_cast<void *>(st.outer)) b->parent = nullptr;  // a top-level blob
     } else {
         b->parent = nullptr;

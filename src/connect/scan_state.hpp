@@ -116,6 +116,7 @@ struct ScanState {
     // regions are written there (scan_finish.cpp).
     cblob_blob *blobBlock = nullptr;
     int32_t *blobCount = nullptr;
+    int32_t firstBlobIndex = 0;  // the result set's blob count when the scan started
 
     ScanTables t;
 };
@@ -168,6 +169,7 @@ inline int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t x1,
     r->adjLast = nullptr;
     r->adjNextFree = nullptr;
     r->seamState = 0;
+    r->childCount = 0;
     if (st.labelMap) {
         status = setLabelMapEntry(st, r->label, r->label);
         if (CBLOB_FAILED(status)) return status;

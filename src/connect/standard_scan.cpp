@@ -551,6 +551,7 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
     st.nextLabel = 0;
     CBLOB_FRAME_TRY(f, scan::openRegion(st, 0, 0, 0, 0, &st.outer));
     CBLOB_FRAME_TRY(f, scan::bindBlobBlock(st));
+    st.firstBlobIndex = rs->numBlobs;
     CBLOB_FRAME_TRY(f, settings.weighted ? scanRowsFor<true>(st, rows) : scanRowsFor<false>(st, rows));
     CBLOB_FRAME_TRY(f, scan::endScan(st));
     return f.exit();
