@@ -6,7 +6,6 @@
 #include "run/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
-#include "run/run_spares.hpp"
 
 namespace {
 
@@ -18,7 +17,7 @@ namespace {
 template <int Bits>
 int32_t runWithRleMask(const cimg_imageConst *image, const cblob_imageRlePtrh *mask, cblob_runParams *runParams,
                        cblob_resultSet *resultSet) {
-    cblob::Frame<2> f;
+    cblob::Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, image);
     CBLOB_FRAME_REQUIRE(f, runParams);
     CBLOB_FRAME_REQUIRE(f, resultSet);
@@ -40,12 +39,8 @@ int32_t runWithRleMask(const cimg_imageConst *image, const cblob_imageRlePtrh *m
         CBLOB_FRAME_CHECK(f, cblob::run::sameRect(cblob::run::rectOf(*maskImage), cblob::run::rectOf(window)),
                           cblob_err_maskGeometryMismatch);
     }
-    cblob::run::RunSpares spares;
-    f.addObject<&cblob::run::releaseRunSpares>(&spares, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_assign(&resultSet->clientFromImage, &clientFromImage));
-    CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(Bits == 8 ? &window : nullptr, Bits == 16 ? &window : nullptr, nullptr,
-                                               &clientFromImage, nullptr, mask, nullptr, runParams, resultSet, &spares));
+    CBLOB_FRAME_TRY(f, cblob::run::clearAndRun(Bits == 8 ? &window : nullptr, Bits == 16 ? &window : nullptr,
+                                               &clientFromImage, nullptr, mask, nullptr, runParams, resultSet));
     return f.exit();
 }
 

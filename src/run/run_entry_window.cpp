@@ -6,7 +6,6 @@
 #include "run/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
-#include "run/run_spares.hpp"
 
 namespace {
 
@@ -16,20 +15,15 @@ namespace {
 template <int Bits>
 int32_t runWindow(const cimg_windowConst *window, const cmath_xformPtrhConst *clientFromImage,
                   const cimg_windowConst *mask, cblob_runParams *runParams, cblob_resultSet *resultSet) {
-    cblob::Frame<1> f;
+    cblob::Frame<0> f;
     CBLOB_FRAME_REQUIRE(f, window);
     CBLOB_FRAME_REQUIRE(f, runParams);
     CBLOB_FRAME_REQUIRE(f, resultSet);
     CBLOB_FRAME_CHECK(f, window->pels, cblob_err_imageUnbound);
     CBLOB_FRAME_CHECK(f, !mask || cblob::run::sameRect(cblob::run::rectOf(*mask), cblob::run::rectOf(*window)),
                       cblob_err_maskGeometryMismatch);
-    cblob::run::RunSpares spares;
-    f.addObject<&cblob::run::releaseRunSpares>(&spares, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, cblob::run::clearForRun(resultSet, &spares));
-    CBLOB_FRAME_TRY(f, clientFromImage ? cmath_xformPtrhConst_assign(&resultSet->clientFromImage, clientFromImage)
-                                       : cmath_xformPtrhConst_assignNull(&resultSet->clientFromImage));
-    CBLOB_FRAME_TRY(f, cblob::run::runFrontEnd(Bits == 8 ? window : nullptr, Bits == 16 ? window : nullptr, nullptr,
-                                               clientFromImage, mask, nullptr, nullptr, runParams, resultSet, &spares));
+    CBLOB_FRAME_TRY(f, cblob::run::clearAndRun(Bits == 8 ? window : nullptr, Bits == 16 ? window : nullptr,
+                                               clientFromImage, mask, nullptr, nullptr, runParams, resultSet));
     return f.exit();
 }
 

@@ -41,4 +41,19 @@ int32_t runFrontEnd(const cimg_windowConst *window8, const cimg_windowConst *win
     return f.exit();
 }
 
+int32_t clearAndRun(const cimg_windowConst *window8, const cimg_windowConst *window16,
+                    const cmath_xformPtrhConst *clientFromImage, const cimg_windowConst *maskWindow,
+                    const cblob_imageRlePtrh *rleMask, const uint8_t *const *torvMask, cblob_runParams *params,
+                    cblob_resultSet *rs) {
+    Frame<1> f;
+    RunSpares spares;
+    f.addObject<&releaseRunSpares>(&spares, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, clearForRun(rs, &spares));
+    CBLOB_FRAME_TRY(f, clientFromImage ? cmath_xformPtrhConst_assign(&rs->clientFromImage, clientFromImage)
+                                       : cmath_xformPtrhConst_assignNull(&rs->clientFromImage));
+    CBLOB_FRAME_TRY(f, runFrontEnd(window8, window16, nullptr, clientFromImage, maskWindow, rleMask, torvMask,
+                                   params, rs, &spares));
+    return f.exit();
+}
+
 }  // namespace cblob::run

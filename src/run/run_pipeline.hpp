@@ -33,6 +33,15 @@ int32_t runFrontEnd(const cimg_windowConst *window8, const cimg_windowConst *win
                     const uint8_t *const *torvMask, cblob_runParams *params, cblob_resultSet *rs,
                     RunSpares *spares = nullptr);
 
+// The common end of the image entry points once their checks have passed:
+// clears the result set (handing its blob memory to the run, see
+// run_spares.hpp), gives it the client transform (null: none) and runs the
+// front end on the window of its depth with the mask given.
+int32_t clearAndRun(const cimg_windowConst *window8, const cimg_windowConst *window16,
+                    const cmath_xformPtrhConst *clientFromImage, const cimg_windowConst *maskWindow,
+                    const cblob_imageRlePtrh *rleMask, const uint8_t *const *torvMask, cblob_runParams *params,
+                    cblob_resultSet *rs);
+
 // The per-blob image layer. Blob images are wanted when keepBlobImages is
 // set, or keepMaskImage is set and a mask of any kind is given; they are
 // built from the blobs unless connectivityType is 1. Building them needs the
