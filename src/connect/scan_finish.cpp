@@ -49,7 +49,8 @@ void setPrincipalAxes(cblob_blob *b, const Moments &m) {
     // moment it returns exactly 0 or pi.
     double angle = 0.0;
     if (b->elongation >= 1.00000001) {
-        angle = m.xy == 0.0 && !std::signbit(m.xy) ? (dx > 0.0 ? 0.0 : kHalfPi) : 0.5 * std::atan2(2.0 * m.xy / r, dx / r);
+        const bool axisParallel = m.xy == 0.0 && !std::signbit(m.xy);
+        angle = axisParallel ? (dx > 0.0 ? 0.0 : kHalfPi) : 0.5 * std::atan2(2.0 * m.xy / r, dx / r);
     }
     b->angle = angle;
     b->momentsValid = 1;
@@ -238,8 +239,9 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     }
     if (st.keepTree) {
         const int32_t children = region->childCount;
-        const bool blockPass = children >= kChildrenForBlockPass &&
-                               static_cast<int64_t>(children) * 4 >= static_cast<int64_t>(rs->numBlobs) - st.firstBlobIndex;
+        const int64_t finishedInScan = static_cast<int64_t>(rs->numBlobs) - st.firstBlobIndex;
+        const bool blockPass =
+            children >= kChildrenForBlockPass && static_cast<int64_t>(children) * 4 >= finishedInScan;
         // The pass finds every child when all of them are blob records of
         // this scan, as they are when a region is finished; anything else
         // takes the list walk, which repoints the rest.
