@@ -73,16 +73,17 @@ int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *workin
     const int32_t end = st.rs->numBlobs;  // the records finished before `blob`
     int32_t found = 0;
     for (int32_t index = st.firstBlobIndex; index < end;) {
-        cblob_blob *block = getBlock(blocks, index / CBLOB_BLOB_BLOCK_CAPACITY);
-        const int32_t last = index - index % CBLOB_BLOB_BLOCK_CAPACITY + CBLOB_BLOB_BLOCK_CAPACITY;
-        const int32_t stop = last < end ? last : end;
-        for (; index < stop; ++index) {
-            cblob_blob *record = block + index % CBLOB_BLOB_BLOCK_CAPACITY;
+        const int32_t offset = index % CBLOB_BLOB_BLOCK_CAPACITY;
+        const int32_t inBlock = CBLOB_BLOB_BLOCK_CAPACITY - offset < end - index ? CBLOB_BLOB_BLOCK_CAPACITY - offset
+                                                                                  : end - index;
+        cblob_blob *record = getBlock(blocks, index / CBLOB_BLOB_BLOCK_CAPACITY) + offset;
+        for (cblob_blob *const stop = record + inBlock; record != stop; ++record) {
             if (record->parent == static_cast<const void *>(working)) {
                 record->parent = blob;
                 ++found;
             }
         }
+        index += inBlock;
     }
     return found;
 }

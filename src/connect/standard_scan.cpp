@@ -14,6 +14,7 @@
 #include "connect/standard_scan.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "cblob/run_params.h"
@@ -382,16 +383,47 @@ private:
     const int32_t y_;
 };
 
+// A row whose segments are exactly those of the row above (same colours,
+// same ends) continues every region of that row and nothing else: each run
+// touches only the segment right above it (the neighbours of that segment,
+// of the same colour, lie at least one pixel of the other colour away, which
+// keeps them out of an object run's diagonal reach too), so there is no
+// merge, no enclosure, no new region, and the edge runs are the outer
+// region's as they were above. Vertical structure (parts with straight
+// edges, strokes, codes, blocky noise) makes such rows common, and they take
+// this lean loop instead of the walk: no box update either, since the runs
+// lie within the boxes already.
+bool repeatsPreviousRow(const ScanTables &t, const ScanRow &row, const PreviousRow &prev) {
+    return row.count == prev.count && row.firstColour == prev.firstColour &&
+           std::memcmp(row.end, t.prevEnd, static_cast<size_t>(row.count) * sizeof(int32_t)) == 0;
+}
+
+template <bool Weighted, bool Moments>
+void continueRepeatedRow(ScanState &st, const ScanRow &row, int32_t y) {
+    ScanTables &t = st.t;
+    const RowTerms terms(y);
+    int32_t x0 = 0;
+    for (int32_t k = 0; k < row.count; ++k) {
+        const int32_t r = findRoot(t.link, t.prevSlot[k]);
+        const int32_t x1 = row.end[k];
+        t.seenRow[r] = y;
+        t.curSlot[k] = r;
+        if (r != kOuterSlot) addRunSums<Weighted, Moments>(st, t.rec[r], row, k, x0, x1 - x0, terms);
+        x0 = x1;
+    }
+}
+
 // After the walk of row y: the previous row's regions that no run continued
 // are complete, in the order of their first runs (the outer region last),
 // the slots absorbed during the previous row go back to the free stack, and
-// the current row becomes the previous one.
-int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, PreviousRow &prev) {
+// the current row becomes the previous one. After a repeated row every
+// region of the previous row was continued, and the search is skipped.
+int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, bool repeated, PreviousRow &prev) {
     ScanTables &t = st.t;
     int32_t *link = t.link;
     int32_t *seenRow = t.seenRow;
     const int32_t *prevSlot = t.prevSlot;
-    for (int32_t i = 0; i < prev.count; ++i) {
+    for (int32_t i = 0; i < (repeated ? 0 : prev.count); ++i) {
         const int32_t slot = findRoot(link, prevSlot[i]);
         if (slot == kOuterSlot || seenRow[slot] == y) continue;
         seenRow[slot] = y;  // its later runs are passed over
@@ -460,13 +492,19 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         }
         // The sentinel the next row's walk stops at.
         row.end[row.count] = INT32_MAX;
-        int32_t status = RowWalk<Weighted, Moments>(st, row, y, prev).run();
-        if (CBLOB_FAILED(status)) return status;
+        const bool repeated = repeatsPreviousRow(t, row, prev);
+        int32_t status = 0;
+        if (repeated) {
+            continueRepeatedRow<Weighted, Moments>(st, row, y);
+        } else {
+            status = RowWalk<Weighted, Moments>(st, row, y, prev).run();
+            if (CBLOB_FAILED(status)) return status;
+        }
         if (y < height && labelSlots) {
             for (int32_t k = 0; k < row.count; ++k) t.segLabel[k] = t.rec[findRoot(t.link, t.curSlot[k])]->label;
             source.writeLabels(y, row, t.segLabel);
         }
-        status = endRow(st, y, row, prev);
+        status = endRow(st, y, row, repeated, prev);
         if (CBLOB_FAILED(status)) return status;
     }
     return 0;
