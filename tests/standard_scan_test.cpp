@@ -41,9 +41,10 @@ Pixels randomPixels(std::mt19937 &rng, int w, int h, double density, int levels 
     return p;
 }
 
-// Random blocks of 1 to 4 pixels a side: larger shapes, nested holes.
-Pixels blockyPixels(std::mt19937 &rng, int w, int h, double density) {
-    const int cell = 1 + static_cast<int>(rng() % 4);
+// Random blocks of 1 to 4 pixels a side (or of `cell`): larger shapes,
+// nested holes, rows that repeat the row above.
+Pixels blockyPixels(std::mt19937 &rng, int w, int h, double density, int cell = 0) {
+    if (cell == 0) cell = 1 + static_cast<int>(rng() % 4);
     const Pixels coarse = randomPixels(rng, w / cell + 1, h / cell + 1, density);
     Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
     for (int y = 0; y < h; ++y)
@@ -748,10 +749,12 @@ TEST(StandardScan, LabelMapAndWideRowLabelsIdentifyEveryBlobsPixels) {
         EXPECT_EQ(std::make_tuple(m[0], m[1], m[2]), std::make_tuple(0, 1, -1));
     }
     std::mt19937 rng(31);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 16; ++i) {
         const bool grey = i % 2 == 1;
-        const Pixels p = randomPixels(rng, 10 + static_cast<int>(rng() % 80), 5 + static_cast<int>(rng() % 60),
-                                      0.15 + 0.7 * (i % 4) / 3.0, grey ? 3 : 1);
+        const int w = 10 + static_cast<int>(rng() % 80), h = 5 + static_cast<int>(rng() % 60);
+        const double density = 0.15 + 0.7 * (i % 4) / 3.0;
+        // The last ones are blocky: rows that repeat the row above.
+        const Pixels p = i < 12 ? randomPixels(rng, w, h, density, grey ? 3 : 1) : blockyPixels(rng, w, h, density, 2 + i % 3);
         const RleImage img(p, grey, true);
         ScanSettings s = settingsFor(p.w, p.h);
         s.weighted = grey;

@@ -388,42 +388,105 @@ private:
 // touches only the segment right above it (the neighbours of that segment,
 // of the same colour, lie at least one pixel of the other colour away, which
 // keeps them out of an object run's diagonal reach too), so there is no
-// merge, no enclosure, no new region, and the edge runs are the outer
-// region's as they were above. Vertical structure (parts with straight
-// edges, strokes, codes, blocky noise) makes such rows common, and they take
-// this lean loop instead of the walk: no box update either, since the runs
-// lie within the boxes already.
+// merge, no enclosure, no new region, no completion, and the edge runs are
+// the outer region's as they were above. Vertical structure (parts with
+// straight edges, strokes, codes, blocky noise) makes such rows common.
+//
+// A streak of repeated rows therefore leaves the previous row's tables as
+// they are: the first repeated row replaces the previous row's slots by
+// their roots (so that the slots absorbed during the last walked row can
+// be freed), and no slot, table or box changes after that. The binary scan
+// adds the streak's run sums once, when it ends, for all its rows together;
+// the weighted scan, whose runs can weigh differently from row to row,
+// adds them row by row. The last-continued rows of the regions are not
+// written either: they are only ever compared with the row being walked.
 bool repeatsPreviousRow(const ScanTables &t, const ScanRow &row, const PreviousRow &prev) {
     return row.count == prev.count && row.firstColour == prev.firstColour &&
            std::memcmp(row.end, t.prevEnd, static_cast<size_t>(row.count) * sizeof(int32_t)) == 0;
 }
 
-template <bool Weighted, bool Moments>
-void continueRepeatedRow(ScanState &st, const ScanRow &row, int32_t y) {
-    ScanTables &t = st.t;
-    const RowTerms terms(y);
-    int32_t x0 = 0;
-    for (int32_t k = 0; k < row.count; ++k) {
-        const int32_t r = findRoot(t.link, t.prevSlot[k]);
-        const int32_t x1 = row.end[k];
-        t.seenRow[r] = y;
-        t.curSlot[k] = r;
-        if (r != kOuterSlot) addRunSums<Weighted, Moments>(st, t.rec[r], row, k, x0, x1 - x0, terms);
-        x0 = x1;
+// The rows of a streak: how many, and the sums of their RowTerms.
+struct RepeatStreak {
+    int32_t rows = 0;
+    double y = 0.0, yCube = 0.0, twoYPlusOne = 0.0;
+    void add(int32_t row) {
+        const RowTerms terms(row);
+        ++rows;
+        y += terms.y;
+        yCube += terms.yCube;
+        twoYPlusOne += terms.twoYPlusOne;
     }
+};
+
+template <bool Weighted, bool Moments>
+void continueRepeatedRow(ScanState &st, const ScanRow &row, int32_t y, RepeatStreak &streak) {
+    ScanTables &t = st.t;
+    int32_t *prevSlot = t.prevSlot;
+    if (streak.rows == 0) {
+        for (int32_t k = 0; k < row.count; ++k) prevSlot[k] = findRoot(t.link, prevSlot[k]);
+    }
+    if constexpr (Weighted) {
+        const RowTerms terms(y);
+        int32_t x0 = 0;
+        for (int32_t k = 0; k < row.count; ++k) {
+            const int32_t x1 = row.end[k];
+            if (prevSlot[k] != kOuterSlot) addRunSums<true, Moments>(st, t.rec[prevSlot[k]], row, k, x0, x1 - x0, terms);
+            x0 = x1;
+        }
+    }
+    streak.add(y);
+}
+
+// Ends a streak: in the binary scan, each run of the repeated row (the
+// previous row's segments) adds its sums for all the streak's rows: L pixels
+// a row, the same x-sums every row, and the y-sums of the rows.
+template <bool Weighted, bool Moments>
+void endStreak(ScanState &st, int32_t count, RepeatStreak &streak) {
+    if (!Weighted && streak.rows > 0) {
+        const ScanTables &t = st.t;
+        const double rows = streak.rows;
+        for (int32_t k = 0; k < count; ++k) {
+            if (t.prevSlot[k] == kOuterSlot) continue;
+            cblob_blob_internal_ *r = t.rec[t.prevSlot[k]];
+            const int64_t xs = t.prevEnd[k - 1];
+            const int64_t len = t.prevEnd[k] - xs;
+            const double plainX = static_cast<double>((2 * xs + len) * len);
+            const double l = static_cast<double>(len);
+            r->mass = static_cast<int32_t>(static_cast<uint32_t>(r->mass) +
+                                           static_cast<uint32_t>(len) * static_cast<uint32_t>(streak.rows));
+            r->sumX += plainX * rows;
+            r->sumY += l * streak.y;
+            if constexpr (Moments) {
+                r->sumXX += l * static_cast<double>(3 * xs * (xs + len) + len * len) * rows;
+                r->sumYY += l * streak.yCube;
+                r->sumXY += plainX * streak.twoYPlusOne;
+            }
+        }
+    }
+    streak = RepeatStreak{};
+}
+
+// The slots absorbed during the previous row go back to the free stack:
+// no run names them any more.
+void recycleAbsorbed(ScanTables &t) {
+    for (int32_t i = 0; i < t.absorbedCount[0]; ++i) t.freeSlots[t.freeCount++] = t.absorbed[0][i];
+    int32_t *swap = t.absorbed[0];
+    t.absorbed[0] = t.absorbed[1];
+    t.absorbed[1] = swap;
+    t.absorbedCount[0] = t.absorbedCount[1];
+    t.absorbedCount[1] = 0;
 }
 
 // After the walk of row y: the previous row's regions that no run continued
 // are complete, in the order of their first runs (the outer region last),
 // the slots absorbed during the previous row go back to the free stack, and
-// the current row becomes the previous one. After a repeated row every
-// region of the previous row was continued, and the search is skipped.
-int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, bool repeated, PreviousRow &prev) {
+// the current row becomes the previous one.
+int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, PreviousRow &prev) {
     ScanTables &t = st.t;
     int32_t *link = t.link;
     int32_t *seenRow = t.seenRow;
     const int32_t *prevSlot = t.prevSlot;
-    for (int32_t i = 0; i < (repeated ? 0 : prev.count); ++i) {
+    for (int32_t i = 0; i < prev.count; ++i) {
         const int32_t slot = findRoot(link, prevSlot[i]);
         if (slot == kOuterSlot || seenRow[slot] == y) continue;
         seenRow[slot] = y;  // its later runs are passed over
@@ -440,13 +503,8 @@ int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, bool repeated, Prev
         if (CBLOB_FAILED(status)) return status;
     }
     prev.hasOuter = seenRow[kOuterSlot] == y;
-    for (int32_t i = 0; i < t.absorbedCount[0]; ++i) t.freeSlots[t.freeCount++] = t.absorbed[0][i];
-    int32_t *swap = t.absorbed[0];
-    t.absorbed[0] = t.absorbed[1];
-    t.absorbed[1] = swap;
-    t.absorbedCount[0] = t.absorbedCount[1];
-    t.absorbedCount[1] = 0;
-    swap = t.prevEnd;
+    recycleAbsorbed(t);
+    int32_t *swap = t.prevEnd;
     t.prevEnd = t.curEnd;
     t.curEnd = swap;
     swap = t.prevSlot;
@@ -469,6 +527,7 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
     t.prevEnd[1] = INT32_MAX;
     t.prevSlot[0] = kOuterSlot;
     t.rec[kOuterSlot] = st.outer;
+    RepeatStreak streak;
     PreviousRow prev;
     prev.count = 1;
     prev.firstColour = 0;
@@ -493,20 +552,26 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         // The sentinel the next row's walk stops at.
         row.end[row.count] = INT32_MAX;
         const bool repeated = repeatsPreviousRow(t, row, prev);
-        int32_t status = 0;
         if (repeated) {
-            continueRepeatedRow<Weighted, Moments>(st, row, y);
+            continueRepeatedRow<Weighted, Moments>(st, row, y, streak);
         } else {
-            status = RowWalk<Weighted, Moments>(st, row, y, prev).run();
+            endStreak<Weighted, Moments>(st, prev.count, streak);
+            const int32_t status = RowWalk<Weighted, Moments>(st, row, y, prev).run();
             if (CBLOB_FAILED(status)) return status;
         }
         if (y < height && labelSlots) {
-            for (int32_t k = 0; k < row.count; ++k) t.segLabel[k] = t.rec[findRoot(t.link, t.curSlot[k])]->label;
+            const int32_t *slots = repeated ? t.prevSlot : t.curSlot;
+            for (int32_t k = 0; k < row.count; ++k) t.segLabel[k] = t.rec[findRoot(t.link, slots[k])]->label;
             source.writeLabels(y, row, t.segLabel);
         }
-        status = endRow(st, y, row, repeated, prev);
-        if (CBLOB_FAILED(status)) return status;
+        if (repeated) {
+            recycleAbsorbed(t);
+        } else {
+            const int32_t status = endRow(st, y, row, prev);
+            if (CBLOB_FAILED(status)) return status;
+        }
     }
+    endStreak<Weighted, Moments>(st, prev.count, streak);
     return 0;
 }
 
