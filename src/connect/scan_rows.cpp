@@ -4,6 +4,7 @@
 #include "connect/scan_rows.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 #include "rle/row_access.hpp"
 #include "rle/run_format.hpp"
@@ -280,6 +281,13 @@ uint8_t *RowSource::segmentPixels(int32_t y, uint8_t *startColour) const {
     row::maskedHardRow<Pixel>(&cursor, pixels, mask, width_, thresh_, invert_ ? 1 : 0, 0, &numRuns, &firstClass);
     *startColour = firstClass ? 1 : 0;
     return rowBuffer_;
+}
+
+bool RowSource::repeatsRowAbove(int32_t y) const {
+    if (kind_ == Kind::rle || mask_ != Mask::none) return false;
+    const int64_t bytes = static_cast<int64_t>(width_) * (kind_ == Kind::window8 ? 1 : 2);
+    const uint8_t *pixels = window_->pels + static_cast<int64_t>(y) * window_->strideBytes;
+    return std::memcmp(pixels, pixels - window_->strideBytes, static_cast<size_t>(bytes)) == 0;
 }
 
 void RowSource::read(int32_t y, ScanRow &row, bool sums, bool fillWeights) const {

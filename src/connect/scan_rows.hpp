@@ -60,6 +60,11 @@ public:
     // in the row (0 for a row's first run).
     void read(int32_t y, ScanRow &row, bool sums, bool fillWeights) const;
 
+    // True when unmasked window row y (0 < y < height) has exactly the
+    // pixels of row y - 1, hence its segments: the caller then need not
+    // read it. Always false for other sources.
+    bool repeatsRowAbove(int32_t y) const;
+
     // True when the input rows have label slots (wide run-length rows).
     bool hasLabelSlots() const { return kind_ == Kind::rle && wide_; }
 

@@ -538,20 +538,31 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         row.mass = t.segMass;
         row.sumX = t.segSumX;
         row.sumXX = t.segSumXX;
+        bool repeated = false;
         if (y < height) {
             if ((y & kPollRowMask) == 0) {
                 const int32_t status = csys_attention_check();
                 if (CBLOB_FAILED(status)) return status;
             }
-            source.read(y, row, Weighted, st.plainSums);
+            // A window row with the pixels of the row above is not even
+            // segmented: its segments are the previous row's.
+            repeated = !Weighted && y > 0 && source.repeatsRowAbove(y);
+            if (repeated) {
+                row.count = prev.count;
+                row.firstColour = prev.firstColour;
+            } else {
+                source.read(y, row, Weighted, st.plainSums);
+            }
         } else {
             row.count = 1;
             row.firstColour = 0;
             row.end[0] = width;
         }
-        // The sentinel the next row's walk stops at.
-        row.end[row.count] = INT32_MAX;
-        const bool repeated = repeatsPreviousRow(t, row, prev);
+        if (!repeated) {
+            // The sentinel the next row's walk stops at.
+            row.end[row.count] = INT32_MAX;
+            repeated = repeatsPreviousRow(t, row, prev);
+        }
         if (repeated) {
             continueRepeatedRow<Weighted, Moments>(st, row, y, streak);
         } else {
