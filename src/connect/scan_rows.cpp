@@ -199,6 +199,10 @@ int64_t rowBufferBytes(int32_t width) {
     return static_cast<int64_t>(width) + 8;
 }
 
+bool needsRowBuffer(const ScanSource &source) {
+    return !source.rle && (source.maskWindow || source.maskRle || source.torvMaskRows);
+}
+
 bool needsMaskRow(const ScanSource &source) {
     return !source.rle && (source.torvMaskRows || source.maskRle);
 }
@@ -213,7 +217,7 @@ int32_t RowSource::bind(const ScanSource &source, const ScanSettings &settings, 
         wide_ = rle_->data && rle_->data->isWide;
         return 0;
     }
-    CBLOB_REQUIRE_ARG(rowBuffer);
+    CBLOB_REQUIRE_ARG(rowBuffer || !needsRowBuffer(source));
     rowBuffer_ = rowBuffer;
     maskRow_ = maskRow;
     invert_ = source.invert == 1;

@@ -37,15 +37,18 @@ namespace cblob::connect::scan {
 //   a mask whose size differs from the window's: cblob_err_maskGeometryMismatch.
 int32_t validateRowSource(const ScanSource &source, const ScanSettings &settings);
 
-// Bytes of scratch the source needs beyond the caller's: a kernel output
-// row and a decoded mask row, each only for the single-pass path.
+// Scratch the source needs beyond the caller's, only on the masked
+// single-pass path: a kernel output row of rowBufferBytes (any mask; the
+// unmasked path writes segment ends straight into the row) and a decoded
+// mask row (run-length and TORV masks).
 int64_t rowBufferBytes(int32_t width);
+bool needsRowBuffer(const ScanSource &source);
 bool needsMaskRow(const ScanSource &source);
 
 class RowSource {
 public:
     // Binds a validated source. rowBuffer: at least rowBufferBytes(width)
-    // bytes (single pass); maskRow: width bytes when needsMaskRow. The
+    // bytes when needsRowBuffer; maskRow: width bytes when needsMaskRow. The
     // optimised run-end kernel of unmasked single-pass rows is resolved
     // here, once per scan.
     int32_t bind(const ScanSource &source, const ScanSettings &settings, uint8_t *rowBuffer, uint8_t *maskRow);

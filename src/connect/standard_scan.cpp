@@ -647,8 +647,8 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
     // scan_state.hpp), with a margin.
     const int32_t maxSegments = settings.width + 2;
     const int32_t maxSlots = 3 * maxSegments + 8;
-    const bool singlePass = !source.rle;
-    const int64_t ownRowBuffer = singlePass && !scratch.rowBuffer ? scan::rowBufferBytes(settings.width) : 0;
+    const int64_t ownRowBuffer =
+        scan::needsRowBuffer(source) && !scratch.rowBuffer ? scan::rowBufferBytes(settings.width) : 0;
     const int64_t ownMaskRow = scan::needsMaskRow(source) && !scratch.maskRow ? settings.width : 0;
     const TableLayout layout = layoutTables(maxSegments, maxSlots, settings.weighted, ownRowBuffer, ownMaskRow);
     uint8_t *block = nullptr;
