@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "run/frame.hpp"
+#include "run/run_entry_checks.hpp"
 #include "run/segment_image.hpp"
 
 namespace cblob::seg {
@@ -27,9 +28,7 @@ int32_t encodeImage(cblob_imageRlePtrh *h, const cimg_imageConst *image, cblob_r
     CBLOB_FRAME_TRY(f, cblob_imageRle_construct_(img));
     f.addObject<&cblob_imageRle_destruct>(img, csys_cleanup_resultObject);
     cmath_xformPtrhConst clientFromImage;
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&clientFromImage));
-    f.addObject<&cmath_xformPtrhConst_destruct>(&clientFromImage, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, cimg_imageConst_getClientFromImageXform(image, &clientFromImage));
+    CBLOB_FRAME_TRY(f, run::takeClientFromImage(f, image, &clientFromImage));
     CBLOB_FRAME_TRY(
         f, cblob_imageRle_init(img, image->originX, image->originY, image->width, image->height, &clientFromImage));
     uint8_t *scratch = nullptr;

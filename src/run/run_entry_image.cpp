@@ -28,9 +28,7 @@ int32_t runImage(const cimg_imageConst *image, const cimg_imageConst *mask, cblo
                           cblob_err_connectivityConflict);
     }
     cmath_xformPtrhConst clientFromImage;
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&clientFromImage));
-    f.addObject<&cmath_xformPtrhConst_destruct>(&clientFromImage, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, cimg_imageConst_getClientFromImageXform(image, &clientFromImage));
+    CBLOB_FRAME_TRY(f, cblob::run::takeClientFromImage(f, image, &clientFromImage));
     cimg_windowConst window, maskWindow;
     CBLOB_FRAME_TRY(f, cimg_windowConst_init(&window, image));
     if (mask) CBLOB_FRAME_TRY(f, cimg_windowConst_init(&maskWindow, mask));

@@ -26,9 +26,7 @@ int32_t runWithRleMask(const cimg_imageConst *image, const cblob_imageRlePtrh *m
         CBLOB_FRAME_TRY(f, cblob::run::checkThresholds8(runParams, cblob::run::SpanRule::equals255));
     }
     cmath_xformPtrhConst clientFromImage;
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&clientFromImage));
-    f.addObject<&cmath_xformPtrhConst_destruct>(&clientFromImage, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, cimg_imageConst_getClientFromImageXform(image, &clientFromImage));
+    CBLOB_FRAME_TRY(f, cblob::run::takeClientFromImage(f, image, &clientFromImage));
     cimg_windowConst window;
     CBLOB_FRAME_TRY(f, cimg_windowConst_init(&window, image));
 

@@ -26,9 +26,7 @@ int32_t runWithTorvMask(const cimg_imageConst *image, const uint8_t *const *mask
         CBLOB_FRAME_TRY(f, cblob::run::checkThresholds8(runParams, cblob::run::SpanRule::above255));
     }
     cmath_xformPtrhConst clientFromImage;
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&clientFromImage));
-    f.addObject<&cmath_xformPtrhConst_destruct>(&clientFromImage, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, cimg_imageConst_getClientFromImageXform(image, &clientFromImage));
+    CBLOB_FRAME_TRY(f, cblob::run::takeClientFromImage(f, image, &clientFromImage));
     cimg_windowConst window;
     CBLOB_FRAME_TRY(f, cimg_windowConst_init(&window, image));
     CBLOB_FRAME_CHECK(f, window.pels, cblob_err_imageUnbound);
