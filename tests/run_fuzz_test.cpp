@@ -158,6 +158,21 @@ TEST(RunFuzz, RandomInputsEndWithANamedStatusAndConsistentResults) {
         RleHandle rleMask, rleInput;
         ASSERT_EQ(cblob_imageRlePtrh_encodeHardThresh(&rleMask.h, mask.image(), 1, 0), 0);
         TorvMask torv(mask);
+        // TORV rows are the caller's bytes: sometimes rows whose lengths do
+        // not add up to the width (the runs must be cut or padded, never
+        // read or written past the row).
+        std::vector<std::vector<uint8_t>> wildRows(static_cast<size_t>(mh));
+        std::vector<const uint8_t *> wildRowPointers;
+        for (auto &row : wildRows) {
+            for (int n = pick(rng, 6); n > 0; --n) {
+                row.push_back(static_cast<uint8_t>(pick(rng, 256)));
+                row.push_back(static_cast<uint8_t>(1 + pick(rng, 30)));
+            }
+            row.push_back(0);
+            row.push_back(0);
+            wildRowPointers.push_back(row.data());
+        }
+        if (pick(rng, 3) == 0) torv.rows = wildRowPointers;
 
         Params params;
         randomSegmentation(rng, &params.p, bits, threshImage.image());
