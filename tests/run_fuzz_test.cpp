@@ -69,7 +69,9 @@ void randomSegmentation(std::mt19937 &rng, cblob_runParams *p, int bits, const c
             cblob_runParams_setSegmentationHardThreshPercent(p, wildPercent(rng), wildPercent(rng), wildPercent(rng),
                                                              invert);
             break;
-        case 3: cblob_runParams_setSegmentationSoftThresh(p, wildInt(rng, maxPixel), wildInt(rng, maxPixel), invert); break;
+        case 3:
+            cblob_runParams_setSegmentationSoftThresh(p, wildInt(rng, maxPixel), wildInt(rng, maxPixel), invert);
+            break;
         case 4:
             cblob_runParams_setSegmentationSoftThreshWithSoftness(p, wildInt(rng, maxPixel), wildInt(rng, maxPixel),
                                                                   wildInt(rng, 255), invert);
@@ -192,9 +194,11 @@ TEST(RunFuzz, RandomInputsEndWithANamedStatusAndConsistentResults) {
                     return eight ? cblob_runWindow8(&win, nullptr, nullptr, &params.p, rs)
                                  : cblob_runWindow16(&win, nullptr, nullptr, &params.p, rs);
                 }
-                case Entry::rleMask:
-                    return eight ? cblob_run8_withRleMask(image.image(), withMask ? &rleMask.h : nullptr, &params.p, rs)
-                                 : cblob_run16_withRleMask(image.image(), withMask ? &rleMask.h : nullptr, &params.p, rs);
+                case Entry::rleMask: {
+                    const cblob_imageRlePtrh *m = withMask ? &rleMask.h : nullptr;
+                    return eight ? cblob_run8_withRleMask(image.image(), m, &params.p, rs)
+                                 : cblob_run16_withRleMask(image.image(), m, &params.p, rs);
+                }
                 case Entry::torvMask: {
                     const uint8_t *const *rows = withMask ? torv.rows.data() : nullptr;
                     return eight ? cblob_run8_withTORVRleMask(image.image(), rows, &torv.rect, &params.p, rs)

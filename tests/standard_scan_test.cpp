@@ -767,7 +767,8 @@ TEST(StandardScan, LabelMapAndWideRowLabelsIdentifyEveryBlobsPixels) {
         const int w = 10 + static_cast<int>(rng() % 80), h = 5 + static_cast<int>(rng() % 60);
         const double density = 0.15 + 0.7 * (i % 4) / 3.0;
         // The last ones are blocky: rows that repeat the row above.
-        const Pixels p = i < 12 ? randomPixels(rng, w, h, density, grey ? 3 : 1) : blockyPixels(rng, w, h, density, 2 + i % 3);
+        const Pixels p =
+            i < 12 ? randomPixels(rng, w, h, density, grey ? 3 : 1) : blockyPixels(rng, w, h, density, 2 + i % 3);
         const RleImage img(p, grey, true);
         ScanSettings s = settingsFor(p.w, p.h);
         s.weighted = grey;

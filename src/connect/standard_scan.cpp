@@ -430,7 +430,8 @@ void continueRepeatedRow(ScanState &st, const ScanRow &row, int32_t y, RepeatStr
         int32_t x0 = 0;
         for (int32_t k = 0; k < row.count; ++k) {
             const int32_t x1 = row.end[k];
-            if (prevSlot[k] != kOuterSlot) addRunSums<true, Moments>(st, t.rec[prevSlot[k]], row, k, x0, x1 - x0, terms);
+            const int32_t r = prevSlot[k];
+            if (r != kOuterSlot) addRunSums<true, Moments>(st, t.rec[r], row, k, x0, x1 - x0, terms);
             x0 = x1;
         }
     }
