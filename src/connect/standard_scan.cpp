@@ -256,8 +256,8 @@ inline int32_t firstCandidate(const int32_t *prevEnd, int32_t prevFirstColour, i
 template <bool Weighted, bool Moments>
 class RowWalk {
 public:
-    RowWalk(ScanState &st, const ScanRow &row, int32_t y, const PreviousRow &prev)
-        : st_(st), row_(row), prev_(prev), terms_(y), y_(y) {}
+    RowWalk(ScanState &st, const ScanRow &row, int32_t y, const PreviousRow &prev, bool deferSums)
+        : st_(st), row_(row), prev_(prev), terms_(y), y_(y), deferSums_(!Weighted && deferSums) {}
 
     int32_t run() {
         const int32_t last = row_.count - 1;
@@ -312,12 +312,13 @@ private:
     // Run k joins slot r: its region is continued in this row, and, unless
     // it is the outer region (whose sums are never read), gets the run's sums
     // and box (the box is already the run's when the region was opened for
-    // it).
+    // it), or, when the row's sums are deferred, gets them after the row
+    // (see endStreak).
     void join(int32_t k, int32_t r, int32_t x0, int32_t x1, bool opened) {
         ScanTables &t = st_.t;
         t.seenRow[r] = y_;
         t.curSlot[k] = r;
-        if (r == kOuterSlot) return;
+        if (r == kOuterSlot || deferSums_) return;
         cblob_blob_internal_ *region = t.rec[r];
         addRunSums<Weighted, Moments>(st_, region, row_, k, x0, x1 - x0, terms_);
         if (!opened) addRunBox(region, x0, x1);
@@ -381,6 +382,7 @@ private:
     const PreviousRow &prev_;
     const RowTerms terms_;
     const int32_t y_;
+    const bool deferSums_;  // binary scan only
 };
 
 // A row whose segments are exactly those of the row above (same colours,
@@ -395,20 +397,34 @@ private:
 // A streak of repeated rows therefore leaves the previous row's tables as
 // they are: the first repeated row replaces the previous row's slots by
 // their roots (so that the slots absorbed during the last walked row can
-// be freed), and no slot, table or box changes after that. The binary scan
-// adds the streak's run sums once, when it ends, for all its rows together;
-// the weighted scan, whose runs can weigh differently from row to row,
-// adds them row by row. The last-continued rows of the regions are not
-// written either: they are only ever compared with the row being walked.
+// be freed), and no slot, table or box changes after that. The last-continued
+// rows of the regions are not written either: they are only ever compared
+// with the row being walked.
+//
+// Run sums: the weighted scan, whose runs can weigh differently from row to
+// row, adds them row by row. The binary scan adds those of the repeated rows
+// at once, when the streak ends: the same runs, the same x-sums, and the
+// y-sums of the streak's rows. Where rows repeat, a walked row is likely to
+// be followed by repeats too, so after a streak with repeats the binary scan
+// defers the sums of the next walked row as well, into the streak it
+// starts: the walk then does no arithmetic and stores nothing into the
+// region records, and each run's sums are added once for all the rows of
+// its streak. The streak ends before the next walk, which may merge or
+// complete the regions. Elsewhere (single-pixel noise, say) the walk adds
+// the sums itself, which costs less than a second pass over the row.
 bool repeatsPreviousRow(const ScanTables &t, const ScanRow &row, const PreviousRow &prev) {
     return row.count == prev.count && row.firstColour == prev.firstColour &&
            std::memcmp(row.end, t.prevEnd, static_cast<size_t>(row.count) * sizeof(int32_t)) == 0;
 }
 
-// The rows of a streak: how many, and the sums of their RowTerms.
+// The rows whose run sums wait (binary scan), the sums of their RowTerms,
+// how many rows repeated the walked row, and whether the previous row's
+// slots are roots yet.
 struct RepeatStreak {
     int32_t rows = 0;
+    int32_t repeats = 0;
     double y = 0.0, yCube = 0.0, twoYPlusOne = 0.0;
+    bool rooted = false;
     void add(int32_t row) {
         const RowTerms terms(row);
         ++rows;
@@ -422,9 +438,11 @@ template <bool Weighted, bool Moments>
 void continueRepeatedRow(ScanState &st, const ScanRow &row, int32_t y, RepeatStreak &streak) {
     ScanTables &t = st.t;
     int32_t *prevSlot = t.prevSlot;
-    if (streak.rows == 0) {
+    if (!streak.rooted) {
         for (int32_t k = 0; k < row.count; ++k) prevSlot[k] = findRoot(t.link, prevSlot[k]);
+        streak.rooted = true;
     }
+    ++streak.repeats;
     if constexpr (Weighted) {
         const RowTerms terms(y);
         int32_t x0 = 0;
@@ -434,23 +452,28 @@ void continueRepeatedRow(ScanState &st, const ScanRow &row, int32_t y, RepeatStr
             if (r != kOuterSlot) addRunSums<true, Moments>(st, t.rec[r], row, k, x0, x1 - x0, terms);
             x0 = x1;
         }
+    } else {
+        streak.add(y);
     }
-    streak.add(y);
 }
 
-// Ends a streak: in the binary scan, each run of the repeated row (the
-// previous row's segments) adds its sums for all the streak's rows: L pixels
-// a row, the same x-sums every row, and the y-sums of the rows.
+// Ends a streak: in the binary scan, each run of the streak's row (the
+// previous row's segments) adds its box and its sums for all the streak's
+// rows: L pixels a row, the same x-sums every row, and the y-sums of the
+// rows.
 template <bool Weighted, bool Moments>
 void endStreak(ScanState &st, int32_t count, RepeatStreak &streak) {
     if (!Weighted && streak.rows > 0) {
-        const ScanTables &t = st.t;
+        ScanTables &t = st.t;
         const double rows = streak.rows;
         for (int32_t k = 0; k < count; ++k) {
-            if (t.prevSlot[k] == kOuterSlot) continue;
-            cblob_blob_internal_ *r = t.rec[t.prevSlot[k]];
-            const int64_t xs = t.prevEnd[k - 1];
-            const int64_t len = t.prevEnd[k] - xs;
+            const int32_t slot = findRoot(t.link, t.prevSlot[k]);
+            if (slot == kOuterSlot) continue;
+            cblob_blob_internal_ *r = t.rec[slot];
+            const int32_t x0 = t.prevEnd[k - 1];
+            const int32_t x1 = t.prevEnd[k];
+            const int64_t xs = x0;
+            const int64_t len = x1 - x0;
             const double plainX = static_cast<double>((2 * xs + len) * len);
             const double l = static_cast<double>(len);
             r->mass = static_cast<int32_t>(static_cast<uint32_t>(r->mass) +
@@ -462,6 +485,7 @@ void endStreak(ScanState &st, int32_t count, RepeatStreak &streak) {
                 r->sumYY += l * streak.yCube;
                 r->sumXY += plainX * streak.twoYPlusOne;
             }
+            addRunBox(r, x0, x1);
         }
     }
     streak = RepeatStreak{};
@@ -529,6 +553,7 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
     t.prevSlot[0] = kOuterSlot;
     t.rec[kOuterSlot] = st.outer;
     RepeatStreak streak;
+    bool deferSums = false;  // the last walked row's sums wait for its streak
     PreviousRow prev;
     prev.count = 1;
     prev.firstColour = 0;
@@ -567,8 +592,9 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         if (repeated) {
             continueRepeatedRow<Weighted, Moments>(st, row, y, streak);
         } else {
+            deferSums = streak.repeats > 0;
             endStreak<Weighted, Moments>(st, prev.count, streak);
-            const int32_t status = RowWalk<Weighted, Moments>(st, row, y, prev).run();
+            const int32_t status = RowWalk<Weighted, Moments>(st, row, y, prev, deferSums).run();
             if (CBLOB_FAILED(status)) return status;
         }
         if (y < height && labelSlots) {
@@ -581,6 +607,8 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         } else {
             const int32_t status = endRow(st, y, row, prev);
             if (CBLOB_FAILED(status)) return status;
+            // A walked row with deferred sums starts the streak.
+            if (!Weighted && deferSums && y < height) streak.add(y);
         }
     }
     endStreak<Weighted, Moments>(st, prev.count, streak);
