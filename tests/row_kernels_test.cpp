@@ -5,6 +5,8 @@
 // inside a buffer of exactly width + kRowEndsSlack entries; the inhibit hook
 // and the variant selection.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -634,6 +636,90 @@ TEST(RowKernels, RunEndKernelsMatchThePerPixelModel) {
                 }
             }
         }
+    }
+}
+
+// A copy of a row that ends where an inaccessible page begins: a kernel that
+// reads one pixel past the row faults.
+template <class Pixel>
+class GuardedRow {
+public:
+    explicit GuardedRow(const std::vector<Pixel> &px) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t bytes = px.size() * sizeof(Pixel);
+        span_ = (bytes + page - 1) / page * page + page;
+        void *map = mmap(nullptr, span_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) return;
+        base_ = static_cast<uint8_t *>(map);
+        uint8_t *guard = base_ + span_ - page;
+        if (mprotect(guard, page, PROT_NONE) != 0) return;
+        pixels_ = reinterpret_cast<Pixel *>(guard - bytes);
+        std::memcpy(pixels_, px.data(), bytes);
+    }
+    ~GuardedRow() {
+        if (base_) munmap(base_, span_);
+    }
+    GuardedRow(const GuardedRow &) = delete;
+    GuardedRow &operator=(const GuardedRow &) = delete;
+    const Pixel *pixels() const { return pixels_; }
+
+private:
+    uint8_t *base_ = nullptr;
+    size_t span_ = 0;
+    Pixel *pixels_ = nullptr;
+};
+
+// Both kernel families of one optimised variant on rows that end at an
+// inaccessible page, for every tail length (widths 1..200), give the
+// portable kernels' output.
+template <class Pixel>
+void expectNothingReadPastTheRow(row::HardRowKernel<Pixel> runs, row::HardRowEndsKernel<Pixel> ends, int maxValue) {
+    const int middle = (maxValue + 1) / 2;
+    for (int width = 1; width <= 200; ++width) {
+        const Style style = width % 2 == 0 ? Style::random : Style::stretches;
+        const std::vector<Pixel> px = narrow<Pixel>(makeValues(width, style, 0, maxValue));
+        GuardedRow<Pixel> guarded(px);
+        ASSERT_NE(guarded.pixels(), nullptr);
+        for (int thresh : {1, middle, maxValue}) {
+            for (int32_t wide = 0; wide <= 1; ++wide) {
+                std::vector<uint8_t> want(static_cast<size_t>(width + 4) * 8), got(want.size());
+                uint8_t *wantCursor = want.data(), *gotCursor = got.data();
+                int32_t wantRuns = -1, gotRuns = -2;
+                ASSERT_EQ(row::hardRow<Pixel>(&wantCursor, px.data(), width, thresh, wide, &wantRuns), 0);
+                ASSERT_EQ(runs(&gotCursor, guarded.pixels(), width, thresh, wide, &gotRuns), 0);
+                ASSERT_EQ(gotRuns, wantRuns) << "width " << width << " thresh " << thresh;
+                ASSERT_TRUE(want == got) << "width " << width << " thresh " << thresh;
+            }
+            std::vector<int32_t> want(static_cast<size_t>(width) + row::kRowEndsSlack), got(want.size());
+            int32_t wantRuns = -1, gotRuns = -2;
+            ASSERT_EQ(row::hardRowEnds<Pixel>(want.data(), px.data(), width, thresh, &wantRuns), 0);
+            ASSERT_EQ(ends(got.data(), guarded.pixels(), width, thresh, &gotRuns), 0);
+            ASSERT_EQ(gotRuns, wantRuns) << "width " << width << " thresh " << thresh;
+            want.resize(static_cast<size_t>(wantRuns));
+            got.resize(static_cast<size_t>(gotRuns));
+            ASSERT_EQ(got, want) << "width " << width << " thresh " << thresh;
+        }
+    }
+}
+
+TEST(RowKernels, OptimisedVariantsReadNothingPastTheRow) {
+    VariantGuard guard;
+    for (row::HardRowVariant variant : kOptimisedVariants) {
+        int32_t available = 0;
+        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
+        if (!available) continue;
+        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
+        row::HardRowKernel<uint8_t> runs8 = nullptr;
+        row::HardRowKernel<uint16_t> runs16 = nullptr;
+        row::HardRowEndsKernel<uint8_t> ends8 = nullptr;
+        row::HardRowEndsKernel<uint16_t> ends16 = nullptr;
+        ASSERT_EQ(row::resolveHardRowKernel(&runs8), 0);
+        ASSERT_EQ(row::resolveHardRowKernel(&runs16), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&ends8), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&ends16), 0);
+        expectNothingReadPastTheRow<uint8_t>(runs8, ends8, 255);
+        expectNothingReadPastTheRow<uint16_t>(runs16, ends16, 65535);
+        if (HasFatalFailure()) return;
     }
 }
 
