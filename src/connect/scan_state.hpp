@@ -67,6 +67,7 @@ struct ScanTables {
     int32_t *curEnd = nullptr;    // current row: segment ends
     int32_t *curSlot = nullptr;   // current row: slot of each segment
     int32_t *segLabel = nullptr;  // current row: region label of each segment (wide rows)
+    int32_t *completing = nullptr;  // after a row: root slots of the previous row no run continued
     int64_t *segMass = nullptr;   // current row: weighted sums (weighted scan)
     double *segSumX = nullptr;
     double *segSumXX = nullptr;

@@ -42,7 +42,7 @@ constexpr int32_t kMaxWidth = INT32_MAX / 4 - 8;  // slot numbers for three rows
 // Byte offsets of the tables inside the one working block.
 struct TableLayout {
     int64_t bytes = 0;
-    int64_t ends[2], slots[2], segLabel, segMass, segSumX, segSumXX;
+    int64_t ends[2], slots[2], segLabel, completing, segMass, segSumX, segSumXX;
     int64_t link, seenRow, rec, freeSlots, absorbed[2], rowBuffer, maskRow;
 
     int64_t take(int64_t size) {
@@ -61,6 +61,7 @@ TableLayout layoutTables(int32_t maxSegments, int32_t maxSlots, bool weighted, i
         l.absorbed[i] = l.take((segs + 2) * 4);  // a row absorbs at most one region per previous run
     }
     l.segLabel = l.take(segs * 4);
+    l.completing = l.take(segs * 4);
     l.segMass = l.take(weighted ? segs * 8 : 0);
     l.segSumX = l.take(weighted ? segs * 8 : 0);
     l.segSumXX = l.take(weighted ? segs * 8 : 0);
@@ -89,6 +90,7 @@ void bindTables(ScanTables &t, uint8_t *block, const TableLayout &l, int32_t max
     t.prevSlot = at<int32_t>(block, l.slots[0]);
     t.curSlot = at<int32_t>(block, l.slots[1]);
     t.segLabel = at<int32_t>(block, l.segLabel);
+    t.completing = at<int32_t>(block, l.completing);
     if (weighted) {
         t.segMass = at<int64_t>(block, l.segMass);
         t.segSumX = at<double>(block, l.segSumX);
@@ -506,14 +508,25 @@ void recycleAbsorbed(ScanTables &t) {
 // are complete, in the order of their first runs (the outer region last),
 // the slots absorbed during the previous row go back to the free stack, and
 // the current row becomes the previous one.
+//
+// Which regions no run continued is data-dependent (on noise, about one
+// previous-row segment in seven), so the search first collects their slots
+// without a branch on it, and only then completes them.
 int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, PreviousRow &prev) {
     ScanTables &t = st.t;
     int32_t *link = t.link;
     int32_t *seenRow = t.seenRow;
     const int32_t *prevSlot = t.prevSlot;
+    int32_t *completing = t.completing;
+    int32_t candidates = 0;
     for (int32_t i = 0; i < prev.count; ++i) {
         const int32_t slot = findRoot(link, prevSlot[i]);
-        if (slot == kOuterSlot || seenRow[slot] == y) continue;
+        completing[candidates] = slot;
+        candidates += (slot != kOuterSlot) & (seenRow[slot] != y);
+    }
+    for (int32_t c = 0; c < candidates; ++c) {
+        const int32_t slot = completing[c];
+        if (seenRow[slot] == y) continue;  // one of its earlier segments completed it
         seenRow[slot] = y;  // its later runs are passed over
         cblob_blob_internal_ *region = t.rec[slot];
         region->height = y - region->top;  // its last run lies in row y - 1
