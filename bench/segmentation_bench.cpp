@@ -11,8 +11,8 @@
 // The read pass always runs on one thread.
 //
 // Images: the PNG photographs in samples/ and the shared data folder
-// (threshold: the image's mean value), and synthetic images with 1, 4, 16 and
-// 64 runs per 256 pixels at 1, 4 and 16 megapixels (noisy stretches on
+// (threshold: the image's mean value), and synthetic images with 1, 4, 8, 16
+// and 64 runs per 256 pixels at 1, 4 and 16 megapixels (noisy stretches on
 // either side of threshold 128, a random phase per row). After the runs a
 // markdown table of the ratios is printed.
 #include <benchmark/benchmark.h>
@@ -259,7 +259,7 @@ void registerAll() {
         sources().push_back(std::move(source));
     }
     for (int32_t side : {1024, 2048, 4096}) {
-        for (int32_t runs : {1, 4, 16, 64}) {
+        for (int32_t runs : {1, 4, 8, 16, 64}) {
             auto source = std::make_unique<ImageSource>();
             source->name =
                 "synthetic " + std::to_string(side * side / (1 << 20)) + " MP, " + std::to_string(runs) + " runs/256";
