@@ -76,29 +76,46 @@ void BM_ReadPass(benchmark::State &state, const GreyImage *image) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(image->pixels.size()));
 }
 
+// cblob_run8 on one image with a hard threshold at the image's threshold,
+// one thread, into one result set.
+class CblobRun {
+public:
+    explicit CblobRun(const GreyImage &image) {
+        csys_job_setThreadCount(1);
+        cimg_image_constructUnbound(&img_, 8);
+        cimg_image_initFromBuffer(&img_, const_cast<uint8_t *>(image.pixels.data()), 8, image.width, image.height,
+                                  image.width, 0, 0);
+        cblob_runParams_construct(&params_);
+        cblob_runParams_setSegmentationHardThresh(&params_, image.threshold, 0);
+        cblob_resultSet_construct(&rs_);
+    }
+    ~CblobRun() {
+        cblob_resultSet_destruct(&rs_);
+        cblob_runParams_destruct(&params_);
+        cimg_image_destruct(&img_);
+    }
+    CblobRun(const CblobRun &) = delete;
+    CblobRun &operator=(const CblobRun &) = delete;
+    int32_t run() { return cblob_run8(&img_, nullptr, &params_, &rs_); }
+    const cblob_resultSet &result() const { return rs_; }
+
+private:
+    cimg_image img_;
+    cblob_runParams params_;
+    cblob_resultSet rs_;
+};
+
 void BM_Cblob(benchmark::State &state, const GreyImage *image) {
-    csys_job_setThreadCount(1);
-    cimg_image img;
-    cimg_image_constructUnbound(&img, 8);
-    cimg_image_initFromBuffer(&img, const_cast<uint8_t *>(image->pixels.data()), 8, image->width, image->height,
-                              image->width, 0, 0);
-    cblob_runParams params;
-    cblob_runParams_construct(&params);
-    cblob_runParams_setSegmentationHardThresh(&params, image->threshold, 0);
-    cblob_resultSet rs;
-    cblob_resultSet_construct(&rs);
+    CblobRun cblob(*image);
     for (auto _ : state) {
-        const int32_t status = cblob_run8(&img, nullptr, &params, &rs);
+        const int32_t status = cblob.run();
         if (CBLOB_FAILED(status)) {
             state.SkipWithError(cblob_statusName(status));
             break;
         }
     }
-    state.counters["blobs"] = rs.numBlobs;
+    state.counters["blobs"] = cblob.result().numBlobs;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(image->pixels.size()));
-    cblob_resultSet_destruct(&rs);
-    cblob_runParams_destruct(&params);
-    cimg_image_destruct(&img);
 }
 
 void BM_OpenCvWithStats(benchmark::State &state, const GreyImage *image) {
@@ -201,23 +218,14 @@ void finishFloor(const BlobSums &s, int32_t label, cblob_blob *b) {
 
 void BM_OutputFloor(benchmark::State &state, const GreyImage *image) {
     // cblob's result gives the blobs and their sums.
-    csys_job_setThreadCount(1);
-    cimg_image img;
-    cimg_image_constructUnbound(&img, 8);
-    cimg_image_initFromBuffer(&img, const_cast<uint8_t *>(image->pixels.data()), 8, image->width, image->height,
-                              image->width, 0, 0);
-    cblob_runParams params;
-    cblob_runParams_construct(&params);
-    cblob_runParams_setSegmentationHardThresh(&params, image->threshold, 0);
-    cblob_resultSet rs;
-    cblob_resultSet_construct(&rs);
     std::vector<BlobSums> sums;
-    if (!CBLOB_FAILED(cblob_run8(&img, nullptr, &params, &rs))) {
-        for (int32_t i = 0; i < rs.numBlobs; ++i) sums.push_back(sumsOf(*rs.allBlobs[i]));
+    {
+        CblobRun cblob(*image);
+        if (!CBLOB_FAILED(cblob.run())) {
+            const cblob_resultSet &rs = cblob.result();
+            for (int32_t i = 0; i < rs.numBlobs; ++i) sums.push_back(sumsOf(*rs.allBlobs[i]));
+        }
     }
-    cblob_resultSet_destruct(&rs);
-    cblob_runParams_destruct(&params);
-    cimg_image_destruct(&img);
     // Records in blocks of 1000, reused by every iteration as a run into the
     // same result set reuses its blocks, and the table of record pointers.
     constexpr size_t kBlock = 1000;
