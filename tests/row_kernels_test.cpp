@@ -339,6 +339,34 @@ struct VariantGuard {
     ~VariantGuard() { row::forceHardRowVariant(row::HardRowVariant::automatic); }
 };
 
+// One optimised variant, forced, and the kernels it resolves to; `name` stays
+// null when the CPU or platform lacks the variant.
+struct ForcedVariant {
+    const char *name = nullptr;
+    row::HardRowKernel<uint8_t> runs8 = nullptr;
+    row::HardRowKernel<uint16_t> runs16 = nullptr;
+    row::HardRowEndsKernel<uint8_t> ends8 = nullptr;
+    row::HardRowEndsKernel<uint16_t> ends16 = nullptr;
+};
+
+void forceVariant(row::HardRowVariant variant, ForcedVariant *forced) {
+    int32_t available = 0;
+    ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
+    if (!available) return;
+    ASSERT_EQ(row::forceHardRowVariant(variant), 0);
+    row::HardRowVariant active{};
+    ASSERT_EQ(row::getHardRowVariant(&active), 0);
+    ASSERT_EQ(active, variant);
+    ASSERT_EQ(row::resolveHardRowKernel(&forced->runs8), 0);
+    ASSERT_EQ(row::resolveHardRowKernel(&forced->runs16), 0);
+    ASSERT_EQ(row::resolveHardRowEndsKernel(&forced->ends8), 0);
+    ASSERT_EQ(row::resolveHardRowEndsKernel(&forced->ends16), 0);
+    ASSERT_NE(forced->runs8, &row::hardRow<uint8_t>);
+    ASSERT_NE(forced->runs16, &row::hardRow<uint16_t>);
+    ASSERT_NE(forced->ends8, &row::hardRowEnds<uint8_t>);
+    ASSERT_EQ(row::getHardRowVariantName(variant, &forced->name), 0);
+}
+
 template <class Pixel>
 void expectSameAsPortable(row::HardRowKernel<Pixel> kernel, const std::vector<Pixel> &px, int thresh) {
     const int width = static_cast<int>(px.size());
@@ -396,20 +424,12 @@ TEST(RowKernels, OptimisedVariantsAreByteIdenticalToPortable) {
     const std::vector<int> t16 = thresholds16();
     int tested = 0;
     for (row::HardRowVariant variant : kOptimisedVariants) {
-        int32_t available = 0;
-        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
-        if (!available) continue;  // not on this CPU or platform
+        ForcedVariant forced;
+        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
+        if (!forced.name) continue;  // not on this CPU or platform
         ++tested;
-        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
-        row::HardRowVariant active{};
-        ASSERT_EQ(row::getHardRowVariant(&active), 0);
-        ASSERT_EQ(active, variant);
-        row::HardRowKernel<uint8_t> k8 = nullptr;
-        row::HardRowKernel<uint16_t> k16 = nullptr;
-        ASSERT_EQ(row::resolveHardRowKernel(&k8), 0);
-        ASSERT_EQ(row::resolveHardRowKernel(&k16), 0);
-        ASSERT_NE(k8, &row::hardRow<uint8_t>);
-        ASSERT_NE(k16, &row::hardRow<uint16_t>);
+        const row::HardRowKernel<uint8_t> k8 = forced.runs8;
+        const row::HardRowKernel<uint16_t> k16 = forced.runs16;
         for (int t = -1; t <= 257; ++t) {
             for (const auto &px : fixed8) expectSameAsPortable(k8, px, t);
             for (const auto &px : rowsAround<uint8_t>(t, 255)) expectSameAsPortable(k8, px, t);
@@ -494,19 +514,12 @@ void expectUniformStretchesLikePortable(row::HardRowKernel<Pixel> kernel, int ma
 TEST(RowKernels, OptimisedVariantsSkipUniformBlocksExactly) {
     VariantGuard guard;
     for (row::HardRowVariant variant : kOptimisedVariants) {
-        int32_t available = 0;
-        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
-        if (!available) continue;
-        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
-        row::HardRowKernel<uint8_t> k8 = nullptr;
-        row::HardRowKernel<uint16_t> k16 = nullptr;
-        ASSERT_EQ(row::resolveHardRowKernel(&k8), 0);
-        ASSERT_EQ(row::resolveHardRowKernel(&k16), 0);
-        const char *name = nullptr;
-        ASSERT_EQ(row::getHardRowVariantName(variant, &name), 0);
-        SCOPED_TRACE(name);
-        expectUniformStretchesLikePortable(k8, 255);
-        expectUniformStretchesLikePortable(k16, 65535);
+        ForcedVariant forced;
+        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
+        if (!forced.name) continue;
+        SCOPED_TRACE(forced.name);
+        expectUniformStretchesLikePortable(forced.runs8, 255);
+        expectUniformStretchesLikePortable(forced.runs16, 65535);
         if (HasFatalFailure()) return;
     }
 }
@@ -591,18 +604,9 @@ TEST(RowKernels, RunEndKernelsMatchThePerPixelModel) {
     };
     std::vector<Kernels> kernels = {{"portable", &row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>}};
     for (row::HardRowVariant variant : kOptimisedVariants) {
-        int32_t available = 0;
-        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
-        if (!available) continue;
-        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
-        Kernels k;
-        const char *name = nullptr;
-        ASSERT_EQ(row::getHardRowVariantName(variant, &name), 0);
-        k.name = name;
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k8), 0);
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k16), 0);
-        ASSERT_NE(k.k8, &row::hardRowEnds<uint8_t>);
-        kernels.push_back(k);
+        ForcedVariant forced;
+        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
+        if (forced.name) kernels.push_back({forced.name, forced.ends8, forced.ends16});
     }
     {
         HookGuard hook;  // inhibited: the portable kernels come back
@@ -705,20 +709,12 @@ void expectNothingReadPastTheRow(row::HardRowKernel<Pixel> runs, row::HardRowEnd
 TEST(RowKernels, OptimisedVariantsReadNothingPastTheRow) {
     VariantGuard guard;
     for (row::HardRowVariant variant : kOptimisedVariants) {
-        int32_t available = 0;
-        ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
-        if (!available) continue;
-        ASSERT_EQ(row::forceHardRowVariant(variant), 0);
-        row::HardRowKernel<uint8_t> runs8 = nullptr;
-        row::HardRowKernel<uint16_t> runs16 = nullptr;
-        row::HardRowEndsKernel<uint8_t> ends8 = nullptr;
-        row::HardRowEndsKernel<uint16_t> ends16 = nullptr;
-        ASSERT_EQ(row::resolveHardRowKernel(&runs8), 0);
-        ASSERT_EQ(row::resolveHardRowKernel(&runs16), 0);
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&ends8), 0);
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&ends16), 0);
-        expectNothingReadPastTheRow<uint8_t>(runs8, ends8, 255);
-        expectNothingReadPastTheRow<uint16_t>(runs16, ends16, 65535);
+        ForcedVariant forced;
+        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
+        if (!forced.name) continue;
+        SCOPED_TRACE(forced.name);
+        expectNothingReadPastTheRow<uint8_t>(forced.runs8, forced.ends8, 255);
+        expectNothingReadPastTheRow<uint16_t>(forced.runs16, forced.ends16, 65535);
         if (HasFatalFailure()) return;
     }
 }
