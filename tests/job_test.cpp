@@ -282,6 +282,7 @@ TEST(JobDispatch, NestedDispatchRunsInline) {
     Dispatch d(4);
     ASSERT_EQ(addJobs(&d.requests, &nestedJob, 8), 0);
     ASSERT_EQ(d.run(), 0);
+    ASSERT_EQ(d.results.count, 8);
     for (int32_t i = 0; i < d.results.count; ++i)
         EXPECT_EQ(*static_cast<int64_t *>(d.results.results[i].data), std::accumulate(values.begin(), values.end(), int64_t{0}));
 }
