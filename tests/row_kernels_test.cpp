@@ -754,27 +754,23 @@ TEST(RowKernels, InhibitHookAndForcedVariantsSelectTheKernel) {
         const bool optimised = c.hookAnswer == 0 && active != row::HardRowVariant::portable;
         HookLog::answer = c.hookAnswer;
 
-        // Resolving asks the hook exactly once, under the kernel's name.
-        HookLog::names.clear();
-        row::HardRowKernel<uint8_t> k8 = nullptr;
-        row::HardRowKernel<uint16_t> k16 = nullptr;
-        ASSERT_EQ(row::resolveHardRowKernel(&k8), 0);
-        ASSERT_EQ(row::resolveHardRowKernel(&k16), 0);
-        EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
-                                                            "cblob_findRunLengths16_hardThreshNoMask_row"}));
-        EXPECT_EQ(k8 == &row::hardRow<uint8_t>, !optimised);
-        EXPECT_EQ(k16 == &row::hardRow<uint16_t>, !optimised);
-
-        // The run-end kernels answer to the same names.
-        HookLog::names.clear();
-        row::HardRowEndsKernel<uint8_t> e8 = nullptr;
-        row::HardRowEndsKernel<uint16_t> e16 = nullptr;
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&e8), 0);
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&e16), 0);
-        EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
-                                                            "cblob_findRunLengths16_hardThreshNoMask_row"}));
-        EXPECT_EQ(e8 == &row::hardRowEnds<uint8_t>, !optimised);
-        EXPECT_EQ(e16 == &row::hardRowEnds<uint16_t>, !optimised);
+        // Resolving asks the hook exactly once, under the kernel's name; the
+        // run-end kernels answer to the same names.
+        auto expectResolved = [&](auto resolve8, auto resolve16, auto portable8, auto portable16) {
+            HookLog::names.clear();
+            decltype(portable8) k8 = nullptr;
+            decltype(portable16) k16 = nullptr;
+            ASSERT_EQ(resolve8(&k8), 0);
+            ASSERT_EQ(resolve16(&k16), 0);
+            EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
+                                                                "cblob_findRunLengths16_hardThreshNoMask_row"}));
+            EXPECT_EQ(k8 == portable8, !optimised);
+            EXPECT_EQ(k16 == portable16, !optimised);
+        };
+        expectResolved(&row::resolveHardRowKernel<uint8_t>, &row::resolveHardRowKernel<uint16_t>,
+                       &row::hardRow<uint8_t>, &row::hardRow<uint16_t>);
+        expectResolved(&row::resolveHardRowEndsKernel<uint8_t>, &row::resolveHardRowEndsKernel<uint16_t>,
+                       &row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>);
 
         // The optimised entry declines without touching its outputs, and the
         // caller's fallback gives the portable result either way.
