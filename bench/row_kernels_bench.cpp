@@ -18,7 +18,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "run/row_kernels.hpp"
+#include "segment/row_kernels.hpp"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "cblob/job.h"
 #include "cblob/sys.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "support/fault_injection.hpp"
 
 namespace {

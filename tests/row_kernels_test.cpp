@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "cblob/sys.h"
-#include "run/frame.hpp"
-#include "run/row_kernels.hpp"
+#include "core/frame.hpp"
+#include "core/optimized.hpp"
+#include "segment/row_kernels.hpp"
 
 namespace {
 

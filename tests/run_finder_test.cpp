@@ -2,7 +2,7 @@
 // single-threaded results for 1 to 8 threads, the band layout and buffer
 // sizes, buffer growth, attention polls, the inhibit hook's questions,
 // optimised against portable finders, and mask-row decoding.
-#include "run/run_finder.hpp"
+#include "segment/run_finder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 
 #include "cblob/rle_image.h"
 #include "cblob/run_params.h"
-#include "run/band_dispatcher.hpp"
-#include "run/row_kernels.hpp"
-#include "run/segment_image.hpp"
+#include "segment/band_dispatcher.hpp"
+#include "segment/row_kernels.hpp"
+#include "segment/segment_image.hpp"
 #include "support/fault_injection.hpp"
 #include "support/rle_model.hpp"
 #include "support/segmentation_support.hpp"

@@ -14,8 +14,8 @@
 
 #include "cblob/rle_image.h"
 #include "cblob/run_params.h"
-#include "run/segment_image.hpp"
-#include "run/segment_parts.hpp"
+#include "segment/segment_image.hpp"
+#include "segment/segment_parts.hpp"
 #include "support/fault_injection.hpp"
 #include "support/rle_model.hpp"
 #include "support/segmentation_support.hpp"

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "cblob/sys.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
+#include "core/optimized.hpp"
 #include "support/fault_injection.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "connect/blob_record.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::connect {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "cblob/run_params.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::connect {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "cblob/blob.h"
 #include "connect/blob_internal.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace cblob::connect {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "connect/blob_record.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace cblob::connect {
 

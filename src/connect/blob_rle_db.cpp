@@ -6,7 +6,7 @@
 #include "cblob/blob.h"
 #include "connect/blob_rle_db.hpp"
 #include "rle/storage.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

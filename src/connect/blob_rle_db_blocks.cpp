@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cblob/blob.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 extern "C" {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "cblob/blob.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 extern "C" {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "cblob/blob.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

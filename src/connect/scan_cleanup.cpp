@@ -7,7 +7,7 @@
 #include "cblob/run_params.h"
 #include "connect/region_tree.hpp"
 #include "connect/scan_state.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::connect::scan {
 

@@ -8,7 +8,7 @@
 #include "connect/blob_record.hpp"
 #include "connect/region_tree.hpp"
 #include "connect/scan_state.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::connect::scan {
 

@@ -6,7 +6,7 @@
 
 #include "connect/region_tree.hpp"
 #include "connect/scan_state.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::connect::scan {
 

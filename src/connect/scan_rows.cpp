@@ -8,8 +8,8 @@
 
 #include "rle/row_access.hpp"
 #include "rle/run_format.hpp"
-#include "run/frame.hpp"
-#include "run/run_finder.hpp"
+#include "core/frame.hpp"
+#include "segment/run_finder.hpp"
 
 namespace cblob::connect::scan {
 

@@ -22,7 +22,7 @@
 #include "cblob/rle_image.h"
 #include "connect/scan_state.hpp"
 #include "connect/standard_scan.hpp"
-#include "run/row_kernels.hpp"
+#include "segment/row_kernels.hpp"
 
 namespace cblob::connect::scan {
 

@@ -21,7 +21,7 @@
 #include "connect/blob_record.hpp"
 #include "connect/scan_rows.hpp"
 #include "connect/scan_state.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::connect {
 

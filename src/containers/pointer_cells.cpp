@@ -2,7 +2,7 @@
 // shallowly, never freeing what they point to.
 #include "cblob/containers.h"
 #include "containers/typed_vector.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "cblob/containers.h"
 #include "cblob/sys.h"
 #include "cblob/vector.h"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 namespace cblob {
 namespace typed {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cblob/histogram.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 extern "C" {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "cblob/histogram.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

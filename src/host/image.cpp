@@ -1,7 +1,7 @@
 // Image objects: construction, sharing copies, destruction and plain getters.
 #include "cblob/image.h"
 #include "host/image_internal.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

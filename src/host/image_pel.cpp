@@ -1,7 +1,7 @@
 // The address of one pixel of an image.
 #include "cblob/image.h"
 #include "host/image_internal.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

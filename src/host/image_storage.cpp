@@ -5,8 +5,8 @@
 
 #include "cblob/image.h"
 #include "host/image_internal.hpp"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The client-from-image transform an image carries.
 #include "cblob/image.h"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 extern "C" {
 

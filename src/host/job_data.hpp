@@ -5,7 +5,7 @@
 #define CBLOB_HOST_JOB_DATA_HPP
 
 #include "cblob/job.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace cblob {
 namespace jobdata {

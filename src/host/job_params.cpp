@@ -2,7 +2,7 @@
 // request set, read by the job function.
 #include "cblob/job.h"
 #include "host/job_data.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 extern "C" {
 

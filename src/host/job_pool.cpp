@@ -21,7 +21,7 @@
 
 #include "cblob/job.h"
 #include "host/job_pool.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

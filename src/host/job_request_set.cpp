@@ -3,8 +3,8 @@
 
 #include "cblob/job.h"
 #include "host/job_data.hpp"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 namespace {
 constexpr int32_t kFirstCapacity = 4;

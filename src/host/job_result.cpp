@@ -2,7 +2,7 @@
 // handed over.
 #include "cblob/job.h"
 #include "host/job_data.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 extern "C" {
 

@@ -2,8 +2,8 @@
 // blocks until a caller takes one out.
 #include "cblob/job.h"
 #include "host/job_data.hpp"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 extern "C" {
 

@@ -2,8 +2,8 @@
 // itself, which prepares the results and hands the jobs to the worker pool.
 #include "cblob/job.h"
 #include "host/job_pool.hpp"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 namespace {
 bool validThreadCount(int32_t threads) { return threads >= 1 && threads <= CSYS_JOB_MAX_THREADS; }

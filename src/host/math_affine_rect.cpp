@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "cblob/math.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "cblob/math.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 extern "C" {
 

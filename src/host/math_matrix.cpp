@@ -3,7 +3,7 @@
 
 #include "cblob/math.h"
 #include "host/math_internal.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 using cblob::math::matrixIsSingular;
 

@@ -8,8 +8,8 @@
 #include "cblob/math.h"
 #include "host/math_internal.hpp"
 #include "host/math_homography.hpp"
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // 2-D affine transforms: a 2x2 matrix and a translation.
 #include "cblob/math.h"
 #include "host/math_internal.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 using cblob::math::matrixIsSingular;
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "cblob/sys.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

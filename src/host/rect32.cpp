@@ -3,7 +3,7 @@
 // combination of fields overflows.
 #include "cblob/rect.h"
 #include "cblob/sys.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

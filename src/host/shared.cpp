@@ -1,6 +1,6 @@
 // Intrusive shared reference counts and the counted handles that hold them.
 #include "cblob/sys.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

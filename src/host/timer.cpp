@@ -2,7 +2,7 @@
 #include <ctime>
 
 #include "cblob/sys.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 int64_t nowNs() {

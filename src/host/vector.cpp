@@ -13,7 +13,7 @@
 
 #include "cblob/sys.h"
 #include "cblob/vector.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

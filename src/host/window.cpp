@@ -2,7 +2,7 @@
 // writable (cimg_window). Each twin pair shares one template.
 #include "cblob/image.h"
 #include "host/image_internal.hpp"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

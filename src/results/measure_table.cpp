@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace cblob::results {
 namespace {

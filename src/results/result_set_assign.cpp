@@ -5,7 +5,7 @@
 #include "cblob/result_set.h"
 #include "connect/blob_record.hpp"
 #include "connect/blob_rle_db.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "cblob/result_set.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cblob/result_set.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

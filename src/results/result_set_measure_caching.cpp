@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "cblob/result_set.h"
-#include "host/require.hpp"
+#include "core/require.hpp"
 
 extern "C" {
 

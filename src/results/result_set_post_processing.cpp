@@ -6,7 +6,7 @@
 
 #include "cblob/result_set.h"
 #include "results/measure_table.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "results/result_set_internal.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::results {
 

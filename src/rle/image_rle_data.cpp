@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cblob/rle_image.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "rle/storage.hpp"
 
 namespace {

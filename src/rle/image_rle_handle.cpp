@@ -4,7 +4,7 @@
 
 #include "cblob/rle_image.h"
 #include "rle/image_rle_internal.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

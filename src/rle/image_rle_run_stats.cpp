@@ -5,7 +5,7 @@
 #include "cblob/rle_image.h"
 #include "rle/image_rle_internal.hpp"
 #include "rle/row_access.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

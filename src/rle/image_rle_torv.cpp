@@ -8,7 +8,7 @@
 #include "rle/row_packer.hpp"
 #include "rle/sentinel_rows.hpp"
 #include "rle/storage.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 extern "C" {
 

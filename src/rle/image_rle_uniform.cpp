@@ -7,7 +7,7 @@
 #include "rle/run_format.hpp"
 #include "rle/sentinel_rows.hpp"
 #include "rle/storage.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

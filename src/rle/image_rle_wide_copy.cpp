@@ -7,7 +7,7 @@
 #include "rle/run_format.hpp"
 #include "rle/storage.hpp"
 #include "rle/wide_copy.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::rle {
 

@@ -4,7 +4,7 @@
 
 #include "rle/row_packer.hpp"
 #include "rle/run_format.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

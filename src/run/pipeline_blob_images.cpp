@@ -3,7 +3,7 @@
 // database builder exists) builds those images afterwards.
 #include <cstdint>
 
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "run/run_pipeline.hpp"
 
 namespace cblob::run {

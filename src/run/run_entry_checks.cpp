@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::run {
 

@@ -11,7 +11,7 @@
 #include "cblob/rect.h"
 #include "cblob/rle_image.h"
 #include "cblob/run_params.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::run {
 
@@ -30,16 +30,6 @@ int32_t checkThresholds8(const cblob_runParams *params, SpanRule rule);
 // *img = the record *h holds: cblob_err_nullRleImage when it holds none,
 // cblob_err_rleImageNoRows when the record has no row table.
 int32_t requireRleImage(const cblob_imageRlePtrh *h, cblob_imageRle **img);
-
-// *xform = the image's client-from-image transform: constructed, handed to
-// the caller's frame for release, then read from the image.
-template <int Capacity>
-int32_t takeClientFromImage(Frame<Capacity> &f, const cimg_imageConst *image, cmath_xformPtrhConst *xform) {
-    const int32_t status = cmath_xformPtrhConst_construct(xform);
-    if (CBLOB_FAILED(status)) return status;
-    f.template addObject<&cmath_xformPtrhConst_destruct>(xform, csys_cleanup_tempObject);
-    return cimg_imageConst_getClientFromImageXform(image, xform);
-}
 
 // True when the rectangle (x, y, width, height) of b equals a's.
 bool sameRect(const cstd_rect32 &a, const cstd_rect32 &b);

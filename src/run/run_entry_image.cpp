@@ -3,7 +3,8 @@
 #include <cstdint>
 
 #include "cblob/run.h"
-#include "run/frame.hpp"
+#include "core/client_xform.hpp"
+#include "core/frame.hpp"
 #include "run/run_entry_checks.hpp"
 
 namespace {
@@ -28,7 +29,7 @@ int32_t runImage(const cimg_imageConst *image, const cimg_imageConst *mask, cblo
                           cblob_err_connectivityConflict);
     }
     cmath_xformPtrhConst clientFromImage;
-    CBLOB_FRAME_TRY(f, cblob::run::takeClientFromImage(f, image, &clientFromImage));
+    CBLOB_FRAME_TRY(f, cblob::takeClientFromImage(f, image, &clientFromImage));
     cimg_windowConst window, maskWindow;
     CBLOB_FRAME_TRY(f, cimg_windowConst_init(&window, image));
     if (mask) CBLOB_FRAME_TRY(f, cimg_windowConst_init(&maskWindow, mask));

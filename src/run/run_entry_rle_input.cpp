@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "cblob/run.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
 #include "run/run_spares.hpp"

@@ -3,7 +3,8 @@
 #include <cstdint>
 
 #include "cblob/run.h"
-#include "run/frame.hpp"
+#include "core/client_xform.hpp"
+#include "core/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "run/run_pipeline.hpp"
 
@@ -26,7 +27,7 @@ int32_t runWithTorvMask(const cimg_imageConst *image, const uint8_t *const *mask
         CBLOB_FRAME_TRY(f, cblob::run::checkThresholds8(runParams, cblob::run::SpanRule::above255));
     }
     cmath_xformPtrhConst clientFromImage;
-    CBLOB_FRAME_TRY(f, cblob::run::takeClientFromImage(f, image, &clientFromImage));
+    CBLOB_FRAME_TRY(f, cblob::takeClientFromImage(f, image, &clientFromImage));
     cimg_windowConst window;
     CBLOB_FRAME_TRY(f, cimg_windowConst_init(&window, image));
     CBLOB_FRAME_CHECK(f, window.pels, cblob_err_imageUnbound);

@@ -2,7 +2,7 @@
 // levels becomes the hard threshold it amounts to, then the pipeline runs.
 #include <cstdint>
 
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "run/run_pipeline.hpp"
 
 namespace cblob::run {

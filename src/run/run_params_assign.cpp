@@ -2,9 +2,9 @@
 // tables, threshold image objects that share the source's pixels, and every
 // scalar field.
 #include "cblob/run_params.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "run/run_params_image.hpp"
-#include "run/run_params_table.hpp"
+#include "containers/table_block.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The getters of the run parameters. A value that the current segmentation
 // type does not use is refused with cblob_err_notApplicable, nothing written.
 #include "cblob/run_params.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace {
 

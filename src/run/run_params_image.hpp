@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "cblob/image.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 
 namespace cblob {
 

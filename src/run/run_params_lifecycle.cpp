@@ -2,9 +2,9 @@
 // type-check hooks of cblob_runParams.
 #include "cblob/run_params.h"
 #include "containers/typed_vector.hpp"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "run/run_params_image.hpp"
-#include "run/run_params_table.hpp"
+#include "containers/table_block.hpp"
 
 CBLOB_TYPE_CHECK_DEFINE(cblob_runParams)
 

@@ -4,9 +4,9 @@
 #include <climits>
 
 #include "cblob/run_params.h"
-#include "run/frame.hpp"
+#include "core/frame.hpp"
 #include "run/run_params_image.hpp"
-#include "run/run_params_table.hpp"
+#include "containers/table_block.hpp"
 
 namespace {
 

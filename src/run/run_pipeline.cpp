@@ -12,9 +12,9 @@
 #include "connect/blob_record.hpp"
 #include "connect/standard_scan.hpp"
 #include "results/result_set_internal.hpp"
-#include "run/frame.hpp"
-#include "run/segment_image.hpp"
-#include "run/segment_parts.hpp"
+#include "core/frame.hpp"
+#include "segment/segment_image.hpp"
+#include "segment/segment_parts.hpp"
 
 namespace cblob::run {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "host/require.hpp"
-#include "run/frame.hpp"
+#include "core/require.hpp"
+#include "core/frame.hpp"
 
 namespace cblob::run {
 

@@ -20,7 +20,7 @@
 #include "cblob/job.h"
 #include "cblob/rle_image.h"
 #include "cblob/sys.h"
-#include "run/segment_image.hpp"
+#include "segment/segment_image.hpp"
 #include "support/rle_model.hpp"
 
 namespace segtest {
