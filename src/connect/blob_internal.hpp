@@ -20,8 +20,8 @@ struct cblob_blob_internal_ {
     void *prevSibling;
     int32_t label;                    // unique within one scan; older regions have smaller labels
     uint8_t colour;                   // 1 object, 0 background
-    int32_t pixelCount;               // weighted scan only
-    int32_t mass;                     // binary: pixels; weighted: sum of weight x length
+    int64_t pixelCount;               // weighted scan only
+    int64_t mass;                     // binary: pixels; weighted: sum of weight x length (64 bits: a region can pass 2^32 pixels)
     // Sums over the region's unit pixel squares (weighted in the weighted
     // scan): 2x+1, y, (x+1)^3 - x^3, (y+1)^3 - y^3, (2x+1)(2y+1).
     double sumX;

@@ -14,7 +14,7 @@ namespace cblob::connect::scan {
 namespace {
 
 bool isSmall(const ScanState &st, const cblob_blob_internal_ *region) {
-    return static_cast<uint32_t>(region->mass) < st.minArea;
+    return region->mass < static_cast<int64_t>(st.minArea);
 }
 
 // Fill mode: region `from` is poured into `into`: its sums, its label (not

@@ -117,6 +117,130 @@ int32_t setDoublingEntry(cstd_vector32s *table, int32_t index, int32_t value) {
     return status;
 }
 
+
+// What finishing computes of a region before it writes the record: area,
+// centre of mass and central moments, first in window coordinates, then in
+// the client frame.
+struct RegionStatistics {
+    double area = 0.0;
+    double cx = 0.0, cy = 0.0;  // centre of mass, image coordinates
+    Moments m;
+};
+
+// Statistics source: holes of the weighted scan with fill cleanup use their
+// pixel count and unweighted sums; everything else the mass and the
+// (weighted) sums. The centre of mass of pixel (x, y) is (x + 0.5, y + 0.5):
+// Sx and Sy below are the sums of those centres. A region without mass has
+// its box centre.
+RegionStatistics regionStatistics(const ScanState &st, const cblob_blob_internal_ &region) {
+    const bool hole = region.colour == 0;
+    const bool plain = hole && st.plainSums;
+    const double n = static_cast<double>(plain ? region.pixelCount : region.mass);
+    const double sumX = plain ? region.plainSumX : region.sumX;
+    const double sumY = plain ? region.plainSumY : region.sumY;
+    RegionStatistics out;
+    out.area = hole || st.scaleVal == 1.0 ? n : n / st.scaleVal;  // n / 1 is n
+    double mx = region.left + region.width / 2.0;
+    double my = region.top + region.height / 2.0;
+    if (n > 0.0) {
+        const double sx = sumX / 2.0;
+        const double sy = sumY + n / 2.0;
+        mx = sx / n;
+        my = sy / n;
+        if (st.moments) {
+            out.m.xx = (plain ? region.plainSumXX : region.sumXX) / 3.0 - mx * sx;
+            out.m.yy = (plain ? region.plainSumYY : region.sumYY) / 3.0 - my * sy;
+            out.m.xy = (plain ? region.plainSumXY : region.sumXY) / 4.0 - my * sx;
+        }
+    }
+    out.cx = mx + st.originX;
+    out.cy = my + st.originY;
+    return out;
+}
+
+// Maps the statistics into the client frame: nothing is mapped or scaled
+// without a transform or with the identity. A non-linear transform gives the
+// region its own local linear approximation, kept in the result set's
+// transform blocks; *clientXform is then that entry.
+int32_t mapToClient(const ScanState &st, RegionStatistics *stats, cmath_xformLinear **clientXform) {
+    if (st.xformKind == ScanXformKind::none || st.xformIsIdentity) return 0;
+    cmath_matrix l{};
+    double areaFactor = 1.0;
+    if (st.xformKind == ScanXformKind::linear) {
+        l = st.linear.matrix;
+        areaFactor = st.linearAreaFactor;
+        const int32_t status = cmath_xformLinear_mapPoint(&st.linear, stats->cx, stats->cy, &stats->cx, &stats->cy);
+        if (CBLOB_FAILED(status)) return status;
+    } else {
+        cmath_xformLinear local;
+        int32_t status = cmath_xformPtrhConst_getLinear(st.xform, stats->cx, stats->cy, &local);
+        if (!CBLOB_FAILED(status)) status = cmath_xformPtrhConst_mapPoint(st.xform, stats->cx, stats->cy, &stats->cx,
+                                                                          &stats->cy);
+        cmath_xformLinear *entry = nullptr;
+        if (!CBLOB_FAILED(status)) status = takeXformSlot(st.rs->xformBlocks, &entry);
+        if (CBLOB_FAILED(status)) return status;
+        *entry = local;
+        *clientXform = entry;
+        status = commitXformSlot(st.rs->xformBlocks);
+        if (CBLOB_FAILED(status)) return status;
+        l = local.matrix;
+        areaFactor = std::fabs(determinant(l));
+    }
+    stats->area *= areaFactor;
+    stats->m = mapMoments(stats->m, l, areaFactor);
+    return 0;
+}
+
+// Writes every field of the record but the tree links (no clearing pass
+// over the record first).
+void writeRecord(const ScanState &st, const cblob_blob_internal_ &region, const RegionStatistics &stats,
+                 cmath_xformLinear *clientXform, int32_t label, cblob_blob *b) {
+    b->nodeKind = &cblob_blob_external_vtable_;
+    b->owner = st.rs;
+    b->adjacencyHolder = nullptr;
+    b->clientFromImage = clientXform;
+    b->cachedRuns = nullptr;
+    b->label = label;
+    b->colour = region.colour;
+    b->boxLeft = region.left + st.originX;
+    b->boxTop = region.top + st.originY;
+    b->boxWidth = region.width;
+    b->boxHeight = region.height;
+    b->boxCenterX = b->boxLeft + b->boxWidth / 2.0;
+    b->boxCenterY = b->boxTop + b->boxHeight / 2.0;
+    b->boxAspect = region.width > 0 ? static_cast<double>(region.height) / region.width : 0.0;
+    b->isGrey = st.weighted ? 1 : 0;
+    b->area = stats.area;
+    b->centerOfMassX = stats.cx;
+    b->centerOfMassY = stats.cy;
+    if (st.moments) {
+        setPrincipalAxes(b, stats.m);
+    } else {
+        b->momentsValid = 0;
+        b->inertiaX = b->inertiaY = b->inertiaMin = b->inertiaMax = b->elongation = b->angle = 0.0;
+    }
+}
+
+// The record takes the region's place in the blob tree (its children get
+// it as their parent), or gets no links when the run keeps no tree.
+void linkIntoTree(const ScanState &st, cblob_blob_internal_ *region, cblob_blob *b) {
+    if (!st.keepTree) {
+        b->parent = nullptr;
+        b->firstChild = b->lastChild = b->nextSibling = b->prevSibling = nullptr;
+        b->curFirstChild = b->curLastChild = b->curNextSibling = b->curPrevSibling = nullptr;
+        b->numChildren = b->curNumChildren = 0;
+        return;
+    }
+    const int32_t children = region->childCount;
+    const int64_t finishedInScan = static_cast<int64_t>(st.rs->numBlobs) - st.firstBlobIndex;
+    const bool blockPass = children >= kChildrenForBlockPass && static_cast<int64_t>(children) * 4 >= finishedInScan;
+    // The pass finds every child when all of them are blob records of this
+    // scan, as they are when a region is finished; anything else takes the
+    // list walk, which repoints the rest.
+    handOverPlace(region, b, !blockPass || reparentInBlocks(st, region, b) != children);
+    if (b->parent == static_cast<void *>(st.outer)) b->parent = nullptr;  // a top-level blob
+}
+
 }  // namespace
 
 int32_t prepareClientXform(ScanState &st) {
@@ -157,125 +281,27 @@ int32_t bindBlobBlock(ScanState &st) {
 }
 
 int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
-    cblob_resultSet *rs = st.rs;
-    const bool hole = region->colour == 0;
-
-    // Statistics source: holes of the weighted scan with fill cleanup use
-    // their pixel count and unweighted sums; everything else the mass and
-    // the (weighted) sums.
-    const bool plain = hole && st.plainSums;
-    const double n = static_cast<double>(static_cast<uint32_t>(plain ? region->pixelCount : region->mass));
-    const double sumX = plain ? region->plainSumX : region->sumX;
-    const double sumY = plain ? region->plainSumY : region->sumY;
-    double area = hole || st.scaleVal == 1.0 ? n : n / st.scaleVal;  // n / 1 is n
-
-    // Centre of mass in window coordinates: pixel (x, y) has its centre at
-    // (x + 0.5, y + 0.5). Sx and Sy are the sums of those centres.
-    double mx = region->left + region->width / 2.0;
-    double my = region->top + region->height / 2.0;
-    Moments m;
-    if (n > 0.0) {
-        const double sx = sumX / 2.0;
-        const double sy = sumY + n / 2.0;
-        mx = sx / n;
-        my = sy / n;
-        if (st.moments) {
-            m.xx = (plain ? region->plainSumXX : region->sumXX) / 3.0 - mx * sx;
-            m.yy = (plain ? region->plainSumYY : region->sumYY) / 3.0 - my * sy;
-            m.xy = (plain ? region->plainSumXY : region->sumXY) / 4.0 - my * sx;
-        }
-    }
-    double cx = mx + st.originX;
-    double cy = my + st.originY;
-
-    // Client frame: nothing is mapped or scaled without a transform or with
-    // the identity.
-    cmath_xformLinear *clientXform = &rs->sharedLinearXform;
-    if (st.xformKind != ScanXformKind::none && !st.xformIsIdentity) {
-        cmath_matrix l{};
-        double areaFactor = 1.0;
-        if (st.xformKind == ScanXformKind::linear) {
-            l = st.linear.matrix;
-            areaFactor = st.linearAreaFactor;
-            const int32_t status = cmath_xformLinear_mapPoint(&st.linear, cx, cy, &cx, &cy);
-            if (CBLOB_FAILED(status)) return status;
-        } else {
-            cmath_xformLinear local;
-            int32_t status = cmath_xformPtrhConst_getLinear(st.xform, cx, cy, &local);
-            if (!CBLOB_FAILED(status)) status = cmath_xformPtrhConst_mapPoint(st.xform, cx, cy, &cx, &cy);
-            cmath_xformLinear *entry = nullptr;
-            if (!CBLOB_FAILED(status)) status = takeXformSlot(rs->xformBlocks, &entry);
-            if (CBLOB_FAILED(status)) return status;
-            *entry = local;
-            clientXform = entry;
-            status = commitXformSlot(rs->xformBlocks);
-            if (CBLOB_FAILED(status)) return status;
-            l = local.matrix;
-            areaFactor = std::fabs(determinant(l));
-        }
-        area *= areaFactor;
-        m = mapMoments(m, l, areaFactor);
-    }
-
+    RegionStatistics stats = regionStatistics(st, *region);
+    cmath_xformLinear *clientXform = &st.rs->sharedLinearXform;
+    int32_t status = mapToClient(st, &stats, &clientXform);
     // The label table first: a failure then leaves the result set as it was.
-    const int32_t label = rs->numBlobs + 1;
-    if (st.blobLabels) {
-        const int32_t status = setDoublingEntry(st.blobLabels, label, region->label);
-        if (CBLOB_FAILED(status)) return status;
-    }
+    const int32_t label = st.rs->numBlobs + 1;
+    if (!CBLOB_FAILED(status) && st.blobLabels) status = setDoublingEntry(st.blobLabels, label, region->label);
+    if (CBLOB_FAILED(status)) return status;
     // The next free record of the last blob block, which always has room.
-    // Every field is written (no clearing pass over the record first).
     int32_t *count = st.blobCount;
     CBLOB_REQUIRE_ARG(count && *count >= 0 && *count < CBLOB_BLOB_BLOCK_CAPACITY);
     cblob_blob *b = st.blobBlock + *count;
     if (*count + kPrefetchAhead < CBLOB_BLOB_BLOCK_CAPACITY) prefetchRecordForWrite(b + kPrefetchAhead);
-    b->nodeKind = &cblob_blob_external_vtable_;
-    b->owner = rs;
-    b->adjacencyHolder = nullptr;
-    b->clientFromImage = clientXform;
-    b->cachedRuns = nullptr;
-    b->label = label;
-    b->colour = region->colour;
-    b->boxLeft = region->left + st.originX;
-    b->boxTop = region->top + st.originY;
-    b->boxWidth = region->width;
-    b->boxHeight = region->height;
-    b->boxCenterX = b->boxLeft + b->boxWidth / 2.0;
-    b->boxCenterY = b->boxTop + b->boxHeight / 2.0;
-    b->boxAspect = region->width > 0 ? static_cast<double>(region->height) / region->width : 0.0;
-    b->isGrey = st.weighted ? 1 : 0;
-    b->area = area;
-    b->centerOfMassX = cx;
-    b->centerOfMassY = cy;
-    if (st.moments) {
-        setPrincipalAxes(b, m);
-    } else {
-        b->momentsValid = 0;
-        b->inertiaX = b->inertiaY = b->inertiaMin = b->inertiaMax = b->elongation = b->angle = 0.0;
-    }
-    if (st.keepTree) {
-        const int32_t children = region->childCount;
-        const int64_t finishedInScan = static_cast<int64_t>(rs->numBlobs) - st.firstBlobIndex;
-        const bool blockPass =
-            children >= kChildrenForBlockPass && static_cast<int64_t>(children) * 4 >= finishedInScan;
-        // The pass finds every child when all of them are blob records of
-        // this scan, as they are when a region is finished; anything else
-        // takes the list walk, which repoints the rest.
-        handOverPlace(region, b, !blockPass || reparentInBlocks(st, region, b) != children);
-        if (b->parent == static_cast<void *>(st.outer)) b->parent = nullptr;  // a top-level blob
-    } else {
-        b->parent = nullptr;
-        b->firstChild = b->lastChild = b->nextSibling = b->prevSibling = nullptr;
-        b->curFirstChild = b->curLastChild = b->curNextSibling = b->curPrevSibling = nullptr;
-        b->numChildren = b->curNumChildren = 0;
-    }
+    writeRecord(st, *region, stats, clientXform, label, b);
+    linkIntoTree(st, region, b);
     // Counted from here on: the block count follows the blob counter.
-    rs->numBlobs = label;
-    int32_t status = poolRelease(st.pool, region);
+    st.rs->numBlobs = label;
+    status = poolRelease(st.pool, region);
     if (CBLOB_FAILED(status)) return status;
     if (++*count < CBLOB_BLOB_BLOCK_CAPACITY) return 0;
     // The block is full: a new one is appended at once.
-    status = appendBlobBlockFrom(rs->blobBlocks, st.settings->spareBlobBlocks);
+    status = appendBlobBlockFrom(st.rs->blobBlocks, st.settings->spareBlobBlocks);
     return CBLOB_FAILED(status) ? status : bindBlobBlock(st);
 }
 

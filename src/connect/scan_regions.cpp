@@ -12,12 +12,6 @@ namespace cblob::connect::scan {
 
 namespace {
 
-// Masses are sums of non-negative weights kept in 32 bits; they wrap rather
-// than overflow on gigantic inputs, and readers treat them as unsigned.
-inline int32_t addMass(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
 // Rounds a label map up to the next multiple of this many entries.
 constexpr int32_t kLabelMapStep = 1000;
 
@@ -38,8 +32,8 @@ int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value) {
 }
 
 void addRegionSums(const ScanState &st, cblob_blob_internal_ *into, const cblob_blob_internal_ *from) {
-    into->pixelCount = addMass(into->pixelCount, from->pixelCount);
-    into->mass = addMass(into->mass, from->mass);
+    into->pixelCount = into->pixelCount + from->pixelCount;
+    into->mass = into->mass + from->mass;
     into->sumX += from->sumX;
     into->sumY += from->sumY;
     if (st.moments) {

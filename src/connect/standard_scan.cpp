@@ -143,10 +143,10 @@ inline void addRunSums(const ScanState &st, cblob_blob_internal_ *r, const ScanR
     if constexpr (Weighted) {
         mass = row.mass[k];
         sumX = row.sumX[k];
-        r->pixelCount = static_cast<int32_t>(static_cast<uint32_t>(r->pixelCount) + static_cast<uint32_t>(len));
+        r->pixelCount += len;
     }
     const double m = static_cast<double>(mass);
-    r->mass = static_cast<int32_t>(static_cast<uint32_t>(r->mass) + static_cast<uint32_t>(mass));
+    r->mass += mass;
     r->sumX += sumX;
     r->sumY += m * y.y;
     if constexpr (Moments) {
@@ -478,8 +478,7 @@ void endStreak(ScanState &st, int32_t count, RepeatStreak &streak) {
             const int64_t len = x1 - x0;
             const double plainX = static_cast<double>((2 * xs + len) * len);
             const double l = static_cast<double>(len);
-            r->mass = static_cast<int32_t>(static_cast<uint32_t>(r->mass) +
-                                           static_cast<uint32_t>(len) * static_cast<uint32_t>(streak.rows));
+            r->mass += len * static_cast<int64_t>(streak.rows);
             r->sumX += plainX * rows;
             r->sumY += l * streak.y;
             if constexpr (Moments) {

@@ -230,6 +230,229 @@ int32_t endPhase(csys_timer *timer, double *ms) {
     return f.exit();
 }
 
+
+// What a run holds between the steps of the pipeline: its inputs, what the
+// steps decided and the objects they built. The objects are registered in
+// the pipeline's frame, which releases them at its exit.
+struct Run {
+    const cimg_windowConst *window8 = nullptr;
+    const cimg_windowConst *window16 = nullptr;
+    const cimg_windowConst *window = nullptr;  // whichever of the two is given
+    const cblob_imageRlePtrh *rleInput = nullptr;
+    const cmath_xformPtrhConst *clientFromImage = nullptr;
+    const cimg_windowConst *maskWindow = nullptr;
+    const cblob_imageRlePtrh *rleMask = nullptr;
+    const uint8_t *const *torvMask = nullptr;
+    bool blobImagesFromBlobs = false;
+    cblob_runParams *params = nullptr;
+    cblob_resultSet *rs = nullptr;
+    RunSpares *spares = nullptr;
+
+    csys_timer timer;
+    cmath_xformPtrhConst localXform;
+    const cmath_xformPtrhConst *runXform = nullptr;  // the client transform, or the identity
+    connect::ScanSettings settings;
+    Geometry g;
+    cblob_imageRle *input = nullptr;  // the run-length input's record
+    csys_jobThreadGroup group;
+    int32_t bands = 1;
+    connect::BlobInternalPool pool;
+    bool segmentationStep = false;
+    cblob_imageRle *maskRecord = nullptr;
+    int32_t maskIsRleOrTorv = 0;
+    bool anyMask = false;
+    uint8_t *rowBuffer = nullptr;
+    uint8_t *maskRow = nullptr;
+    cblob_imageRlePtrh maskImage;
+    cblob_imageRle *keptMaskRecord = nullptr;
+    cblob_imageRlePtrh labelled;
+    const cblob_imageRle *scanImage = nullptr;
+    cblob_imageRlePtrh thresholded;
+    KeptImages kept;
+};
+
+// The frame of the pipeline: every object of a Run is registered in it.
+using PipelineFrame = Frame<10>;
+
+// The client transform; without one the run works in image coordinates (a
+// null handle is the identity).
+int32_t prepareClientXform(PipelineFrame &outer, Run &r) {
+    Frame<0> f;
+    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&r.localXform));
+    outer.addObject<&cmath_xformPtrhConst_destruct>(&r.localXform, csys_cleanup_tempObject);
+    r.runXform = r.clientFromImage ? r.clientFromImage : &r.localXform;
+    CBLOB_FRAME_TRY(f, prepareTransform(r.runXform, &r.localXform, r.rs, &r.settings));
+    return f.exit();
+}
+
+// The window, or the run-length input's offset and size.
+int32_t readGeometry(Run &r) {
+    Frame<0> f;
+    if (r.rleInput) {
+        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(r.rleInput, &r.input));
+        CBLOB_FRAME_CHECK(f, r.input, cblob_err_nullRleImage);
+        CBLOB_FRAME_CHECK(f, r.input->rows, cblob_err_rleImageNoRows);
+        r.g = Geometry{r.input->offsetX, r.input->offsetY, r.input->width, r.input->height};
+    } else {
+        r.g = Geometry{r.window->x, r.window->y, r.window->width, r.window->height};
+    }
+    return f.exit();
+}
+
+// Bands: planned by the banding rule, run as scanBands allows (one record
+// pool and one row buffer per band).
+int32_t planLabelling(PipelineFrame &outer, Run &r) {
+    Frame<0> f;
+    const cblob_runParams &p = *r.params;
+    CBLOB_FRAME_TRY(f, csys_jobThreadGroup_construct(&r.group));
+    outer.addObject<&csys_jobThreadGroup_destruct>(&r.group, csys_cleanup_tempObject);
+    int32_t threads = 1;
+    CBLOB_FRAME_TRY(f, csys_jobGetCurrentThreadState(&threads, &r.group));
+    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType));
+    int32_t recordsPerBlock = 0;
+    CBLOB_FRAME_TRY(f, connect::poolRecordsPerBlock(r.g.width, r.bands, p.connectivityCleanup, p.connectivityType,
+                                                    &recordsPerBlock));
+    CBLOB_FRAME_TRY(f, connect::poolConstruct(&r.pool, recordsPerBlock));
+    outer.addObject<&connect::poolDestruct>(&r.pool, csys_cleanup_tempObject);
+    return f.exit();
+}
+
+// Decides between the segmentation step and the one-pass path, checks the
+// mask, allocates the scratch rows and, when the run keeps the mask, the
+// mask's run-length image: a given run-length mask as it is, else a new
+// record segmentation writes.
+int32_t prepareMask(PipelineFrame &outer, Run &r) {
+    Frame<0> f;
+    const cblob_runParams &p = *r.params;
+    const bool keepsImage = p.keepThresholdedImage || p.keepMorphedThresholdedImage || p.keepMaskedAndThresholdedImage;
+    const bool runLengthPathWanted = p.morphOps.untyped.size > 0 || keepsImage;
+    // A window is segmented into a run-length image first unless the scan
+    // can threshold it itself: a hard threshold with nothing to keep.
+    r.segmentationStep =
+        r.blobImagesFromBlobs ||
+        (!r.rleInput && (runLengthPathWanted || p.keepMaskImage || p.connectivityType != cblob_connectivityStandard ||
+                         p.segmentationType != cblob_segmentationHardThresh));
+    if (r.rleMask) {
+        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(r.rleMask, &r.maskRecord));
+        CBLOB_FRAME_CHECK(f, r.maskRecord, cblob_err_nullRleImage);
+        CBLOB_FRAME_CHECK(f, r.maskRecord->rows, cblob_err_rleImageNoRows);
+    }
+    r.maskIsRleOrTorv = r.maskRecord || r.torvMask ? 1 : 0;
+    r.anyMask = r.maskWindow || r.maskRecord || r.torvMask;
+    if (!r.segmentationStep && r.window) {
+        // The checks segmentation would make, for the one-pass path.
+        CBLOB_FRAME_TRY(f, seg::validateSegmentation(r.window8, r.window16, r.maskWindow, r.params, r.maskRecord,
+                                                     r.torvMask, r.maskIsRleOrTorv));
+    }
+
+    CBLOB_FRAME_TRY(f, allocate((4 * static_cast<int64_t>(r.g.width) + 4) * 2 * r.bands, &r.rowBuffer));
+    outer.addMemory(&r.rowBuffer, csys_cleanup_tempMemory);
+    if ((p.keepMaskImage && r.anyMask) || (r.maskWindow && r.rleInput) ||
+        p.segmentationType == cblob_segmentationHardThresh || (!r.segmentationStep && r.maskIsRleOrTorv)) {
+        CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(r.g.width) * r.bands, &r.maskRow));
+        outer.addMemory(&r.maskRow, csys_cleanup_tempMemory);
+    }
+
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&r.maskImage));
+    outer.addObject<&cblob_imageRlePtrh_destruct>(&r.maskImage, csys_cleanup_tempObject);
+    if (p.keepMaskImage && r.maskRecord) {
+        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_assign(&r.maskImage, r.rleMask));
+    } else if (p.keepMaskImage && (r.maskWindow || r.torvMask)) {
+        CBLOB_FRAME_TRY(f, newRecord(&r.maskImage, r.g, r.runXform, &r.keptMaskRecord));
+    }
+    CBLOB_FRAME_CHECK(f, !(r.rleInput && r.torvMask && !r.maskWindow && !r.maskRecord),
+                      cblob_err_torvMaskWithRleInput);
+    return f.exit();
+}
+
+// The run-length image the scan labels, when the pipeline makes one: the
+// segmentation of a window (timed), or an owned copy of a run-length input
+// that borrows its rows; on the one-pass path the percent thresholds.
+int32_t makeLabelledImage(PipelineFrame &outer, Run &r) {
+    Frame<0> f;
+    const cblob_runParams &p = *r.params;
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&r.labelled));
+    outer.addObject<&cblob_imageRlePtrh_destruct>(&r.labelled, csys_cleanup_tempObject);
+    r.scanImage = r.input;
+    if (r.input && !r.input->data) {
+        cblob_imageRle *copy = nullptr;
+        CBLOB_FRAME_TRY(f, newOwnedCopy(&r.labelled, r.input, &copy));
+        r.scanImage = copy;
+    }
+    if (!r.segmentationStep) {
+        if (r.window && p.isThreshPercent &&
+            (p.segmentationType == cblob_segmentationHardThresh ||
+             p.segmentationType == cblob_segmentationSoftThresh)) {
+            CBLOB_FRAME_TRY(f, seg::computePercentThresholds(r.window, r.params));
+        }
+        return f.exit();
+    }
+    CBLOB_FRAME_REQUIRE(f, r.window);
+    cblob_imageRle *record = nullptr;
+    CBLOB_FRAME_TRY(f, startPhase(&r.timer));
+    CBLOB_FRAME_TRY(f, newRecord(&r.labelled, r.g, r.runXform, &record));
+    CBLOB_FRAME_TRY(f, seg::segmentImage(r.window8, r.window16, r.maskWindow, r.params, record,
+                                         r.maskRecord ? r.maskRecord : r.keptMaskRecord, r.torvMask,
+                                         r.maskIsRleOrTorv, 0, r.maskRow));
+    double ms = 0.0;
+    CBLOB_FRAME_TRY(f, endPhase(&r.timer, &ms));
+    r.rs->runTimings[0] = ms;
+    r.rs->runTimings[1] = r.anyMask ? ms : 0.0;
+    r.scanImage = record;
+    return f.exit();
+}
+
+// Kept images. The blobs come from the masked segmentation; the kept
+// thresholded image is the segmentation of the whole input, so with a mask
+// the window is segmented once more without it.
+int32_t keepImages(PipelineFrame &outer, Run &r) {
+    Frame<0> f;
+    const cblob_runParams &p = *r.params;
+    if (p.keepMaskedAndThresholdedImage && r.anyMask && r.segmentationStep) r.kept.masked = &r.labelled;
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&r.thresholded));
+    outer.addObject<&cblob_imageRlePtrh_destruct>(&r.thresholded, csys_cleanup_tempObject);
+    if (p.keepThresholdedImage) {
+        if (r.rleInput) {
+            r.kept.thresholded = r.rleInput;
+        } else if (!r.anyMask) {
+            r.kept.thresholded = &r.labelled;
+        } else {
+            cblob_imageRle *record = nullptr;
+            CBLOB_FRAME_TRY(f, newRecord(&r.thresholded, r.g, r.runXform, &record));
+            CBLOB_FRAME_TRY(f, seg::segmentImage(r.window8, r.window16, nullptr, r.params, record, nullptr, nullptr,
+                                                 0, 0, r.maskRow));
+            r.kept.thresholded = &r.thresholded;
+        }
+    }
+    if (p.keepMaskImage && r.anyMask) r.kept.mask = &r.maskImage;
+    return f.exit();
+}
+
+// Connectivity: the standard scan (timed) over the labelled image, or over
+// the window thresholded row by row on the one-pass path.
+int32_t label(Run &r) {
+    Frame<0> f;
+    const cblob_runParams &p = *r.params;
+    connect::ScanSource source;
+    if (r.scanImage) {
+        source.rle = r.scanImage;
+    } else {
+        source = onePassSource(r.window8, r.window16, r.maskWindow, r.maskRecord, r.torvMask, p);
+    }
+    setScanOptions(p, r.g, r.scanImage && r.scanImage->isGrey != 0, &r.settings);
+    connect::ScanScratch scratch;
+    scratch.rowBuffer = r.rowBuffer;
+    scratch.maskRow = r.maskRow;
+    r.settings.spareBlobBlocks = r.spares ? &r.spares->blocks : nullptr;
+    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
+    CBLOB_FRAME_TRY(f, startPhase(&r.timer));
+    CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pool, scratch, r.rs));
+    double scanMs = 0.0;
+    CBLOB_FRAME_TRY(f, endPhase(&r.timer, &scanMs));
+    r.rs->runTimings[3] = scanMs;
+    return f.exit();
+}
+
 }  // namespace
 
 int32_t planBands(int32_t width, int32_t height, int32_t threads, int32_t connectivityType) {
@@ -247,182 +470,38 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
                     const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
                     const uint8_t *const *torvMask, int32_t blobImagesWanted, int32_t blobImagesFromBlobs,
                     cblob_runParams *params, cblob_resultSet *rs, RunSpares *spares) {
-    Frame<10> f;
+    Run r;
+    PipelineFrame f;
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_REQUIRE(f, (window8 ? 1 : 0) + (window16 ? 1 : 0) + (rleInput ? 1 : 0) == 1);
     CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, blobImagesWanted, blobImagesFromBlobs, *params));
     CBLOB_FRAME_CHECK(f, params->scaleVal >= 1, cblob_err_badScaleVal);
-    const cblob_runParams &p = *params;
-    const cimg_windowConst *window = window8 ? window8 : window16;
+    r.window8 = window8;
+    r.window16 = window16;
+    r.window = window8 ? window8 : window16;
+    r.rleInput = rleInput;
+    r.clientFromImage = clientFromImage;
+    r.maskWindow = maskWindow;
+    r.rleMask = rleMask;
+    r.torvMask = torvMask;
+    r.blobImagesFromBlobs = blobImagesFromBlobs != 0;
+    r.params = params;
+    r.rs = rs;
+    r.spares = spares;
 
-    csys_timer timer;
-    CBLOB_FRAME_TRY(f, csys_timer_init(&timer, 0));
-
-    // The client transform; without one the run works in image coordinates
-    // (a null handle is the identity).
-    cmath_xformPtrhConst localXform;
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&localXform));
-    f.addObject<&cmath_xformPtrhConst_destruct>(&localXform, csys_cleanup_tempObject);
-    const cmath_xformPtrhConst *runXform = clientFromImage ? clientFromImage : &localXform;
-    connect::ScanSettings settings;
-    CBLOB_FRAME_TRY(f, prepareTransform(runXform, &localXform, rs, &settings));
+    CBLOB_FRAME_TRY(f, csys_timer_init(&r.timer, 0));
+    CBLOB_FRAME_TRY(f, prepareClientXform(f, r));
     CBLOB_FRAME_TRY(f, csys_attention_check());
-
-    const bool keepsImage = p.keepThresholdedImage || p.keepMorphedThresholdedImage || p.keepMaskedAndThresholdedImage;
-    const bool runLengthPathWanted = p.morphOps.untyped.size > 0 || keepsImage;
-
-    // Geometry: the window, or the run-length input's offset and size.
-    Geometry g;
-    cblob_imageRle *input = nullptr;
-    if (rleInput) {
-        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(rleInput, &input));
-        CBLOB_FRAME_CHECK(f, input, cblob_err_nullRleImage);
-        CBLOB_FRAME_CHECK(f, input->rows, cblob_err_rleImageNoRows);
-        g = Geometry{input->offsetX, input->offsetY, input->width, input->height};
-    } else {
-        g = Geometry{window->x, window->y, window->width, window->height};
-    }
-
-    // Bands: planned by the banding rule, run as scanBands allows (one
-    // record pool and one row buffer per band).
-    csys_jobThreadGroup group;
-    CBLOB_FRAME_TRY(f, csys_jobThreadGroup_construct(&group));
-    f.addObject<&csys_jobThreadGroup_destruct>(&group, csys_cleanup_tempObject);
-    int32_t threads = 1;
-    CBLOB_FRAME_TRY(f, csys_jobGetCurrentThreadState(&threads, &group));
-    const int32_t plannedBands = planBands(g.width, g.height, threads, p.connectivityType);
-    const int32_t bands = scanBands(plannedBands);
-    int32_t recordsPerBlock = 0;
-    CBLOB_FRAME_TRY(
-        f, connect::poolRecordsPerBlock(g.width, bands, p.connectivityCleanup, p.connectivityType, &recordsPerBlock));
-    connect::BlobInternalPool pool;
-    CBLOB_FRAME_TRY(f, connect::poolConstruct(&pool, recordsPerBlock));
-    f.addObject<&connect::poolDestruct>(&pool, csys_cleanup_tempObject);
-
-    // A window is segmented into a run-length image first unless the scan
-    // can threshold it itself: a hard threshold with nothing to keep.
-    const bool segmentationStep =
-        blobImagesFromBlobs ||
-        (!rleInput && (runLengthPathWanted || p.keepMaskImage || p.connectivityType != cblob_connectivityStandard ||
-                       p.segmentationType != cblob_segmentationHardThresh));
-
-    cblob_imageRle *maskRecord = nullptr;
-    if (rleMask) {
-        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(rleMask, &maskRecord));
-        CBLOB_FRAME_CHECK(f, maskRecord, cblob_err_nullRleImage);
-        CBLOB_FRAME_CHECK(f, maskRecord->rows, cblob_err_rleImageNoRows);
-    }
-    const int32_t maskIsRleOrTorv = maskRecord || torvMask ? 1 : 0;
-    const bool anyMask = maskWindow || maskRecord || torvMask;
-    if (!segmentationStep && window) {
-        // The checks segmentation would make, for the one-pass path.
-        CBLOB_FRAME_TRY(
-            f, seg::validateSegmentation(window8, window16, maskWindow, params, maskRecord, torvMask, maskIsRleOrTorv));
-    }
-
-    // Scratch of the scan and of segmentation.
-    uint8_t *rowBuffer = nullptr;
-    CBLOB_FRAME_TRY(f, allocate((4 * static_cast<int64_t>(g.width) + 4) * 2 * bands, &rowBuffer));
-    f.addMemory(&rowBuffer, csys_cleanup_tempMemory);
-    uint8_t *maskRow = nullptr;
-    if ((p.keepMaskImage && anyMask) || (maskWindow && rleInput) ||
-        p.segmentationType == cblob_segmentationHardThresh || (!segmentationStep && maskIsRleOrTorv)) {
-        CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(g.width) * bands, &maskRow));
-        f.addMemory(&maskRow, csys_cleanup_tempMemory);
-    }
-
-    // The mask as a run-length image, when the run keeps it: a given
-    // run-length mask as it is, else a new record segmentation writes.
-    cblob_imageRlePtrh maskImage;
-    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&maskImage));
-    f.addObject<&cblob_imageRlePtrh_destruct>(&maskImage, csys_cleanup_tempObject);
-    cblob_imageRle *keptMaskRecord = nullptr;
-    if (p.keepMaskImage && maskRecord) {
-        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_assign(&maskImage, rleMask));
-    } else if (p.keepMaskImage && (maskWindow || torvMask)) {
-        CBLOB_FRAME_TRY(f, newRecord(&maskImage, g, runXform, &keptMaskRecord));
-    }
-    CBLOB_FRAME_CHECK(f, !(rleInput && torvMask && !maskWindow && !maskRecord), cblob_err_torvMaskWithRleInput);
-
-    // The run-length image the scan labels, when the pipeline makes one:
-    // the segmentation of a window, or an owned copy of a run-length input;
-    // else the percent thresholds of the one-pass path.
-    cblob_imageRlePtrh labelled;
-    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&labelled));
-    f.addObject<&cblob_imageRlePtrh_destruct>(&labelled, csys_cleanup_tempObject);
-    const cblob_imageRle *scanImage = input;
-    if (input && !input->data) {
-        cblob_imageRle *copy = nullptr;
-        CBLOB_FRAME_TRY(f, newOwnedCopy(&labelled, input, &copy));
-        scanImage = copy;
-    }
-    if (!segmentationStep) {
-        if (window && p.isThreshPercent &&
-            (p.segmentationType == cblob_segmentationHardThresh ||
-             p.segmentationType == cblob_segmentationSoftThresh)) {
-            CBLOB_FRAME_TRY(f, seg::computePercentThresholds(window, params));
-        }
-    } else {
-        CBLOB_FRAME_REQUIRE(f, window);
-        cblob_imageRle *record = nullptr;
-        CBLOB_FRAME_TRY(f, startPhase(&timer));
-        CBLOB_FRAME_TRY(f, newRecord(&labelled, g, runXform, &record));
-        CBLOB_FRAME_TRY(
-            f, seg::segmentImage(window8, window16, maskWindow, params, record,
-                                 maskRecord ? maskRecord : keptMaskRecord, torvMask, maskIsRleOrTorv, 0, maskRow));
-        double ms = 0.0;
-        CBLOB_FRAME_TRY(f, endPhase(&timer, &ms));
-        rs->runTimings[0] = ms;
-        rs->runTimings[1] = anyMask ? ms : 0.0;
-        scanImage = record;
-    }
-
-    // Kept images. The blobs come from the masked segmentation; the kept
-    // thresholded image is the segmentation of the whole input, so with a
-    // mask the window is segmented once more without it.
-    KeptImages kept;
-    if (p.keepMaskedAndThresholdedImage && anyMask && segmentationStep) kept.masked = &labelled;
-    cblob_imageRlePtrh thresholded;
-    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&thresholded));
-    f.addObject<&cblob_imageRlePtrh_destruct>(&thresholded, csys_cleanup_tempObject);
-    if (p.keepThresholdedImage) {
-        if (rleInput) {
-            kept.thresholded = rleInput;
-        } else if (!anyMask) {
-            kept.thresholded = &labelled;
-        } else {
-            cblob_imageRle *record = nullptr;
-            CBLOB_FRAME_TRY(f, newRecord(&thresholded, g, runXform, &record));
-            CBLOB_FRAME_TRY(
-                f, seg::segmentImage(window8, window16, nullptr, params, record, nullptr, nullptr, 0, 0, maskRow));
-            kept.thresholded = &thresholded;
-        }
-    }
-    if (p.keepMaskImage && anyMask) kept.mask = &maskImage;
+    CBLOB_FRAME_TRY(f, readGeometry(r));
+    CBLOB_FRAME_TRY(f, planLabelling(f, r));
+    CBLOB_FRAME_TRY(f, prepareMask(f, r));
+    CBLOB_FRAME_TRY(f, makeLabelledImage(f, r));
+    CBLOB_FRAME_TRY(f, keepImages(f, r));
     CBLOB_FRAME_TRY(f, csys_attention_check());
-
-    // Connectivity.
-    connect::ScanSource source;
-    if (scanImage) {
-        source.rle = scanImage;
-    } else {
-        source = onePassSource(window8, window16, maskWindow, maskRecord, torvMask, p);
-    }
-    setScanOptions(p, g, scanImage && scanImage->isGrey != 0, &settings);
-    connect::ScanScratch scratch;
-    scratch.rowBuffer = rowBuffer;
-    scratch.maskRow = maskRow;
-    settings.spareBlobBlocks = spares ? &spares->blocks : nullptr;
-    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&rs->blobBlocks, settings.spareBlobBlocks));
-    CBLOB_FRAME_TRY(f, startPhase(&timer));
-    CBLOB_FRAME_TRY(f, connect::scanStandard(source, settings, &pool, scratch, rs));
-    double scanMs = 0.0;
-    CBLOB_FRAME_TRY(f, endPhase(&timer, &scanMs));
-    rs->runTimings[3] = scanMs;
+    CBLOB_FRAME_TRY(f, label(r));
     CBLOB_FRAME_TRY(f, csys_attention_check());
-
-    CBLOB_FRAME_TRY(f, fillResultSet(rs, g, kept, clientFromImage, params, spares));
+    CBLOB_FRAME_TRY(f, fillResultSet(rs, r.g, r.kept, clientFromImage, params, spares));
     return f.exit();
 }
 
