@@ -141,10 +141,13 @@ int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value);
 // x1 == x0), zero sums (the caller adds the run's), no tree links, and its
 // label-map entry. Only the sums the scan keeps are written: second-order
 // sums with moments, unweighted sums with plainSums. Fails only when the
-// pool or the label map must grow. Inline: the walk opens a region for every
+// pool or the label map must grow, or with csys_err_badSize when the scan has
+// handed out INT32_MAX - 1 labels. Inline: the walk opens a region for every
 // run that touches none above it.
 inline int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t x1, int32_t y,
                           cblob_blob_internal_ **region) {
+    // Labels are unique within a scan and 32 bits wide.
+    if (st.nextLabel == INT32_MAX) return csys_err_badSize;
     cblob_blob_internal_ *r = nullptr;
     int32_t status = poolOpen(st.pool, &r);
     if (CBLOB_FAILED(status)) return status;

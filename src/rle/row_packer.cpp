@@ -55,13 +55,13 @@ int32_t packRows(const uint8_t *const *rowRuns, int32_t width, int32_t numRows, 
         if (r % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
         CBLOB_FRAME_REQUIRE(f, rowRuns[r]);
         const int64_t estimate = static_cast<int64_t>(runsPerRow) * 2 * (numRows - r) + 1;
-        CBLOB_FRAME_TRY(f, ensureSpace(data, block, rowSpace, std::max(estimate, rowSpace)));
+        CBLOB_FRAME_TRY(f, ensureSpace(data, block, rowSpace, nextBlockSize(estimate, rowSpace)));
         cblob_rleRow &entry = rows[r + 1];
         entry.runs = block->cursor;
         int32_t runs = 0;
         CBLOB_FRAME_TRY(f, packRow(rowRuns[r], width, block->cursor, &runs));
         entry.numRuns = runs;
-        data->numRuns += runs;
+        CBLOB_FRAME_TRY(f, addRunCount(data, runs));
     }
     return f.exit();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "cblob/rle_image.h"
+#include "cblob/status.h"
 
 namespace cblob::rle {
 
@@ -52,6 +53,26 @@ int32_t newBlock(cblob_imageRleData_ *data, int64_t size, WriteBlock *block);
 // Starts a new block of newSize bytes when fewer than `needed` bytes are left
 // in *block (newSize >= needed).
 int32_t ensureSpace(cblob_imageRleData_ *data, WriteBlock *block, int64_t needed, int64_t newSize);
+
+// Adds `runs` to the storage's run count. The count is 32 bits wide (it is the
+// image record's numRuns): an image of more than INT32_MAX runs gives
+// csys_err_badSize and leaves the count as it was.
+inline int32_t addRunCount(cblob_imageRleData_ *data, int64_t runs) {
+    const int64_t total = static_cast<int64_t>(data->numRuns) + runs;
+    if (runs < 0 || total > INT32_MAX) return csys_err_badSize;
+    data->numRuns = static_cast<int32_t>(total);
+    return 0;
+}
+
+// The size of the next block when `estimate` bytes are expected to follow
+// and a row needs at most `rowSpace`: the estimate, but never more than
+// kMaxBlockBytes (a block's size is kept in 32 bits, and bigger blocks save
+// nothing) and never less than a row.
+constexpr int64_t kMaxBlockBytes = int64_t{1} << 28;
+inline int64_t nextBlockSize(int64_t estimate, int64_t rowSpace) {
+    const int64_t capped = estimate < kMaxBlockBytes ? estimate : kMaxBlockBytes;
+    return capped > rowSpace ? capped : rowSpace;
+}
 
 }  // namespace cblob::rle
 

@@ -85,6 +85,7 @@ int32_t appendSentinelRow(cblob_imageRleData_ *data, cblob_rleRow *entry, int32_
 // Moves a band's buffers and sizes to the end of the storage's vectors and
 // adds its run count; on failure the band keeps them.
 int32_t takeBandBuffers(cblob_imageRleData_ *data, cblob_imageRleData_ *band) {
+    if (static_cast<int64_t>(data->numRuns) + band->numRuns > INT32_MAX) return csys_err_badSize;
     const int64_t before = data->blocks.untyped.size;
     int32_t status = cstd_vector_cblob_rleData_Ptr_append(&data->blocks, &band->blocks);
     if (CBLOB_FAILED(status)) return status;

@@ -67,8 +67,7 @@ int32_t encodeRows(const K &k, const FindInputs &in, cblob_imageRleData_ *sink, 
             if (CBLOB_FAILED(status)) break;
         }
         if (end - cursor < rowSpace) {
-            const int64_t size = std::max(perRowEstimate * (in.numRows - y) + 1, rowSpace);
-            status = rle::newBlock(sink, size, block);
+            status = rle::newBlock(sink, rle::nextBlockSize(perRowEstimate * (in.numRows - y) + 1, rowSpace), block);
             if (CBLOB_FAILED(status)) break;
             cursor = block->cursor;
             end = block->start + block->size;
@@ -98,7 +97,7 @@ int32_t findSingle(const FindInputs *in, cblob_imageRleData_ *data, rle::WriteBl
     CBLOB_FRAME_TRY(f, writeSentinel<K::kGrey>(data, block, in->rows - 1, in->width, in->wide));
     int64_t runs = 0;
     const int32_t status = encodeRows<K, true>(k, *in, data, block, &runs);
-    data->numRuns = static_cast<int32_t>(data->numRuns + runs);
+    CBLOB_FRAME_TRY(f, rle::addRunCount(data, runs));
     CBLOB_FRAME_TRY(f, status);
     CBLOB_FRAME_TRY(f, writeSentinel<K::kGrey>(data, block, in->rows + in->numRows, in->width, in->wide));
     return f.exit();
@@ -115,7 +114,8 @@ int32_t findBand(const csys_jobParams *params, csys_jobResult * /*result*/) {
     rle::WriteBlock cursor = job.block;
     int64_t runs = 0;
     const int32_t status = encodeRows<K, false>(k, job.in, job.storage, &cursor, &runs);
-    job.storage->numRuns = static_cast<int32_t>(runs);
+    job.storage->numRuns = 0;
+    CBLOB_FRAME_TRY(f, rle::addRunCount(job.storage, runs));
     CBLOB_FRAME_TRY(f, status);
     return f.exit();
 }
