@@ -686,6 +686,9 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
     // Working tables: at most width segments a row (plus room for the
     // frame); slots for the outer region and one per run of three rows (see
     // scan_state.hpp), with a margin.
+    // The tables are indexed in 32 bits: rows wider than about 715 million
+    // pixels give the size status.
+    CBLOB_FRAME_CHECK(f, 3 * (static_cast<int64_t>(settings.width) + 2) + 8 <= INT32_MAX, csys_err_badSize);
     const int32_t maxSegments = settings.width + 2;
     const int32_t maxSlots = 3 * maxSegments + 8;
     const int64_t ownRowBuffer =
