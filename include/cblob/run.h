@@ -85,6 +85,15 @@
  * the attention check's status (csys_err_stopRequested) when the host stops
  * the run; memory failures (csys_err_outOfMemory).
  *
+ * Sizes: areas, masses and moments are exact for regions of any size (a
+ * region of more than 2^32 pixels included). Counts the interface keeps in
+ * 32 bits give csys_err_badSize (0x80000102) when an image outgrows them: a
+ * run-length image of more than INT32_MAX runs (an input segmented into one,
+ * also to keep it; the one-pass path builds none and has no such limit),
+ * more than INT32_MAX - 1 regions in one scan, rows wider than about 715
+ * million pixels. A percent threshold on a window of more than 2^32 - 1
+ * pixels gives cip_err_countOverflow.
+ *
  * After a failure that follows the clearing, the result set is left cleared
  * or partly filled (at worst blobs without measure caching); destructing or
  * clearing it releases everything. Nothing the run made otherwise outlives
