@@ -204,7 +204,8 @@ CBLOB_API int32_t cblob_imageRle_constructDeepCopy(cblob_imageRle *dst, const cb
  * the record's numRuns as given; *imageFromClient is stored as is.
  * Statuses: cstd_err_badRect for a width or height below 1 or an extent
  * beyond 32 bits; cstd_err_badCount for a negative numRuns;
- * cimg_err_badGeometry when a row's lengths do not add up to `width`; the
+ * cimg_err_badGeometry when a row's lengths do not add up to `width`;
+ * csys_err_badSize when the rows hold more than INT32_MAX runs; the
  * attention check's status when the host stops the call; memory failures.
  * A null row pointer is an assert. On failure img is left not constructed.
  */
