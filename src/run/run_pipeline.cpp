@@ -13,6 +13,7 @@
 #include "connect/standard_scan.hpp"
 #include "results/result_set_internal.hpp"
 #include "core/frame.hpp"
+#include "run/run_entry_checks.hpp"
 #include "segment/segment_image.hpp"
 #include "segment/segment_parts.hpp"
 
@@ -289,9 +290,7 @@ int32_t prepareClientXform(PipelineFrame &outer, Run &r) {
 int32_t readGeometry(Run &r) {
     Frame<0> f;
     if (r.rleInput) {
-        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(r.rleInput, &r.input));
-        CBLOB_FRAME_CHECK(f, r.input, cblob_err_nullRleImage);
-        CBLOB_FRAME_CHECK(f, r.input->rows, cblob_err_rleImageNoRows);
+        CBLOB_FRAME_TRY(f, requireRleImage(r.rleInput, &r.input));
         r.g = Geometry{r.input->offsetX, r.input->offsetY, r.input->width, r.input->height};
     } else {
         r.g = Geometry{r.window->x, r.window->y, r.window->width, r.window->height};
@@ -333,9 +332,7 @@ int32_t prepareMask(PipelineFrame &outer, Run &r) {
         (!r.rleInput && (runLengthPathWanted || p.keepMaskImage || p.connectivityType != cblob_connectivityStandard ||
                          p.segmentationType != cblob_segmentationHardThresh));
     if (r.rleMask) {
-        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(r.rleMask, &r.maskRecord));
-        CBLOB_FRAME_CHECK(f, r.maskRecord, cblob_err_nullRleImage);
-        CBLOB_FRAME_CHECK(f, r.maskRecord->rows, cblob_err_rleImageNoRows);
+        CBLOB_FRAME_TRY(f, requireRleImage(r.rleMask, &r.maskRecord));
     }
     r.maskIsRleOrTorv = r.maskRecord || r.torvMask ? 1 : 0;
     r.anyMask = r.maskWindow || r.maskRecord || r.torvMask;
