@@ -1,12 +1,12 @@
 // Assert service: precondition failures are reported with the source line.
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "cblob/sys.h"
+#include "host/scoped_lock.hpp"
 
 namespace {
-std::mutex g_lock;
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 csys_assertHandler g_handler = nullptr;
 void *g_userData = nullptr;
 }  // namespace
@@ -17,7 +17,7 @@ void cstd_assert_(int32_t line) {
     csys_assertHandler handler;
     void *userData;
     {
-        std::lock_guard<std::mutex> hold(g_lock);
+        cblob::host::ScopedLock hold(&g_lock);
         handler = g_handler;
         userData = g_userData;
     }
@@ -30,7 +30,7 @@ void cstd_assert_(int32_t line) {
 }
 
 csys_assertHandler csys_assert_setHandler(csys_assertHandler handler, void *userData) {
-    std::lock_guard<std::mutex> hold(g_lock);
+    cblob::host::ScopedLock hold(&g_lock);
     csys_assertHandler previous = g_handler;
     g_handler = handler;
     g_userData = handler ? userData : nullptr;
