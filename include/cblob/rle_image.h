@@ -1,7 +1,8 @@
 /*
  * cblob run-length images: the record, its owned run storage, the counted
  * handle, the lifecycle and builders, the read-only queries and rendering,
- * and encoding 8-bit images into run-length images.
+ * encoding 8-bit images into run-length images, and value mapping,
+ * histograms and projections.
  *
  * A run-length image stores every row as a sequence of runs, each a count of
  * consecutive pixels sharing one value. An image holds either grey runs (a
@@ -513,6 +514,131 @@ CBLOB_API int32_t cblob_imageRlePtrh_encodeHardThreshPercent(cblob_imageRlePtrh 
 CBLOB_API int32_t cblob_imageRlePtrh_encodeSoftThreshPercentWithSoftness(
     cblob_imageRlePtrh *h, const cimg_imageConst *image, float lowTailPercent, float highTailPercent,
     float lowThreshPercent, float highThreshPercent, int32_t softness, int32_t invert);
+
+/* ------------------------------------ mapping, histograms and projections */
+
+/*
+ * Operations that read an image run by run. In every sum a binary pixel
+ * weighs 1 when foreground and 0 when background, a grey pixel its value.
+ * Rows are read as stored: a binary row that ends early (rows borrowed from
+ * a blob database) is background after its last run.
+ *
+ * Unless noted: cblob_err_nullRleImage (0x800012E2) for a null handle;
+ * cblob_err_rleImageEmpty (0x80001286) for a record without a row table
+ * (neither owned storage nor borrowed rows). A null required pointer, or a
+ * record that is not constructed, is reported through cstd_assert_.
+ * Thread-safety: the source image is only read, so several threads may map,
+ * histogram and project one image at once through their own handles; the
+ * outputs (result handle, vectors, counters) must not be shared with
+ * another thread during the call.
+ */
+
+/**
+ * Makes *result refer to a new grey image whose every pixel is
+ * table[source value]: grey runs map their value byte, binary rows their
+ * background runs to table[0] and foreground runs to table[1]. Neighbouring
+ * runs that map to one value are merged, so the new image may have fewer
+ * runs than the source. The new image has the source's offset, size and
+ * client transform, its own storage with sentinel rows, each row's run count
+ * and the total run count in numRuns.
+ *
+ * table: 256 entries, required. tableSize: not read (the table always has
+ * 256 entries). result: a constructed handle, which may be src itself; on
+ * success it holds the only reference to the new record and drops the one
+ * it held before (other handles keep that record).
+ *
+ * Statuses: cblob_err_nullRleImage (0x800012E2) for a null source handle;
+ * cblob_err_rleImageNoRows (0x800012E3) for a source without owned storage
+ * (never initialised, emptied, or a blob's image borrowing database rows);
+ * the attention check's status when the host stops the call (polled every
+ * 32 rows); csys_err_badSize for more than INT32_MAX runs; memory failures.
+ * On every failure *result is left detached (null), nothing leaks.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_map(const cblob_imageRlePtrh *src, const uint8_t *table, int32_t tableSize,
+                                         cblob_imageRlePtrh *result);
+
+/**
+ * Adds to pixelHist[v] the number of pixels of value v and to runHist[v] the
+ * number of runs of value v, over the image rows (binary images: values 0
+ * and 1; the rest of a row that ends early counts as one background run).
+ * Either array (256 counters) may be null and is then skipped. The counters
+ * are added to, never cleared; counts wrap at 2^32.
+ * Statuses: 0x800012E2, 0x80001286 as above; the attention check's status
+ * when the host stops the call (polled every 128 rows), the rows counted
+ * before it staying counted. Allocates nothing.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_histo(const cblob_imageRlePtrh *src, uint32_t *pixelHist, uint32_t *runHist);
+
+/**
+ * The column projection: *out is resized to `width` entries and entry x
+ * overwritten with the weight of column x (x relative to offsetX). Sums wrap
+ * at 2^32. Statuses: 0x800012E2, 0x80001286 as above; the vector's resize
+ * failure (memory), *out then holding no result.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_projectVert(const cblob_imageRlePtrh *src, cstd_vector32 *out);
+
+/**
+ * The row projection: *out is resized to `height` entries and entry y
+ * overwritten with the weight of row y. Sums wrap at 2^32. Statuses as for
+ * cblob_imageRlePtrh_projectVert.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_projectHoriz(const cblob_imageRlePtrh *src, cstd_vector32 *out);
+
+/**
+ * The diagonal projection: *out is resized to width + height - 1 entries
+ * (none for an image without pixels) and entry d overwritten with the weight
+ * of the pixels with x + y = d (x, y relative to the offset). Sums wrap at
+ * 2^32. Statuses as for cblob_imageRlePtrh_projectVert.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_projectDiag(const cblob_imageRlePtrh *src, cstd_vector32 *out);
+
+/**
+ * The mass profile across a client direction: the image's weight summed
+ * along lines parallel to direction = (d0, d1), laid out in unit bins along
+ * the perpendicular axis.
+ *
+ * xform: the client-from-image transform (a null handle: identity; a
+ * perspective transform is taken by its local affine approximation at the
+ * image's centre). With M its matrix, the direction in the image frame is
+ * M^-1 d at the angle theta; s = |sin theta|, c = |cos theta|. The axis runs
+ * along n = (-sin theta, cos theta), with pixel coordinates mirrored so that
+ * every position is non-negative: x' = x when fx, else width - 1 - x; y' = y
+ * when fy, else height - 1 - y, where fx = (sin theta <= 0) xor (det M < 0)
+ * and fy = (cos theta > 0) xor (det M < 0) (x, y relative to the offset).
+ *
+ * Outputs, all written on success:
+ *   *kind       0 in general; 1 (fy) or 2 for a direction along the image
+ *               rows (s < 1e-6); 3 (fx) or 4 for one along the image columns
+ *               (c < 1e-6).
+ *   masses      kind 0: the vector is overwritten with
+ *               floor(height c + width s) + 1 bin masses; pixel (x, y)
+ *               covers the axis from x' s + y' c to that plus s + c, and its
+ *               weight is spread over the bins [k, k + 1) exactly in
+ *               proportion to the density of its unit square's projection
+ *               (a trapezoid), so the bins add up to the image's weight up
+ *               to rounding; a bin never holds a negative mass.
+ *               Kinds 1 to 4: when fillAxisProfile is non-zero, the row sums
+ *               (kinds 1, 2) or column sums (kinds 3, 4) as doubles, in y'
+ *               or x' order (reversed for kinds 2 and 4); when it is 0 the
+ *               vector is left as it was.
+ *   origin      (0 when fx, else width; 0 when fy, else height).
+ *   *binSize    |(M n) x d|, the client length one bin spans across the
+ *               direction (one bin for a unit direction vector).
+ *   *firstFraction, *lastFraction
+ *               kind 0: tmin - floor(tmin) and ceil(tmax) - tmax, where tmin
+ *               and tmax are the lowest and highest axis positions any
+ *               weighted run covers; 0 when no pixel has weight, and 0 for
+ *               kinds 1 to 4.
+ *
+ * Statuses: 0x800012E2, 0x80001286 as above; cmath_err_outsideDomain when a
+ * perspective transform is not defined at the image's centre; the vector's
+ * resize failure (memory), the other outputs then unchanged. Never polls the
+ * attention check.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_projectAngle(const cblob_imageRlePtrh *src, const double direction[2],
+                                                  const cmath_xformPtrhConst *xform, int32_t fillAxisProfile,
+                                                  cstd_vectord *masses, int32_t *kind, double origin[2],
+                                                  double *binSize, double *firstFraction, double *lastFraction);
 
 #ifdef __cplusplus
 }
