@@ -1,16 +1,20 @@
 // End-to-end runs of the `cblob` command on generated images: what it prints
-// equals what the C interface gives for the same image and parameters, and
-// every error path exits non-zero with one line naming the problem and
+// equals what the C interface gives for the same image and parameters, in
+// every input format and output format; the demo's command finds the coins;
+// and every error path exits non-zero with one line naming the problem and
 // writes nothing.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tiffio.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +23,8 @@
 #include "png_io.h"
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 struct Scratch {
     std::string dir;
@@ -42,16 +48,48 @@ std::string slurp(const std::string &path) {
     return text.str();
 }
 
-Outcome runTool(const Scratch &scratch, const std::string &arguments) {
-    const std::string command = std::string(CBLOB_TOOL_PATH) + " " + arguments + " >" + scratch.path("stdout") +
-                                " 2>" + scratch.path("stderr");
+// Runs the tool in `dir` (the current one unless given) with stdout sent to
+// `stdoutPath` (a scratch file unless given); `out` is what reached that
+// scratch file.
+Outcome runTool(const Scratch &scratch, const std::string &arguments, const std::string &stdoutPath = "",
+                const std::string &dir = "") {
+    const std::string out = stdoutPath.empty() ? scratch.path("stdout") : stdoutPath;
+    std::remove(scratch.path("stdout").c_str());
+    const std::string command = (dir.empty() ? "" : "cd " + dir + " && ") + std::string(CBLOB_TOOL_PATH) + " " +
+                                arguments + " >" + out + " 2>" + scratch.path("stderr");
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(scratch.path("stdout")), slurp(scratch.path("stderr"))};
+}
+
+// Runs the tool with stdout on a pipe whose reading end is already closed.
+Outcome runToolIntoClosedPipe(const Scratch &scratch, const std::string &arguments) {
+    int ends[2];
+    if (pipe(ends) != 0) return {-1, "", "pipe failed"};
+    close(ends[0]);
+    const std::string command = "exec " + std::string(CBLOB_TOOL_PATH) + " " + arguments + " 2>" + scratch.path("stderr");
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(ends[1], 1);
+        close(ends[1]);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(ends[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", slurp(scratch.path("stderr"))};
 }
 
 bool exists(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
 }
 
 // A scene of plates with holes, 8- or 16-bit: bright parts (value `bright`)
@@ -81,9 +119,8 @@ void writePgm(const std::string &path, const std::vector<uint16_t> &pixels, int 
     }
 }
 
-// The blobs of the C interface, formatted as the tool's CSV rows.
-std::vector<std::string> libraryRows(const std::string &file, std::vector<uint16_t> pixels, int width, int height,
-                                     int bits, int thresh) {
+// The pixels as the tools hold them: 8-bit bytes or 16-bit host-order words.
+std::vector<uint8_t> packed(const std::vector<uint16_t> &pixels, int bits) {
     std::vector<uint8_t> bytes(pixels.size() * (bits / 8));
     for (size_t i = 0; i < pixels.size(); ++i) {
         if (bits == 8)
@@ -91,80 +128,241 @@ std::vector<std::string> libraryRows(const std::string &file, std::vector<uint16
         else
             std::memcpy(&bytes[2 * i], &pixels[i], 2);
     }
+    return bytes;
+}
+
+struct TiffLayout {
+    bool tiled = false;
+    bool whiteIsZero = false;  // stores the inverted values, to be read back as the originals
+    int samples = 1;           // 3 writes a colour file
+};
+
+// Writes a TIFF with libtiff: LZW strips of 7 rows, or uncompressed 16x16 tiles.
+void writeTiff(const std::string &path, const std::vector<uint16_t> &pixels, int width, int height, int bits,
+               TiffLayout layout) {
+    TIFF *tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr) << path;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(bits));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(layout.samples));
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 layout.samples == 3 ? PHOTOMETRIC_RGB
+                                     : layout.whiteIsZero ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+    const uint16_t maxValue = bits == 8 ? 255 : 65535;
+    std::vector<uint16_t> stored;
+    for (uint16_t v : pixels)
+        for (int s = 0; s < layout.samples; ++s) stored.push_back(layout.whiteIsZero ? static_cast<uint16_t>(maxValue - v) : v);
+    const std::vector<uint8_t> bytes = packed(stored, bits);
+    const size_t pixelBytes = static_cast<size_t>(bits / 8 * layout.samples);
+    if (layout.tiled) {
+        const int tile = 16;
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, tile);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, tile);
+        std::vector<uint8_t> block(tile * tile * pixelBytes);
+        for (int y0 = 0; y0 < height; y0 += tile)
+            for (int x0 = 0; x0 < width; x0 += tile) {
+                std::fill(block.begin(), block.end(), 0);
+                for (int y = y0; y < std::min(height, y0 + tile); ++y)
+                    std::memcpy(&block[(y - y0) * tile * pixelBytes], &bytes[(y * width + x0) * pixelBytes],
+                                (std::min(width, x0 + tile) - x0) * pixelBytes);
+                ASSERT_GE(TIFFWriteTile(tiff, block.data(), x0, y0, 0, 0), 0);
+            }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 7);
+        for (int y = 0; y < height; ++y)
+            ASSERT_GE(TIFFWriteScanline(tiff, const_cast<uint8_t *>(&bytes[y * width * pixelBytes]), y, 0), 0);
+    }
+    TIFFClose(tiff);
+}
+
+// What the C interface finds in the same pixels, formatted as the tool's CSV
+// rows, and the thresholds the run used.
+struct LibraryRun {
+    std::vector<std::string> rows;
+    int32_t thresh = 0;
+    std::string high;  // empty unless soft
+};
+
+LibraryRun runLibrary(const std::string &file, const std::vector<uint16_t> &pixels, int width, int height, int bits,
+                      const std::function<void(cblob_runParams *)> &segment) {
+    std::vector<uint8_t> bytes = packed(pixels, bits);
     cimg_image image;
     cimg_image_constructUnbound(&image, bits);
     cimg_image_initFromBuffer(&image, bytes.data(), bits, width, height, width * bits / 8, 0, 0);
     cblob_runParams params;
     cblob_runParams_construct(&params);
-    cblob_runParams_setSegmentationHardThresh(&params, thresh, 0);
+    segment(&params);
     cblob_resultSet rs;
     cblob_resultSet_construct(&rs);
     EXPECT_EQ(bits == 8 ? cblob_run8(&image, nullptr, &params, &rs) : cblob_run16(&image, nullptr, &params, &rs), 0);
-    std::vector<std::string> rows;
+    LibraryRun run;
+    EXPECT_EQ(cblob_runParams_getThresh(&params, &run.thresh), 0);
+    int32_t high = 0;
+    if (params.segmentationType == cblob_segmentationSoftThresh) {
+        EXPECT_EQ(cblob_runParams_getHighThresh(&params, &high), 0);
+        run.high = std::to_string(high);
+    }
     for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
         const cblob_blob *b = rs.view[i];
         char line[512];
-        std::snprintf(line, sizeof line, "%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", file.c_str(),
-                      b->label, b->colour ? "object" : "hole", b->parent ? b->parent->label : 0, b->area,
-                      b->centerOfMassX, b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight,
-                      b->elongation, b->angle);
-        rows.push_back(line);
+        std::snprintf(line, sizeof line, "%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", file.c_str(),
+                      run.thresh, run.high.c_str(), b->label, b->colour ? "object" : "hole",
+                      b->parent ? b->parent->label : 0, b->area, b->centerOfMassX, b->centerOfMassY, b->boxLeft,
+                      b->boxTop, b->boxWidth, b->boxHeight, b->elongation, b->angle * 180.0 / kPi);
+        run.rows.push_back(line);
     }
     cblob_resultSet_destruct(&rs);
     cblob_runParams_destruct(&params);
     cimg_image_destruct(&image);
+    return run;
+}
+
+std::function<void(cblob_runParams *)> hard(int thresh) {
+    return [thresh](cblob_runParams *p) { cblob_runParams_setSegmentationHardThresh(p, thresh, 0); };
+}
+
+const char *const kCsvHeader =
+    "file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,elongation,"
+    "angle_deg";
+
+// The CSV rows the JSON output carries: each object's fields in order.
+std::vector<std::string> jsonAsCsv(const std::string &json) {
+    std::vector<std::string> rows;
+    for (const std::string &line : lines(json)) {
+        if (line.find("\"label\"") == std::string::npos) continue;
+        char name[256], high[16], colour[16];
+        int thresh, label, parent, left, top, w, h;
+        double area, cx, cy, elongation, angle;
+        const int got = std::sscanf(line.c_str(),
+                                    " {\"file\": \"%255[^\"]\", \"threshold\": %d, \"threshold_high\": %15[^,], "
+                                    "\"label\": %d, \"colour\": \"%15[^\"]\", \"parent\": %d, \"area\": %lf, "
+                                    "\"center_x\": %lf, \"center_y\": %lf, \"left\": %d, \"top\": %d, \"width\": %d, "
+                                    "\"height\": %d, \"elongation\": %lf, \"angle_deg\": %lf}",
+                                    name, &thresh, high, &label, colour, &parent, &area, &cx, &cy, &left, &top, &w, &h,
+                                    &elongation, &angle);
+        EXPECT_EQ(got, 15) << line;
+        char row[512];
+        std::snprintf(row, sizeof row, "%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", name, thresh,
+                      std::strcmp(high, "null") == 0 ? "" : high, label, colour, parent, area, cx, cy, left, top, w, h,
+                      elongation, angle);
+        rows.push_back(row);
+    }
     return rows;
 }
 
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-TEST(Tool, CsvAndJsonEqualTheLibrary) {
+// Every input format gives the blobs of the library for the same pixels, in
+// CSV and in JSON alike.
+TEST(Tool, CsvAndJsonEqualTheLibraryForEveryInputFormat) {
     Scratch scratch;
-    const int width = 64, height = 32;
-    for (int bits : {8, 16}) {
-        const auto pixels = bits == 8 ? scene(width, height, 30, 200) : scene(width, height, 1000, 50000);
-        const std::string file = scratch.path(bits == 8 ? "scene8.pgm" : "scene16.pgm");
-        writePgm(file, pixels, width, height, bits == 8 ? 255 : 65535);
-        const int thresh = bits == 8 ? 128 : 20000;
-        const auto expected = libraryRows(file, pixels, width, height, bits, thresh);
+    const int width = 70, height = 37;  // not a whole number of 16x16 tiles
+    char error[256];
+    struct Case {
+        const char *name;
+        int bits;
+        std::function<void(const std::string &, const std::vector<uint16_t> &)> write;
+    } cases[] = {
+        {"scene8.pgm", 8, [&](auto &path, auto &pixels) { writePgm(path, pixels, width, height, 255); }},
+        {"scene16.pgm", 16, [&](auto &path, auto &pixels) { writePgm(path, pixels, width, height, 65535); }},
+        {"scene8.png", 8,
+         [&](auto &path, auto &pixels) {
+             std::vector<uint8_t> bytes = packed(pixels, 8);
+             const tool_greyImage grey{width, height, 8, width, bytes.data()};
+             ASSERT_EQ(tool_writePngGrey(path.c_str(), &grey, error, sizeof error), 0) << error;
+         }},
+        {"scene16.png", 16,
+         [&](auto &path, auto &pixels) {
+             std::vector<uint8_t> bytes = packed(pixels, 16);
+             const tool_greyImage grey{width, height, 16, 2 * width, bytes.data()};
+             ASSERT_EQ(tool_writePngGrey(path.c_str(), &grey, error, sizeof error), 0) << error;
+         }},
+        {"scene8.tif", 8, [&](auto &path, auto &pixels) { writeTiff(path, pixels, width, height, 8, {}); }},
+        {"scene16.tiff", 16, [&](auto &path, auto &pixels) { writeTiff(path, pixels, width, height, 16, {}); }},
+        {"tiled16.tif", 16,
+         [&](auto &path, auto &pixels) { writeTiff(path, pixels, width, height, 16, TiffLayout{true, false, 1}); }},
+        {"white8.tif", 8,
+         [&](auto &path, auto &pixels) {
+             writeTiff(path, pixels, width, height, 8, TiffLayout{true, true, 1});
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto pixels = c.bits == 8 ? scene(width, height, 30, 200) : scene(width, height, 1000, 50000);
+        const std::string file = scratch.path(c.name);
+        c.write(file, pixels);
+        const int thresh = c.bits == 8 ? 128 : 20000;
+        const auto expected = runLibrary(file, pixels, width, height, c.bits, hard(thresh)).rows;
         ASSERT_EQ(expected.size(), 7u) << "three parts with three holes, and a dot";
 
-        const Outcome csv = runTool(scratch, "analyze " + file + " --threshold " + std::to_string(thresh) + " --csv");
+        const std::string arguments = "analyze " + file + " --threshold " + std::to_string(thresh);
+        const Outcome csv = runTool(scratch, arguments + " --csv");
         ASSERT_EQ(csv.exitCode, 0) << csv.err;
         auto got = lines(csv.out);
         ASSERT_FALSE(got.empty());
-        EXPECT_EQ(got[0], "file,label,colour,parent,area,center_x,center_y,left,top,width,height,elongation,angle");
+        EXPECT_EQ(got[0], kCsvHeader);
         got.erase(got.begin());
         EXPECT_EQ(got, expected);
 
-        // JSON carries the same numbers: rebuild CSV-like rows from its fields.
-        const Outcome json = runTool(scratch, "analyze " + file + " --threshold " + std::to_string(thresh) + " --json");
+        const Outcome json = runTool(scratch, arguments + " --json");
         ASSERT_EQ(json.exitCode, 0) << json.err;
-        std::vector<std::string> fromJson;
-        for (const std::string &line : lines(json.out)) {
-            if (line.find("\"label\"") == std::string::npos) continue;
-            char name[256], colour[16];
-            int label, parent, left, top, w, h;
-            double area, cx, cy, elongation, angle;
-            ASSERT_EQ(std::sscanf(line.c_str(),
-                                  " {\"file\": \"%255[^\"]\", \"label\": %d, \"colour\": \"%15[^\"]\", \"parent\": %d, "
-                                  "\"area\": %lf, \"center_x\": %lf, \"center_y\": %lf, \"left\": %d, \"top\": %d, "
-                                  "\"width\": %d, \"height\": %d, \"elongation\": %lf, \"angle\": %lf",
-                                  name, &label, colour, &parent, &area, &cx, &cy, &left, &top, &w, &h, &elongation,
-                                  &angle),
-                      13)
-                << line;
-            char row[512];
-            std::snprintf(row, sizeof row, "%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", name, label, colour,
-                          parent, area, cx, cy, left, top, w, h, elongation, angle);
-            fromJson.push_back(row);
-        }
-        EXPECT_EQ(fromJson, expected);
+        EXPECT_EQ(jsonAsCsv(json.out), expected);
+    }
+}
+
+// The threshold each file was segmented at, given or computed, heads the
+// table and is a field of every CSV and JSON row, per file of a folder.
+TEST(Tool, PrintsTheThresholdUsedPerFile) {
+    Scratch scratch;
+    const int width = 64, height = 32;
+    mkdir(scratch.path("dir").c_str(), 0700);
+    const auto bright = scene(width, height, 30, 200), dim = scene(width, height, 10, 100);
+    const std::string brightFile = scratch.path("dir/bright.pgm"), dimFile = scratch.path("dir/dim.pgm");
+    writePgm(brightFile, bright, width, height, 255);
+    writePgm(dimFile, dim, width, height, 255);
+    struct Case {
+        std::string options;
+        std::function<void(cblob_runParams *)> segment;
+        std::string how;  // the table's header line after "threshold N"
+    } cases[] = {
+        {"--threshold 60", hard(60), ""},
+        {"--soft 50 150", [](cblob_runParams *p) { cblob_runParams_setSegmentationSoftThresh(p, 50, 150, 0); },
+         " (soft)"},
+        {"", [](cblob_runParams *p) { cblob_runParams_setSegmentationHardThreshPercent(p, 1, 1, 50, 0); },
+         " (--percent 1 1 50)"},
+        {"--percent 0 0 25 --invert",
+         [](cblob_runParams *p) { cblob_runParams_setSegmentationHardThreshPercent(p, 0, 0, 25, 1); },
+         " (--percent 0 0 25), inverted"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options);
+        const LibraryRun first = runLibrary(brightFile, bright, width, height, 8, c.segment);
+        const LibraryRun second = runLibrary(dimFile, dim, width, height, 8, c.segment);
+        auto header = [&](const LibraryRun &run) {
+            return "threshold " + std::to_string(run.thresh) + (run.high.empty() ? "" : ".." + run.high) + c.how;
+        };
+        std::vector<std::string> expected = first.rows;
+        expected.insert(expected.end(), second.rows.begin(), second.rows.end());
+
+        const Outcome csv = runTool(scratch, "analyze " + scratch.path("dir") + " " + c.options + " --csv");
+        ASSERT_EQ(csv.exitCode, 0) << csv.err;
+        auto rows = lines(csv.out);
+        ASSERT_FALSE(rows.empty());
+        rows.erase(rows.begin());
+        EXPECT_EQ(rows, expected);
+        const Outcome json = runTool(scratch, "analyze " + scratch.path("dir") + " " + c.options + " --json");
+        EXPECT_EQ(jsonAsCsv(json.out), expected);
+
+        const Outcome one = runTool(scratch, "analyze " + brightFile + " " + c.options);
+        ASSERT_EQ(one.exitCode, 0) << one.err;
+        EXPECT_EQ(lines(one.out).at(0), header(first));
+        const Outcome both = runTool(scratch, "analyze " + scratch.path("dir") + " " + c.options);
+        ASSERT_EQ(both.exitCode, 0) << both.err;
+        const auto table = lines(both.out);
+        ASSERT_GE(table.size(), 3u);
+        EXPECT_EQ(table[0], brightFile + ": " + header(first));
+        EXPECT_EQ(table[1], dimFile + ": " + header(second));
     }
 }
 
@@ -174,30 +372,55 @@ TEST(Tool, TableOverlayHolesAndDirectories) {
     const auto pixels = scene(width, height, 30, 200);
     mkdir(scratch.path("dir").c_str(), 0700);
     writePgm(scratch.path("dir/a.pgm"), pixels, width, height, 255);
-    writePgm(scratch.path("dir/b.pgm"), pixels, width, height, 255);
+    writeTiff(scratch.path("dir/b.tif"), pixels, width, height, 8, {});
+    { std::ofstream(scratch.path("dir/notes.txt")) << "not an image\n"; }
     // A colour PNG is read as grey.
     std::vector<uint8_t> rgb;
     for (uint16_t v : pixels) rgb.insert(rgb.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v)});
     char error[256];
     ASSERT_EQ(tool_writePngRgb(scratch.path("colour.png").c_str(), rgb.data(), width, height, error, sizeof error), 0);
 
-    const Outcome table = runTool(scratch, "analyze " + scratch.path("colour.png") + " --threshold 128 --overlay " +
-                                               scratch.path("overlay.png"));
+    const std::string colour = "analyze " + scratch.path("colour.png") + " --threshold 128";
+    const Outcome table = runTool(scratch, colour + " --overlay " + scratch.path("overlay.png"));
     ASSERT_EQ(table.exitCode, 0) << table.err;
-    EXPECT_EQ(lines(table.out).size(), 8u);  // header and seven blobs
+    const auto tableRows = lines(table.out);
+    ASSERT_EQ(tableRows.size(), 9u);  // threshold, column names and seven blobs
+    EXPECT_EQ(tableRows[0], "threshold 128");
+    EXPECT_EQ(tableRows[1].substr(tableRows[1].size() - 9), "angle_deg");
     tool_greyImage overlay;
     ASSERT_EQ(tool_readPng(scratch.path("overlay.png").c_str(), &overlay, error, sizeof error), 0) << error;
     EXPECT_EQ(overlay.width, width);
     EXPECT_EQ(overlay.height, height);
     tool_greyImage_free(&overlay);
+    EXPECT_FALSE(exists(scratch.path("overlay.png.tmp")));
 
-    const Outcome objects = runTool(scratch, "analyze " + scratch.path("dir") + " --threshold 128 --no-holes --csv");
+    // The table's angles are the CSV's, in degrees (the tall plate lies at +-90).
+    const auto csvRows = lines(runTool(scratch, colour + " --csv").out);
+    ASSERT_EQ(csvRows.size(), 8u);
+    bool upright = false;
+    for (size_t i = 1; i < csvRows.size(); ++i) {
+        const double tableAngle = std::atof(tableRows[i + 1].substr(tableRows[i + 1].rfind(' ') + 1).c_str());
+        const double csvAngle = std::atof(csvRows[i].substr(csvRows[i].rfind(',') + 1).c_str());
+        EXPECT_NEAR(tableAngle, csvAngle, 0.005) << tableRows[i + 1] << "\n" << csvRows[i];
+        upright = upright || std::fabs(std::fabs(csvAngle) - 90) < 1e-9;
+    }
+    EXPECT_TRUE(upright);
+
+    // A folder given with a trailing slash: its PGM and TIFF files, one slash
+    // in their names, the same blobs from the same pixels.
+    const Outcome objects = runTool(scratch, "analyze " + scratch.path("dir/") + " --threshold 128 --no-holes --csv");
     ASSERT_EQ(objects.exitCode, 0) << objects.err;
     const auto rows = lines(objects.out);
     ASSERT_EQ(rows.size(), 1u + 2 * 4);  // header, three parts and a dot per file
-    EXPECT_EQ(rows[1].rfind(scratch.path("dir/a.pgm"), 0), 0u);
-    EXPECT_EQ(rows[5].rfind(scratch.path("dir/b.pgm"), 0), 0u);
-    for (size_t i = 1; i < rows.size(); ++i) EXPECT_NE(rows[i].find(",object,"), std::string::npos);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].rfind(scratch.path(i < 5 ? "dir/a.pgm," : "dir/b.tif,"), 0), 0u) << rows[i];
+        EXPECT_NE(rows[i].find(",object,"), std::string::npos);
+        if (i >= 5) {
+            EXPECT_EQ(rows[i].substr(rows[i].find(',')), rows[i - 4].substr(rows[i - 4].find(',')));
+        }
+    }
+    const Outcome folderTable = runTool(scratch, "analyze " + scratch.path("dir/") + " --threshold 128");
+    EXPECT_NE(folderTable.out.find("\n" + scratch.path("dir/b.tif") + "  "), std::string::npos) << folderTable.out;
 
     // Pruning small regions drops the dot and the small holes.
     const Outcome pruned = runTool(scratch, "analyze " + scratch.path("dir/a.pgm") + " --threshold 128 --min-area 10 --csv");
@@ -205,39 +428,138 @@ TEST(Tool, TableOverlayHolesAndDirectories) {
     EXPECT_EQ(lines(pruned.out).size(), 1u + 4);  // three parts and the 4x4 hole
 }
 
+// The command scripts/demo.sh runs, word for word, finds each of the 24 coins
+// of samples/coins.png as one blob and nothing else.
+TEST(Tool, DemoCommandFindsEachCoinOnce) {
+    Scratch scratch;
+    const std::string root = std::string(CBLOB_SAMPLES_DIR) + "/..";
+    std::string command;
+    for (std::string line : lines(slurp(root + "/scripts/demo.sh"))) {
+        if (command.empty() && line.find("tools/cblob analyze") == std::string::npos) continue;
+        const bool continued = !line.empty() && line.back() == '\\';
+        command += continued ? line.substr(0, line.size() - 1) : line;
+        if (!continued) break;
+    }
+    // The same command, with the overlay written to the scratch folder.
+    ASSERT_NE(command.find("analyze"), std::string::npos);
+    std::string arguments = command.substr(command.find("analyze"));
+    const std::string overlay = "samples/coins_overlay.png";
+    const size_t at = arguments.find(overlay);
+    ASSERT_NE(at, std::string::npos) << command;
+    arguments.replace(at, overlay.size(), scratch.path("coins_overlay.png"));
+    const Outcome demo = runTool(scratch, arguments, "", root);
+    ASSERT_EQ(demo.exitCode, 0) << arguments << "\n" << demo.err;
+    EXPECT_TRUE(exists(scratch.path("coins_overlay.png")));
+
+    struct Coin {
+        double area, x, y, elongation;
+        int top;
+    };
+    std::vector<Coin> coins;
+    const auto table = lines(demo.out);
+    ASSERT_GE(table.size(), 2u);
+    for (size_t i = 2; i < table.size(); ++i) {
+        Coin c{};
+        int label, parent, left, width, height;
+        char colour[16];
+        ASSERT_EQ(std::sscanf(table[i].c_str(), "%d %15s %d %lf %lf %lf %d %d %d %d %lf", &label, colour, &parent,
+                              &c.area, &c.x, &c.y, &left, &c.top, &width, &height, &c.elongation),
+                  11)
+            << table[i];
+        coins.push_back(c);
+    }
+    ASSERT_EQ(coins.size(), 24u) << demo.out;
+    for (size_t i = 0; i < coins.size(); ++i) {
+        // Coin-sized and round, clear of the bright top edge, and no two
+        // blobs on the same coin (neighbouring coins are over 45 pixels apart).
+        EXPECT_GT(coins[i].area, 900);
+        EXPECT_LT(coins[i].area, 3500);
+        EXPECT_LT(coins[i].elongation, 1.5);
+        EXPECT_GT(coins[i].top, 0);
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_GT(std::hypot(coins[i].x - coins[j].x, coins[i].y - coins[j].y), 30) << i << " " << j;
+    }
+}
+
+// Help and version go to stdout with exit 0; output that cannot be written
+// (a full disk, a closed pipe) is an error with one line, and no overlay.
+TEST(Tool, HelpVersionAndOutputErrors) {
+    Scratch scratch;
+    writePgm(scratch.path("a.pgm"), scene(64, 32, 30, 200), 64, 32, 255);
+    const std::string a = scratch.path("a.pgm"), overlay = " --overlay " + scratch.path("out.png");
+    enum class Sink { file, full, closedPipe };
+    struct Case {
+        std::string arguments;
+        Sink sink;
+        int exitCode;
+        std::string out, err;  // fragments of stdout and stderr; "" for an empty stream
+    } cases[] = {
+        {"--help", Sink::file, 0, "usage: cblob analyze", ""},
+        {"-h", Sink::file, 0, "usage: cblob analyze", ""},
+        {"analyze --help", Sink::file, 0, "--threshold N", ""},
+        {"analyze " + a + " --threshold 5 -h", Sink::file, 0, "TIFF", ""},
+        {"--version", Sink::file, 0, "cblob 0.", ""},
+        {"analyze " + a + " --threshold 128", Sink::full, 1, "", "cannot write the output: No space left on device"},
+        {"analyze " + a + " --json" + overlay, Sink::full, 1, "", "cannot write the output"},
+        {"--help", Sink::full, 1, "", "cannot write the output"},
+        {"analyze " + a + " --csv" + overlay, Sink::closedPipe, 1, "", "cannot write the output: Broken pipe"},
+    };
+    for (const Case &c : cases) {
+        const Outcome outcome = c.sink == Sink::closedPipe ? runToolIntoClosedPipe(scratch, c.arguments)
+                                                           : runTool(scratch, c.arguments,
+                                                                     c.sink == Sink::full ? "/dev/full" : "");
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.arguments << "\n" << outcome.err;
+        EXPECT_NE(outcome.out.find(c.out), std::string::npos) << c.arguments << "\n" << outcome.out;
+        EXPECT_EQ(outcome.out.empty(), c.out.empty()) << c.arguments;
+        EXPECT_NE(outcome.err.find(c.err), std::string::npos) << c.arguments << "\n" << outcome.err;
+        EXPECT_EQ(lines(outcome.err).size(), c.err.empty() ? 0u : 1u) << c.arguments << "\n" << outcome.err;
+        EXPECT_FALSE(exists(scratch.path("out.png"))) << c.arguments;
+        EXPECT_FALSE(exists(scratch.path("out.png.tmp"))) << c.arguments;
+    }
+}
+
 TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
     Scratch scratch;
     const int width = 64, height = 32;
     writePgm(scratch.path("a.pgm"), scene(width, height, 30, 200), width, height, 255);
     writePgm(scratch.path("b.pgm"), scene(32, 32, 30, 200), 32, 32, 255);
+    writeTiff(scratch.path("rgb.tif"), scene(width, height, 30, 200), width, height, 8, TiffLayout{false, false, 3});
     { std::ofstream(scratch.path("notes.txt")) << "not an image\n"; }
+    { std::ofstream(scratch.path("x.bmp")) << "BM not really\n"; }
+    { std::ofstream(scratch.path("cut.tif"), std::ios::binary) << std::string("II*\0\x08\0\0\0\x05\0", 10); }
+    mkdir(scratch.path("empty").c_str(), 0700);
     const std::string a = scratch.path("a.pgm"), overlay = " --overlay " + scratch.path("out.png");
     struct Case {
         std::string arguments;
+        int exitCode;         // 2 for bad usage, 1 for an input that fails
         std::string message;  // a fragment the one-line message must contain
     } cases[] = {
-        {"", "usage"},
-        {"measure " + a, "unknown command"},
-        {"analyze " + a + " --bogus" + overlay, "unknown option --bogus"},
-        {"analyze" + overlay, "no input files"},
-        {"analyze " + a + " --threshold 10 --soft 1 5" + overlay, "conflicts"},
-        {"analyze " + a + " --prune --fill --min-area 3" + overlay, "--prune conflicts with --fill"},
-        {"analyze " + a + " --fill" + overlay, "--fill needs --min-area"},
-        {"analyze " + a + " --softness 3" + overlay, "--softness needs --soft"},
-        {"analyze " + a + " --threshold 300" + overlay, "beyond the 8-bit pixel range"},
-        {"analyze " + a + " --threshold -1" + overlay, "out of range"},
-        {"analyze " + a + " --threshold x" + overlay, "expects an integer"},
-        {"analyze " + a + " --percent 60 50 50" + overlay, "more than 100"},
-        {"analyze " + a + " --soft 9 3" + overlay, "LOW below HIGH"},
-        {"analyze " + a + " --csv --json" + overlay, "--csv conflicts with --json"},
-        {"analyze " + scratch.path("missing.pgm") + overlay, "missing.pgm"},
-        {"analyze " + scratch.path("notes.txt") + overlay, "notes.txt"},
-        {"analyze " + a + " " + scratch.path("b.pgm") + overlay, "exactly one input file"},
-        {"analyze " + a + " --mask " + scratch.path("b.pgm") + overlay, "mask"},
+        {"", 2, "usage"},
+        {"measure " + a, 2, "unknown command"},
+        {"analyze " + a + " --bogus" + overlay, 2, "unknown option --bogus"},
+        {"analyze" + overlay, 2, "no input files"},
+        {"analyze " + a + " --threshold 10 --soft 1 5" + overlay, 2, "conflicts"},
+        {"analyze " + a + " --prune --fill --min-area 3" + overlay, 2, "--prune conflicts with --fill"},
+        {"analyze " + a + " --fill" + overlay, 2, "--fill needs --min-area"},
+        {"analyze " + a + " --softness 3" + overlay, 2, "--softness needs --soft"},
+        {"analyze " + a + " --threshold 300" + overlay, 2, "beyond the 8-bit pixel range"},
+        {"analyze " + a + " --threshold -1" + overlay, 2, "out of range"},
+        {"analyze " + a + " --threshold x" + overlay, 2, "expects an integer"},
+        {"analyze " + a + " --percent 60 50 50" + overlay, 2, "more than 100"},
+        {"analyze " + a + " --soft 9 3" + overlay, 2, "LOW below HIGH"},
+        {"analyze " + a + " --csv --json" + overlay, 2, "--csv conflicts with --json"},
+        {"analyze " + a + " " + scratch.path("b.pgm") + overlay, 2, "exactly one input file"},
+        {"analyze " + scratch.path("missing.pgm") + overlay, 1, "missing.pgm"},
+        {"analyze " + scratch.path("notes.txt") + overlay, 1, "notes.txt: unknown file format"},
+        {"analyze " + scratch.path("x.bmp") + overlay, 1, "supported formats: PNG, PGM, TIFF"},
+        {"analyze " + scratch.path("rgb.tif") + overlay, 1, "only 8- and 16-bit unsigned grey TIFF"},
+        {"analyze " + scratch.path("cut.tif") + overlay, 1, "cannot read " + scratch.path("cut.tif")},
+        {"analyze " + scratch.path("empty") + overlay, 1, "no PNG, PGM or TIFF files"},
+        {"analyze " + a + " --mask " + scratch.path("b.pgm") + overlay, 1, "mask"},
     };
     for (const Case &c : cases) {
         const Outcome outcome = runTool(scratch, c.arguments);
-        EXPECT_NE(outcome.exitCode, 0) << c.arguments;
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.arguments;
         EXPECT_TRUE(outcome.out.empty()) << c.arguments << "\n" << outcome.out;
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << c.arguments << "\n" << outcome.err;
         if (!c.arguments.empty()) {

@@ -2,9 +2,14 @@
 //
 //   cblob analyze FILE|DIR... [options]
 //
-// Reads 8- and 16-bit grey PNG files (colour is converted to grey) and PGM
-// files, runs a blob analysis on each and prints one table of blobs.
+// Reads 8- and 16-bit grey PNG files (colour is converted to grey), PGM and
+// TIFF files, runs a blob analysis on each and prints one table of blobs with
+// the threshold each file was segmented at.
+//
+// Exit codes: 0 success, 1 a failed input or output (unreadable file, full
+// disk, closed pipe), 2 bad usage. Every error is one line on stderr.
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +26,7 @@
 #include "cblob/cblob.h"
 #include "pgm_io.h"
 #include "png_io.h"
+#include "tiff_io.h"
 
 namespace {
 
@@ -28,6 +34,10 @@ constexpr double kPi = 3.14159265358979323846;
 
 const char *const kUsage =
     "usage: cblob analyze FILE|DIR... [options]\n"
+    "       cblob --help | --version\n"
+    "\n"
+    "Analyses 8- and 16-bit grey PNG, PGM and TIFF files; a folder stands for\n"
+    "its .png, .pgm, .pnm, .tif and .tiff files.\n"
     "\n"
     "Segmentation (one of; default: --percent 1 1 50):\n"
     "  --threshold N                 object pixels are those >= N\n"
@@ -42,7 +52,12 @@ const char *const kUsage =
     "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
-    "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n";
+    "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
+    "\n"
+    "The table's header line gives the threshold used (percent mode computes it\n"
+    "per file); CSV and JSON carry it as threshold (and threshold_high for --soft).\n"
+    "Angles are in degrees (angle_deg). Exit codes: 0 ok, 1 failed input or\n"
+    "output, 2 bad usage.\n";
 
 struct Options {
     std::vector<std::string> inputs;
@@ -64,8 +79,16 @@ struct Options {
     std::string overlay;
 };
 
-struct Row {
+// The threshold a file was segmented at: the one given, or the one a
+// percentage chose from the file's histogram. `high` only for soft ones.
+struct FileResult {
     std::string file;
+    bool soft;
+    int32_t thresh, high;
+};
+
+struct Row {
+    size_t file;  // index into the FileResults
     int label, colour, parent;
     double area, cx, cy;
     int left, top, width, height;
@@ -77,6 +100,18 @@ struct Row {
 [[noreturn]] void fail(int code, const std::string &message) {
     std::fprintf(stderr, "cblob: %s\n", message.c_str());
     std::exit(code);
+}
+
+// Flushes stdout and turns any write error on it (a full disk, a closed pipe)
+// into a failure: output that did not arrive must not look like success.
+// `discard` names a file to remove first when that happens.
+void finishOutput(const std::string &discard = std::string()) {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout)) return;
+    if (!discard.empty()) std::remove(discard.c_str());
+    fail(1, std::string("cannot write the output: ") + (error ? std::strerror(error) : "write error"));
 }
 
 long parseInteger(const std::string &option, const char *text, long low, long high) {
@@ -98,11 +133,25 @@ double parsePercent(const std::string &option, const char *text) {
 }
 
 Options parseOptions(int argc, char **argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        std::exit(argc < 2 ? 2 : 0);
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        std::exit(2);
     }
-    if (std::strcmp(argv[1], "analyze") != 0) fail(2, std::string("unknown command '") + argv[1] + "' (try: cblob analyze)");
+    // Asking for help or the version wins over everything else on the line.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            finishOutput();
+            std::exit(0);
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("cblob %s\n", CBLOB_VERSION);
+            finishOutput();
+            std::exit(0);
+        }
+    }
+    if (std::strcmp(argv[1], "analyze") != 0)
+        fail(2, std::string("unknown command '") + argv[1] + "' (try: cblob analyze, or cblob --help)");
     Options o;
     auto setSeg = [&](Options::Seg seg, const char *name) {
         if (o.seg != Options::Seg::none) fail(2, std::string(name) + " conflicts with another segmentation option");
@@ -157,7 +206,7 @@ Options parseOptions(int argc, char **argv) {
             need(1);
             o.overlay = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
-            fail(2, "unknown option " + arg);
+            fail(2, "unknown option " + arg + " (see cblob --help)");
         } else {
             o.inputs.push_back(arg);
         }
@@ -179,7 +228,13 @@ bool hasImageExtension(const std::string &name) {
     if (dot == std::string::npos) return false;
     std::string ext = name.substr(dot + 1);
     for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "png" || ext == "pgm" || ext == "pnm";
+    return ext == "png" || ext == "pgm" || ext == "pnm" || ext == "tif" || ext == "tiff";
+}
+
+// A folder and a name in it, with one slash between them however the folder
+// was written ("samples" or "samples/").
+std::string joinPath(const std::string &dir, const std::string &name) {
+    return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
 // Expands directories into their image files, in name order.
@@ -196,29 +251,44 @@ std::vector<std::string> expandInputs(const std::vector<std::string> &inputs) {
         if (!dir) fail(1, "cannot read directory " + input);
         std::vector<std::string> found;
         while (dirent *entry = readdir(dir))
-            if (hasImageExtension(entry->d_name)) found.push_back(input + "/" + entry->d_name);
+            if (hasImageExtension(entry->d_name)) found.push_back(joinPath(input, entry->d_name));
         closedir(dir);
         std::sort(found.begin(), found.end());
-        if (found.empty()) fail(1, "no PNG or PGM files in directory " + input);
+        if (found.empty()) fail(1, "no PNG, PGM or TIFF files in directory " + input);
         files.insert(files.end(), found.begin(), found.end());
     }
     return files;
 }
 
-bool isPnm(const std::string &path) {
+enum class FileFormat { png, pgm, tiff, other };
+
+// The format of a file from its first bytes (names can lie).
+FileFormat sniffFormat(const std::string &path) {
     FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char magic[2] = {0, 0};
-    const bool ok = std::fread(magic, 1, 2, file) == 2 && magic[0] == 'P' && (magic[1] == '2' || magic[1] == '5');
+    if (!file) fail(1, "cannot read " + path + ": " + std::strerror(errno));
+    unsigned char magic[8] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, file);
     std::fclose(file);
-    return ok;
+    static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (got == 8 && std::memcmp(magic, png, 8) == 0) return FileFormat::png;
+    if (got >= 2 && magic[0] == 'P' && (magic[1] == '2' || magic[1] == '5')) return FileFormat::pgm;
+    // Classic (42) and big (43) TIFF, little- or big-endian.
+    if (got >= 4 && ((magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) && magic[3] == 0) ||
+                     (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43))))
+        return FileFormat::tiff;
+    return FileFormat::other;
 }
 
 tool_greyImage readImage(const std::string &path) {
     tool_greyImage image;
     char error[512];
-    const int rc = isPnm(path) ? tool_readPgm(path.c_str(), &image, error, sizeof error)
-                               : tool_readPng(path.c_str(), &image, error, sizeof error);
+    int rc = 0;
+    switch (sniffFormat(path)) {
+        case FileFormat::png: rc = tool_readPng(path.c_str(), &image, error, sizeof error); break;
+        case FileFormat::pgm: rc = tool_readPgm(path.c_str(), &image, error, sizeof error); break;
+        case FileFormat::tiff: rc = tool_readTiff(path.c_str(), &image, error, sizeof error); break;
+        default: fail(1, "cannot read " + path + ": unknown file format (supported formats: PNG, PGM, TIFF)");
+    }
     if (rc != 0) fail(1, error);
     return image;
 }
@@ -261,9 +331,10 @@ void setSegmentation(cblob_runParams *params, const Options &o, const std::strin
     }
 }
 
-// Runs the analysis of one file and appends its blobs to `rows`.
-void analyze(const std::string &file, const Options &o, const tool_greyImage *mask, std::vector<Row> &rows,
-             tool_greyImage *keep) {
+// Runs the analysis of one file, records the threshold it used and appends
+// its blobs to `rows`.
+void analyze(const std::string &file, const Options &o, const tool_greyImage *mask, std::vector<FileResult> &files,
+             std::vector<Row> &rows, tool_greyImage *keep) {
     tool_greyImage pixels = readImage(file);
     if (mask && (mask->width != pixels.width || mask->height != pixels.height))
         fail(1, "mask " + o.mask + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) +
@@ -288,10 +359,16 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     const int32_t status = pixels.bitsPerPel == 8 ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
                                                   : cblob_run16(&image, mask ? &maskImage : nullptr, &params, &rs);
     check(status, "analysing " + file);
+    // A percentage run has written the thresholds it computed back into the
+    // parameters, so reading them gives the values used in every mode.
+    FileResult used{file, o.seg == Options::Seg::soft, 0, 0};
+    check(cblob_runParams_getThresh(&params, &used.thresh), "threshold of " + file);
+    if (used.soft) check(cblob_runParams_getHighThresh(&params, &used.high), "high threshold of " + file);
+    files.push_back(used);
     for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
         const cblob_blob *b = rs.view[i];
         if (o.noHoles && b->colour == 0) continue;
-        rows.push_back(Row{file, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
+        rows.push_back(Row{files.size() - 1, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
                            b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
                            b->angle, b->inertiaMax});
     }
@@ -329,39 +406,77 @@ std::string csvField(const std::string &text) {
     return out + "\"";
 }
 
-void printRows(const std::vector<Row> &rows, const Options &o, bool withFile) {
+double degrees(double radians) { return radians * 180.0 / kPi; }
+
+// "130", or "100..150" for a soft threshold.
+std::string thresholdText(const FileResult &f) {
+    return f.soft ? std::to_string(f.thresh) + ".." + std::to_string(f.high) : std::to_string(f.thresh);
+}
+
+// The table's header line for one file: the threshold used and how it came about.
+std::string thresholdLine(const FileResult &f, const Options &o) {
+    std::string line = "threshold " + thresholdText(f);
+    if (o.seg == Options::Seg::percent) {
+        char how[96];
+        std::snprintf(how, sizeof how, " (--percent %g %g %g)", o.lowTail, o.highTail, o.percent);
+        line += how;
+    } else if (f.soft) {
+        line += " (soft)";
+    }
+    if (o.invert) line += ", inverted";
+    return line;
+}
+
+void printRows(const std::vector<FileResult> &files, const std::vector<Row> &rows, const Options &o) {
     const char *colourName[2] = {"hole", "object"};
+    const bool withFile = files.size() > 1;
     if (o.format == Options::Format::json) {
         std::printf("[");
         for (size_t i = 0; i < rows.size(); ++i) {
             const Row &r = rows[i];
-            std::printf("%s\n  {\"file\": %s, \"label\": %d, \"colour\": \"%s\", \"parent\": %d, \"area\": %.17g, "
-                        "\"center_x\": %.17g, \"center_y\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, "
-                        "\"height\": %d, \"elongation\": %.17g, \"angle\": %.17g}",
-                        i ? "," : "", jsonString(r.file).c_str(), r.label, colourName[r.colour], r.parent, r.area,
-                        r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation, r.angle);
+            const FileResult &f = files[r.file];
+            const std::string high = f.soft ? std::to_string(f.high) : "null";
+            std::printf("%s\n  {\"file\": %s, \"threshold\": %d, \"threshold_high\": %s, \"label\": %d, "
+                        "\"colour\": \"%s\", \"parent\": %d, \"area\": %.17g, \"center_x\": %.17g, "
+                        "\"center_y\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, "
+                        "\"elongation\": %.17g, \"angle_deg\": %.17g}",
+                        i ? "," : "", jsonString(f.file).c_str(), f.thresh, high.c_str(), r.label,
+                        colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height,
+                        r.elongation, degrees(r.angle));
         }
         std::printf("%s]\n", rows.empty() ? "" : "\n");
         return;
     }
     if (o.format == Options::Format::csv) {
-        std::printf("file,label,colour,parent,area,center_x,center_y,left,top,width,height,elongation,angle\n");
-        for (const Row &r : rows)
-            std::printf("%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g\n", csvField(r.file).c_str(), r.label,
-                        colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height,
-                        r.elongation, r.angle);
+        std::printf("file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,"
+                    "elongation,angle_deg\n");
+        for (const Row &r : rows) {
+            const FileResult &f = files[r.file];
+            const std::string high = f.soft ? std::to_string(f.high) : "";
+            std::printf("%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g\n", csvField(f.file).c_str(),
+                        f.thresh, high.c_str(), r.label, colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left,
+                        r.top, r.width, r.height, r.elongation, degrees(r.angle));
+        }
         return;
     }
+    // One header line per file gives its threshold, so a file without blobs
+    // still shows that it was analysed and at what level.
     size_t fileWidth = 4;
-    for (const Row &r : rows) fileWidth = std::max(fileWidth, r.file.size());
+    for (const FileResult &f : files) {
+        fileWidth = std::max(fileWidth, f.file.size());
+        if (withFile)
+            std::printf("%s: %s\n", f.file.c_str(), thresholdLine(f, o).c_str());
+        else
+            std::printf("%s\n", thresholdLine(f, o).c_str());
+    }
     if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), "file");
     std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s\n", "label", "colour", "parent", "area",
                 "center_x", "center_y", "left", "top", "width", "height", "elongation", "angle_deg");
     for (const Row &r : rows) {
-        if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), r.file.c_str());
+        if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), files[r.file].file.c_str());
         std::printf("%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f\n", r.label,
                     colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
-                    r.angle * 180.0 / kPi);
+                    degrees(r.angle));
     }
     if (rows.empty()) std::printf("(no blobs)\n");
 }
@@ -385,7 +500,9 @@ struct Canvas {
     }
 };
 
-void writeOverlay(const std::string &path, const tool_greyImage &image, const std::vector<Row> &rows) {
+// Draws the overlay into `temporary`; the caller renames it into place once
+// the rest of the output has gone out, so a failure leaves no partial file.
+void writeOverlay(const std::string &temporary, const tool_greyImage &image, const std::vector<Row> &rows) {
     Canvas canvas{image.width, image.height, std::vector<uint8_t>(static_cast<size_t>(image.width) * image.height * 3)};
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
@@ -420,16 +537,10 @@ void writeOverlay(const std::string &path, const tool_greyImage &image, const st
             canvas.line(r.cx - dx, r.cy - dy, r.cx + dx, r.cy + dy, axisColour);
         }
     }
-    // Write beside the target and rename, so a failure leaves no partial file.
-    const std::string temporary = path + ".tmp";
     char error[512];
     if (tool_writePngRgb(temporary.c_str(), canvas.rgb.data(), image.width, image.height, error, sizeof error) != 0) {
         std::remove(temporary.c_str());
         fail(1, error);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        fail(1, "cannot write " + path);
     }
 }
 
@@ -444,6 +555,9 @@ void progress(size_t done, size_t total) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A reader that goes away (`cblob ... | head`) shows up as EPIPE on a
+    // write, reported by finishOutput, instead of a silent death by signal.
+    signal(SIGPIPE, SIG_IGN);
     const Options options = parseOptions(argc, argv);
     const std::vector<std::string> files = expandInputs(options.inputs);
     if (!options.overlay.empty() && files.size() != 1) fail(2, "--overlay needs exactly one input file");
@@ -453,16 +567,24 @@ int main(int argc, char **argv) {
         mask = readImage(options.mask);
         if (mask.bitsPerPel != 8) fail(1, "mask " + options.mask + " must be an 8-bit image");
     }
+    std::vector<FileResult> results;
     std::vector<Row> rows;
     tool_greyImage kept{};
     const bool showProgress = files.size() > 1 && isatty(2);
     for (size_t i = 0; i < files.size(); ++i) {
-        analyze(files[i], options, options.mask.empty() ? nullptr : &mask, rows,
+        analyze(files[i], options, options.mask.empty() ? nullptr : &mask, results, rows,
                 options.overlay.empty() ? nullptr : &kept);
         if (showProgress) progress(i + 1, files.size());
     }
-    if (!options.overlay.empty()) writeOverlay(options.overlay, kept, rows);
-    printRows(rows, options, files.size() > 1);
+    const std::string temporary = options.overlay.empty() ? std::string() : options.overlay + ".tmp";
+    if (!options.overlay.empty()) writeOverlay(temporary, kept, rows);
+    printRows(results, rows, options);
+    finishOutput(temporary);
+    if (!options.overlay.empty() && std::rename(temporary.c_str(), options.overlay.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(temporary.c_str());
+        fail(1, "cannot write " + options.overlay + ": " + reason);
+    }
     tool_greyImage_free(&kept);
     tool_greyImage_free(&mask);
     return 0;
