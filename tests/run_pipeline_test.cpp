@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "cblob/cblob.h"
 #include "connect/blob_record.hpp"
@@ -457,22 +459,51 @@ TEST(RunPipeline, ClientTransforms) {
     }
 }
 
+// Every attention poll sleeps 20 ms while it lives, so each phase that
+// polls at least once takes at least that long.
+struct SlowAttention {
+    SlowAttention() {
+        csys_attention_setCallback(
+            [](void *) -> int32_t {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return 0;
+            },
+            nullptr);
+    }
+    ~SlowAttention() { csys_attention_setCallback(nullptr, nullptr); }
+    SlowAttention(const SlowAttention &) = delete;
+    SlowAttention &operator=(const SlowAttention &) = delete;
+};
+
 // Timings: segmentation into [0], the same into [1] with a mask, no
-// morphology time, connectivity into [3].
-TEST(RunPipeline, Timings) {
+// morphology time in [2], connectivity into [3]. Segmentation and the scan
+// each poll the attention check; with every poll 20 ms slower, both phases
+// read at least 15 ms. The one-pass path has no segmentation step: a run
+// on it reports no segmentation time, also in a result set that held one.
+TEST(RunPipeline, TimingsGrowWithTheWorkOfTheirPhase) {
     std::mt19937 rng(9);
-    GreyImage image(120, 90, 8, runtest::randomValues(rng, 120, 90, 8, 0.5, 2));
-    GreyImage mask(120, 90, 8, std::vector<uint16_t>(120 * 90, 1));
+    GreyImage image(120, 30, 8, runtest::randomValues(rng, 120, 30, 8, 0.5, 2));
+    GreyImage mask(120, 30, 8, std::vector<uint16_t>(120 * 30, 1));
+    SlowAttention slow;
     for (const bool masked : {false, true}) {
+        SCOPED_TRACE(masked ? "masked" : "unmasked");
         Params params;
         Results results;
         ASSERT_EQ(cblob_runParams_setSegmentationHardThresh(&params.p, 128, 0), 0);
-        params.p.keepThresholdedImage = 1;
+        params.p.keepThresholdedImage = 1;  // segments into a run-length image first
         ASSERT_EQ(cblob_run8(image.image(), masked ? mask.image() : nullptr, &params.p, &results.rs), 0);
-        EXPECT_GE(results.rs.runTimings[0], 0.0);
-        EXPECT_EQ(results.rs.runTimings[1], masked ? results.rs.runTimings[0] : 0.0);
-        EXPECT_EQ(results.rs.runTimings[2], 0.0);
-        EXPECT_GE(results.rs.runTimings[3], 0.0);
+        const double *t = results.rs.runTimings;
+        EXPECT_GE(t[0], 15.0);
+        EXPECT_EQ(t[1], masked ? t[0] : 0.0);
+        EXPECT_EQ(t[2], 0.0);
+        EXPECT_GE(t[3], 15.0);
+
+        params.p.keepThresholdedImage = 0;  // the one-pass path
+        ASSERT_EQ(cblob_run8(image.image(), masked ? mask.image() : nullptr, &params.p, &results.rs), 0);
+        EXPECT_EQ(t[0], 0.0);
+        EXPECT_EQ(t[1], 0.0);
+        EXPECT_EQ(t[2], 0.0);
+        EXPECT_GE(t[3], 15.0);
     }
 }
 

@@ -199,28 +199,49 @@ TEST(SharedHandles, CopiesAndDropsFromManyThreadsFreeTheObjectOnce) {
     EXPECT_EQ(csys_memory_getLiveBlockCount(), before);
 }
 
-TEST(Stopwatch, AccumulatesIntervalsAndRefusesStopWhenStopped) {
-    // Each interval sleeps at least 2 ms, so a timer that kept only the last
-    // interval, or lost one, reads less than the bounds below.
-    auto interval = [](csys_timer *t) {
-        csys_timer_start(t);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_EQ(csys_timer_stop(t), 0);
+// A stopwatch reads the time between start and stop: an interval holding a
+// 20 ms sleep reads at least 15 ms and more than an empty interval; a second
+// interval adds to the first; a running stopwatch includes its current
+// interval, a stopped one stands still; reset returns to a stopped zero.
+TEST(Stopwatch, MeasuresAndAccumulatesIntervals) {
+    const auto read = [](const csys_timer &t) {
+        double ms = -1;
+        EXPECT_EQ(csys_timer_getMillisecondsDouble(&t, &ms), 0);
+        return ms;
     };
-    csys_timer t;
+    const auto sleep20 = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+    csys_timer empty, t;
+    ASSERT_EQ(csys_timer_init(&empty, 0), 0);
     ASSERT_EQ(csys_timer_init(&t, 0), 0);
+    EXPECT_EQ(read(t), 0.0);
     EXPECT_EQ(csys_timer_stop(&t), csys_err_timerNotRunning);
-    double ms = -1;
-    interval(&t);
-    csys_timer_getMillisecondsDouble(&t, &ms);
-    const double first = ms;
-    EXPECT_GE(first, 2.0);
-    interval(&t);
-    csys_timer_getMillisecondsDouble(&t, &ms);
-    EXPECT_GE(ms, first + 2.0);
-    csys_timer_reset(&t);
-    csys_timer_getMillisecondsDouble(&t, &ms);
-    EXPECT_EQ(ms, 0.0);
+
+    ASSERT_EQ(csys_timer_start(&empty), 0);
+    ASSERT_EQ(csys_timer_stop(&empty), 0);
+    ASSERT_EQ(csys_timer_start(&t), 0);
+    sleep20();
+    ASSERT_EQ(csys_timer_stop(&t), 0);
+    const double one = read(t);
+    EXPECT_GE(one, 15.0);
+    EXPECT_GT(one, read(empty));
+    sleep20();
+    EXPECT_EQ(read(t), one) << "a stopped stopwatch moved";
+
+    ASSERT_EQ(csys_timer_start(&t), 0);
+    sleep20();
+    const double running = read(t);
+    EXPECT_GE(running, one + 15.0) << "a running stopwatch leaves out its current interval";
+    sleep20();
+    ASSERT_EQ(csys_timer_stop(&t), 0);
+    const double two = read(t);
+    EXPECT_GE(two, running + 15.0) << "the second interval was not added to the first";
+    EXPECT_EQ(csys_timer_stop(&t), csys_err_timerNotRunning);
+    EXPECT_EQ(read(t), two) << "a refused stop changed the reading";
+
+    ASSERT_EQ(csys_timer_start(&t), 0);
+    ASSERT_EQ(csys_timer_reset(&t), 0);
+    EXPECT_EQ(read(t), 0.0);
+    EXPECT_EQ(csys_timer_stop(&t), csys_err_timerNotRunning) << "reset left the stopwatch running";
 }
 
 }  // namespace
