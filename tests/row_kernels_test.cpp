@@ -1,9 +1,10 @@
 // Row kernels: every kernel of the family decoded by an independent reader
 // and compared with a per-pixel model; the optimised hard-threshold variants
 // compared byte for byte with the portable kernel; the run-end kernels
-// (portable, every optimised variant, inhibited) against a per-pixel model,
+// (portable and every optimised variant) against a per-pixel model,
 // inside a buffer of exactly width + kRowEndsSlack entries; the inhibit hook
-// and the variant selection.
+// and the variant selection. Each optimised variant is its own test case, so
+// one this machine cannot run shows as skipped, with the reason.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "core/frame.hpp"
 #include "core/optimized.hpp"
 #include "segment/row_kernels.hpp"
+#include "support/row_variants.hpp"
 
 namespace {
 
@@ -332,41 +334,40 @@ TEST(RowKernels, EveryKernelMatchesThePerPixelModel) {
 
 // ------------------------------------------------- optimised vs portable
 
-constexpr row::HardRowVariant kOptimisedVariants[] = {row::HardRowVariant::sse2, row::HardRowVariant::avx2,
-                                                      row::HardRowVariant::avx512};
+using varianttest::VariantGuard;
 
-// Restores automatic selection when a test leaves.
-struct VariantGuard {
-    ~VariantGuard() { row::forceHardRowVariant(row::HardRowVariant::automatic); }
-};
-
-// One optimised variant, forced, and the kernels it resolves to; `name` stays
-// null when the CPU or platform lacks the variant.
+// The kernels the active variant resolves to.
 struct ForcedVariant {
-    const char *name = nullptr;
     row::HardRowKernel<uint8_t> runs8 = nullptr;
     row::HardRowKernel<uint16_t> runs16 = nullptr;
     row::HardRowEndsKernel<uint8_t> ends8 = nullptr;
     row::HardRowEndsKernel<uint16_t> ends16 = nullptr;
 };
 
-void forceVariant(row::HardRowVariant variant, ForcedVariant *forced) {
-    int32_t available = 0;
-    ASSERT_EQ(row::getHardRowVariantAvailable(variant, &available), 0);
-    if (!available) return;
-    ASSERT_EQ(row::forceHardRowVariant(variant), 0);
-    row::HardRowVariant active{};
-    ASSERT_EQ(row::getHardRowVariant(&active), 0);
-    ASSERT_EQ(active, variant);
-    ASSERT_EQ(row::resolveHardRowKernel(&forced->runs8), 0);
-    ASSERT_EQ(row::resolveHardRowKernel(&forced->runs16), 0);
-    ASSERT_EQ(row::resolveHardRowEndsKernel(&forced->ends8), 0);
-    ASSERT_EQ(row::resolveHardRowEndsKernel(&forced->ends16), 0);
-    ASSERT_NE(forced->runs8, &row::hardRow<uint8_t>);
-    ASSERT_NE(forced->runs16, &row::hardRow<uint16_t>);
-    ASSERT_NE(forced->ends8, &row::hardRowEnds<uint8_t>);
-    ASSERT_EQ(row::getHardRowVariantName(variant, &forced->name), 0);
-}
+// One optimised variant per test case: forced for the test (automatic again
+// afterwards), its kernels resolved, which must not be the portable ones. A
+// variant this build or CPU cannot run skips the case with the reason.
+class OptimisedRowKernels : public ::testing::TestWithParam<row::HardRowVariant> {
+protected:
+    void SetUp() override {
+        const std::string lacking = varianttest::forceOrWhyNot(GetParam());
+        ASSERT_FALSE(HasFailure());
+        if (!lacking.empty()) GTEST_SKIP() << lacking;
+        ASSERT_EQ(row::resolveHardRowKernel(&forced.runs8), 0);
+        ASSERT_EQ(row::resolveHardRowKernel(&forced.runs16), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&forced.ends8), 0);
+        ASSERT_EQ(row::resolveHardRowEndsKernel(&forced.ends16), 0);
+        ASSERT_NE(forced.runs8, &row::hardRow<uint8_t>);
+        ASSERT_NE(forced.runs16, &row::hardRow<uint16_t>);
+        ASSERT_NE(forced.ends8, &row::hardRowEnds<uint8_t>);
+        ASSERT_NE(forced.ends16, &row::hardRowEnds<uint16_t>);
+    }
+    VariantGuard guard;
+    ForcedVariant forced;
+};
+
+INSTANTIATE_TEST_SUITE_P(Variants, OptimisedRowKernels, ::testing::ValuesIn(varianttest::kOptimisedVariants),
+                         varianttest::paramName);
 
 template <class Pixel>
 void expectSameAsPortable(row::HardRowKernel<Pixel> kernel, const std::vector<Pixel> &px, int thresh) {
@@ -417,34 +418,21 @@ std::vector<int> thresholds16() {
     return t;
 }
 
-TEST(RowKernels, OptimisedVariantsAreByteIdenticalToPortable) {
-    VariantGuard guard;
+TEST_P(OptimisedRowKernels, ByteIdenticalToPortable) {
     const auto fixed8 = fixedRows<uint8_t>(255);
     const auto fixed16 = fixedRows<uint16_t>(65535);
     const std::vector<uint8_t> uniform8(70000, 200);
-    const std::vector<int> t16 = thresholds16();
-    int tested = 0;
-    for (row::HardRowVariant variant : kOptimisedVariants) {
-        ForcedVariant forced;
-        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
-        if (!forced.name) continue;  // not on this CPU or platform
-        ++tested;
-        const row::HardRowKernel<uint8_t> k8 = forced.runs8;
-        const row::HardRowKernel<uint16_t> k16 = forced.runs16;
-        for (int t = -1; t <= 257; ++t) {
-            for (const auto &px : fixed8) expectSameAsPortable(k8, px, t);
-            for (const auto &px : rowsAround<uint8_t>(t, 255)) expectSameAsPortable(k8, px, t);
-            if (t % 50 == 0) expectSameAsPortable(k8, uniform8, t);
-        }
-        for (int t : t16) {
-            for (const auto &px : fixed16) expectSameAsPortable(k16, px, t);
-            for (const auto &px : rowsAround<uint16_t>(t, 65535)) expectSameAsPortable(k16, px, t);
-        }
+    for (int t = -1; t <= 257; ++t) {
+        for (const auto &px : fixed8) expectSameAsPortable(forced.runs8, px, t);
+        for (const auto &px : rowsAround<uint8_t>(t, 255)) expectSameAsPortable(forced.runs8, px, t);
+        if (t % 50 == 0) expectSameAsPortable(forced.runs8, uniform8, t);
         if (HasFatalFailure()) return;
     }
-#if CBLOB_ROW_KERNELS_X86
-    EXPECT_GE(tested, 1);  // SSE2 is always there on x86-64
-#endif
+    for (int t : thresholds16()) {
+        for (const auto &px : fixed16) expectSameAsPortable(forced.runs16, px, t);
+        for (const auto &px : rowsAround<uint16_t>(t, 65535)) expectSameAsPortable(forced.runs16, px, t);
+        if (HasFatalFailure()) return;
+    }
 }
 
 // Rows for the uniform-block fast path of the optimised kernels: classes
@@ -512,17 +500,10 @@ void expectUniformStretchesLikePortable(row::HardRowKernel<Pixel> kernel, int ma
     }
 }
 
-TEST(RowKernels, OptimisedVariantsSkipUniformBlocksExactly) {
-    VariantGuard guard;
-    for (row::HardRowVariant variant : kOptimisedVariants) {
-        ForcedVariant forced;
-        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
-        if (!forced.name) continue;
-        SCOPED_TRACE(forced.name);
-        expectUniformStretchesLikePortable(forced.runs8, 255);
-        expectUniformStretchesLikePortable(forced.runs16, 65535);
-        if (HasFatalFailure()) return;
-    }
+TEST_P(OptimisedRowKernels, SkipUniformBlocksExactly) {
+    expectUniformStretchesLikePortable(forced.runs8, 255);
+    if (HasFatalFailure()) return;
+    expectUniformStretchesLikePortable(forced.runs16, 65535);
 }
 
 // ------------------------------------------------------------ run ends
@@ -539,6 +520,7 @@ struct HookLog {
 struct HookGuard {
     HookGuard() {
         HookLog::names.clear();
+        HookLog::answer = 0;
         cprt_isOptimizationInhibitedFP = &HookLog::hook;
     }
     ~HookGuard() { cprt_isOptimizationInhibitedFP = nullptr; }
@@ -576,11 +558,9 @@ void expectEnds(row::HardRowEndsKernel<Pixel> kernel, const std::vector<Pixel> &
 }
 
 // Every threshold (8-bit) and a dense sample of thresholds (16-bit) over
-// random rows of widths 0..200 and a few long ones, for the portable kernel
-// (as the inhibit hook leaves it), the resolved one and every optimised
-// variant.
-TEST(RowKernels, RunEndKernelsMatchThePerPixelModel) {
-    VariantGuard guard;
+// random rows of widths 0..200 and a few long ones, and long uniform
+// stretches with edges on and next to block edges.
+void expectRunEndsMatchTheModel(row::HardRowEndsKernel<uint8_t> k8, row::HardRowEndsKernel<uint16_t> k16) {
     std::vector<std::vector<uint8_t>> rows8;
     std::vector<std::vector<uint16_t>> rows16;
     for (int width = 0; width <= 200; ++width) {
@@ -596,53 +576,33 @@ TEST(RowKernels, RunEndKernelsMatchThePerPixelModel) {
     }
     // Dense boundaries near the threshold: every pixel within two of it.
     for (int width : {64, 67, 300}) rows8.push_back(narrow<uint8_t>(makeValues(width, Style::random, 126, 130)));
-    const std::vector<int> t16 = thresholds16();
-
-    struct Kernels {
-        std::string name;
-        row::HardRowEndsKernel<uint8_t> k8;
-        row::HardRowEndsKernel<uint16_t> k16;
-    };
-    std::vector<Kernels> kernels = {{"portable", &row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>}};
-    for (row::HardRowVariant variant : kOptimisedVariants) {
-        ForcedVariant forced;
-        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
-        if (forced.name) kernels.push_back({forced.name, forced.ends8, forced.ends16});
+    for (int t = -1; t <= 257; ++t) {
+        for (const auto &px : rows8) expectEnds(k8, px, t);
+        if (::testing::Test::HasFatalFailure()) return;
     }
-    {
-        HookGuard hook;  // inhibited: the portable kernels come back
-        HookLog::answer = 1;
-        Kernels k{"inhibited", nullptr, nullptr};
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k8), 0);
-        ASSERT_EQ(row::resolveHardRowEndsKernel(&k.k16), 0);
-        EXPECT_EQ(k.k8, &row::hardRowEnds<uint8_t>);
-        EXPECT_EQ(k.k16, &row::hardRowEnds<uint16_t>);
-        HookLog::answer = 0;
+    for (int t : thresholds16()) {
+        for (const auto &px : rows16) expectEnds(k16, px, t);
+        if (::testing::Test::HasFatalFailure()) return;
     }
-    for (const Kernels &k : kernels) {
-        SCOPED_TRACE(k.name);
-        for (int t = -1; t <= 257; ++t) {
-            for (const auto &px : rows8) expectEnds(k.k8, px, t);
-            if (HasFatalFailure()) return;
-        }
-        for (int t : t16) {
-            for (const auto &px : rows16) expectEnds(k.k16, px, t);
-            if (HasFatalFailure()) return;
-        }
-        // Long uniform stretches with edges on and next to block edges.
-        for (int t : {1, 127, 128, 129, 255}) {
-            for (int width : {63, 64, 65, 129, 320, 1025}) {
-                for (int offset : {-1, 0, 1}) {
-                    const std::vector<int> edges = edgesFor(width, 0, offset);
-                    for (bool startHigh : {false, true}) {
-                        expectEnds(k.k8, rowWithEdges<uint8_t>(width, edges, startHigh, t, 255), t);
-                        expectEnds(k.k16, rowWithEdges<uint16_t>(width, edges, startHigh, t * 257, 65535), t * 257);
-                    }
+    for (int t : {1, 127, 128, 129, 255}) {
+        for (int width : {63, 64, 65, 129, 320, 1025}) {
+            for (int offset : {-1, 0, 1}) {
+                const std::vector<int> edges = edgesFor(width, 0, offset);
+                for (bool startHigh : {false, true}) {
+                    expectEnds(k8, rowWithEdges<uint8_t>(width, edges, startHigh, t, 255), t);
+                    expectEnds(k16, rowWithEdges<uint16_t>(width, edges, startHigh, t * 257, 65535), t * 257);
                 }
             }
         }
+        if (::testing::Test::HasFatalFailure()) return;
     }
 }
+
+TEST(RowKernels, PortableRunEndKernelsMatchThePerPixelModel) {
+    expectRunEndsMatchTheModel(&row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>);
+}
+
+TEST_P(OptimisedRowKernels, RunEndsMatchThePerPixelModel) { expectRunEndsMatchTheModel(forced.ends8, forced.ends16); }
 
 // A copy of a row that ends where an inaccessible page begins: a kernel that
 // reads one pixel past the row faults.
@@ -707,99 +667,108 @@ void expectNothingReadPastTheRow(row::HardRowKernel<Pixel> runs, row::HardRowEnd
     }
 }
 
-TEST(RowKernels, OptimisedVariantsReadNothingPastTheRow) {
-    VariantGuard guard;
-    for (row::HardRowVariant variant : kOptimisedVariants) {
-        ForcedVariant forced;
-        ASSERT_NO_FATAL_FAILURE(forceVariant(variant, &forced));
-        if (!forced.name) continue;
-        SCOPED_TRACE(forced.name);
-        expectNothingReadPastTheRow<uint8_t>(forced.runs8, forced.ends8, 255);
-        expectNothingReadPastTheRow<uint16_t>(forced.runs16, forced.ends16, 65535);
-        if (HasFatalFailure()) return;
-    }
+TEST_P(OptimisedRowKernels, ReadNothingPastTheRow) {
+    expectNothingReadPastTheRow<uint8_t>(forced.runs8, forced.ends8, 255);
+    if (HasFatalFailure()) return;
+    expectNothingReadPastTheRow<uint16_t>(forced.runs16, forced.ends16, 65535);
 }
 
 // --------------------------------------------------- hook and selection
 
-TEST(RowKernels, InhibitHookAndForcedVariantsSelectTheKernel) {
+// A forced variant (automatic: the best available) and the hook's answer
+// (0 lets the optimised kernel run, anything else inhibits it).
+struct Selection {
+    row::HardRowVariant variant;
+    int32_t hookAnswer;
+};
+
+class KernelSelection : public ::testing::TestWithParam<Selection> {};
+
+INSTANTIATE_TEST_SUITE_P(Cases, KernelSelection,
+                         ::testing::Values(Selection{row::HardRowVariant::automatic, 1},
+                                           Selection{row::HardRowVariant::automatic, 0},
+                                           Selection{row::HardRowVariant::portable, 0},
+                                           Selection{row::HardRowVariant::sse2, 0},
+                                           Selection{row::HardRowVariant::avx2, 0},
+                                           Selection{row::HardRowVariant::avx2, 7},
+                                           Selection{row::HardRowVariant::avx512, 0},
+                                           Selection{row::HardRowVariant::avx512, 3}),
+                         [](const ::testing::TestParamInfo<Selection> &param) {
+                             return varianttest::variantName(param.param.variant) + "_hook" +
+                                    std::to_string(param.param.hookAnswer);
+                         });
+
+TEST_P(KernelSelection, HookAndForcedVariantSelectTheKernel) {
     VariantGuard variantGuard;
     HookGuard hookGuard;
     const std::vector<uint8_t> px = {1, 9, 9, 2, 200, 7};
     const std::vector<uint16_t> px16 = {1, 40000, 40000, 2};
     uint8_t buffer[64] = {};
-    struct Case {
-        row::HardRowVariant variant;
-        int32_t hookAnswer;
+    const Selection c = GetParam();
+    const std::string lacking = varianttest::forceOrWhyNot(c.variant);
+    ASSERT_FALSE(HasFailure());
+    if (!lacking.empty()) GTEST_SKIP() << lacking;
+    row::HardRowVariant active{};
+    ASSERT_EQ(row::getHardRowVariant(&active), 0);
+    const char *name = nullptr;
+    ASSERT_EQ(row::getHardRowVariantName(active, &name), 0);
+    SCOPED_TRACE(std::string(name) + " hook answer " + std::to_string(c.hookAnswer));
+    const bool optimised = c.hookAnswer == 0 && active != row::HardRowVariant::portable;
+    HookLog::answer = c.hookAnswer;
+
+    // Resolving asks the hook exactly once, under the kernel's name; the
+    // run-end kernels answer to the same names.
+    auto expectResolved = [&](auto resolve8, auto resolve16, auto portable8, auto portable16) {
+        HookLog::names.clear();
+        decltype(portable8) k8 = nullptr;
+        decltype(portable16) k16 = nullptr;
+        ASSERT_EQ(resolve8(&k8), 0);
+        ASSERT_EQ(resolve16(&k16), 0);
+        EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
+                                                            "cblob_findRunLengths16_hardThreshNoMask_row"}));
+        EXPECT_EQ(k8 == portable8, !optimised);
+        EXPECT_EQ(k16 == portable16, !optimised);
     };
-    const Case cases[] = {{row::HardRowVariant::automatic, 1}, {row::HardRowVariant::automatic, 0},
-                          {row::HardRowVariant::portable, 0},  {row::HardRowVariant::sse2, 0},
-                          {row::HardRowVariant::avx2, 0},      {row::HardRowVariant::avx2, 7},
-                          {row::HardRowVariant::avx512, 0},    {row::HardRowVariant::avx512, 3}};
-    for (const Case &c : cases) {
-        int32_t available = 0;
-        ASSERT_EQ(row::getHardRowVariantAvailable(c.variant, &available), 0);
-        if (!available) {
-            EXPECT_EQ(row::forceHardRowVariant(c.variant), cprt_err_optimizationInhibited);
-            continue;
-        }
-        ASSERT_EQ(row::forceHardRowVariant(c.variant), 0);
-        row::HardRowVariant active{};
-        ASSERT_EQ(row::getHardRowVariant(&active), 0);
-        const char *name = nullptr;
-        ASSERT_EQ(row::getHardRowVariantName(active, &name), 0);
-        SCOPED_TRACE(std::string(name) + " hook answer " + std::to_string(c.hookAnswer));
-        if (c.variant != row::HardRowVariant::automatic) {
-            EXPECT_EQ(active, c.variant);
-        }
-        const bool optimised = c.hookAnswer == 0 && active != row::HardRowVariant::portable;
-        HookLog::answer = c.hookAnswer;
+    expectResolved(&row::resolveHardRowKernel<uint8_t>, &row::resolveHardRowKernel<uint16_t>,
+                   &row::hardRow<uint8_t>, &row::hardRow<uint16_t>);
+    expectResolved(&row::resolveHardRowEndsKernel<uint8_t>, &row::resolveHardRowEndsKernel<uint16_t>,
+                   &row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>);
 
-        // Resolving asks the hook exactly once, under the kernel's name; the
-        // run-end kernels answer to the same names.
-        auto expectResolved = [&](auto resolve8, auto resolve16, auto portable8, auto portable16) {
-            HookLog::names.clear();
-            decltype(portable8) k8 = nullptr;
-            decltype(portable16) k16 = nullptr;
-            ASSERT_EQ(resolve8(&k8), 0);
-            ASSERT_EQ(resolve16(&k16), 0);
-            EXPECT_EQ(HookLog::names, (std::vector<std::string>{"cblob_findRunLengths8_hardThreshNoMask_row",
-                                                                "cblob_findRunLengths16_hardThreshNoMask_row"}));
-            EXPECT_EQ(k8 == portable8, !optimised);
-            EXPECT_EQ(k16 == portable16, !optimised);
-        };
-        expectResolved(&row::resolveHardRowKernel<uint8_t>, &row::resolveHardRowKernel<uint16_t>,
-                       &row::hardRow<uint8_t>, &row::hardRow<uint16_t>);
-        expectResolved(&row::resolveHardRowEndsKernel<uint8_t>, &row::resolveHardRowEndsKernel<uint16_t>,
-                       &row::hardRowEnds<uint8_t>, &row::hardRowEnds<uint16_t>);
-
-        // The optimised entry declines without touching its outputs, and the
-        // caller's fallback gives the portable result either way.
-        uint8_t *cursor = buffer;
-        int32_t runs = -1;
-        const int32_t declined = row::hardRowOptimized<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs);
-        EXPECT_EQ(declined, optimised ? 0 : cprt_err_optimizationInhibited);
-        if (!optimised) {
-            EXPECT_EQ(cursor, buffer);
-            EXPECT_EQ(runs, -1);
-        }
-        int32_t status = -1;
-        cursor = buffer;
-        CBLOB_RUN_OPTIMIZED(status, row::hardRowOptimized<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs),
-                            row::hardRow<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs));
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(runs, 5);
-        EXPECT_EQ(std::vector<uint8_t>(buffer, cursor), (std::vector<uint8_t>{1, 2, 1, 1, 1, 0}));
-        cursor = buffer;
-        CBLOB_RUN_OPTIMIZED(status, row::hardRowOptimized<uint16_t>(&cursor, px16.data(), 4, 40000, 1, &runs),
-                            row::hardRow<uint16_t>(&cursor, px16.data(), 4, 40000, 1, &runs));
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(runs, 3);
-        EXPECT_EQ(cursor - buffer, 4 * 8);
-        EXPECT_EQ((std::vector<int32_t>{load32(buffer), load32(buffer + 8), load32(buffer + 16), load32(buffer + 24)}),
-                  (std::vector<int32_t>{1, 2, 1, 0}));
+    // The optimised entry declines without touching its outputs, and the
+    // caller's fallback gives the portable result either way.
+    uint8_t *cursor = buffer;
+    int32_t runs = -1;
+    const int32_t declined = row::hardRowOptimized<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs);
+    EXPECT_EQ(declined, optimised ? 0 : cprt_err_optimizationInhibited);
+    if (!optimised) {
+        EXPECT_EQ(cursor, buffer);
+        EXPECT_EQ(runs, -1);
     }
+    int32_t status = -1;
+    cursor = buffer;
+    CBLOB_RUN_OPTIMIZED(status, row::hardRowOptimized<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs),
+                        row::hardRow<uint8_t>(&cursor, px.data(), 6, 9, 0, &runs));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(runs, 5);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, cursor), (std::vector<uint8_t>{1, 2, 1, 1, 1, 0}));
+    cursor = buffer;
+    CBLOB_RUN_OPTIMIZED(status, row::hardRowOptimized<uint16_t>(&cursor, px16.data(), 4, 40000, 1, &runs),
+                        row::hardRow<uint16_t>(&cursor, px16.data(), 4, 40000, 1, &runs));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(runs, 3);
+    EXPECT_EQ(cursor - buffer, 4 * 8);
+    EXPECT_EQ((std::vector<int32_t>{load32(buffer), load32(buffer + 8), load32(buffer + 16), load32(buffer + 24)}),
+              (std::vector<int32_t>{1, 2, 1, 0}));
+}
+
+// A variant that does not exist is refused and leaves the selection alone.
+TEST(RowKernels, ForcingAnUnknownVariantIsRefused) {
+    VariantGuard guard;
+    ASSERT_EQ(row::forceHardRowVariant(row::HardRowVariant::portable), 0);
     EXPECT_EQ(row::forceHardRowVariant(static_cast<row::HardRowVariant>(99)), cprt_err_optimizationInhibited);
+    row::HardRowVariant active{};
+    ASSERT_EQ(row::getHardRowVariant(&active), 0);
+    EXPECT_EQ(active, row::HardRowVariant::portable);
 }
 
 }  // namespace
