@@ -1,11 +1,14 @@
 // The run entry points: their checks in order, what each check leaves the
-// result set as, the requests this build refuses, and the front end's soft
-// threshold without levels.
+// result set as, exactly which requests this build refuses as not yet
+// supported (by the feature each lacks), and the front end's soft threshold
+// without levels.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "cblob/cblob.h"
 #include "support/fault_injection.hpp"
@@ -99,18 +102,6 @@ std::vector<Case> cases() {
                  p->connectivityType = cblob_connectivityWholeImage;
                  p->connectivityCleanup = cblob_connectivityCleanupPrune;
                  return cblob_run8(in.img8.image(), nullptr, p, rs);),
-        RUN_CASE("run8: whole image not yet", cblob_err_notYetSupported, true,
-                 p->connectivityType = cblob_connectivityWholeImage;
-                 return cblob_run8(in.img8.image(), nullptr, p, rs);),
-        RUN_CASE("run8: labelled connectivity not yet", cblob_err_notYetSupported, true,
-                 p->connectivityType = cblob_connectivityLabelled; return cblob_run8(in.img8.image(), nullptr, p, rs);),
-        RUN_CASE("run8: morphology not yet", cblob_err_notYetSupported, true,
-                 const cblob_morphOp op = 1; cstd_vector_cblob_morphOp_pushBack(&p->morphOps, &op);
-                 return cblob_run8(in.img8.image(), nullptr, p, rs);),
-        RUN_CASE("run8: blob images not yet", cblob_err_notYetSupported, true,
-                 p->keepBlobImages = 1; return cblob_run8(in.img8.image(), nullptr, p, rs);),
-        RUN_CASE("run8: kept mask with a mask not yet", cblob_err_notYetSupported, true,
-                 p->keepMaskImage = 1; return cblob_run8(in.img8.image(), in.mask.image(), p, rs);),
         RUN_CASE("run8: kept mask without a mask runs", kRuns, true,
                  p->keepMaskImage = 1; return cblob_run8(in.img8.image(), nullptr, p, rs);),
         RUN_CASE("run8: scale value 0", cblob_err_badScaleVal, true,
@@ -126,6 +117,8 @@ std::vector<Case> cases() {
                  return cblob_run16(in.img16.image(), &in.unbound, p, rs);),
         RUN_CASE("run16: segmentation none", cblob_err_noneNeeds8Bit, true,
                  cblob_runParams_setSegmentationNone(p, 1); return cblob_run16(in.img16.image(), nullptr, p, rs);),
+        // No conflict check in run16: the pipeline refuses the whole-image mode
+        // (connectivityType 2 is not built yet; give this row its real status then).
         RUN_CASE("run16: whole image with pruning is not checked here", cblob_err_notYetSupported, true,
                  p->connectivityType = cblob_connectivityWholeImage;
                  p->connectivityCleanup = cblob_connectivityCleanupPrune;
@@ -172,14 +165,8 @@ std::vector<Case> cases() {
                  return cblob_runRle8_withRleMask(&in.noRows.h, nullptr, p, rs);),
         RUN_CASE("runRle8_withRleMask: mask elsewhere", cblob_err_maskGeometryMismatch, false,
                  return cblob_runRle8_withRleMask(&in.rleInput.h, &in.rleMaskElsewhere.h, p, rs);),
-        RUN_CASE("runRle8_withRleMask: none with a mask not yet", cblob_err_notYetSupported, true,
-                 cblob_runParams_setSegmentationNone(p, 1);
-                 return cblob_runRle8_withRleMask(&in.rleInput.h, &in.rleMask.h, p, rs);),
         RUN_CASE("runRle8_withRleMask: hard threshold with a mask passes", kRuns, true,
                  hard(p, 1); return cblob_runRle8_withRleMask(&in.rleInput.h, &in.rleMask.h, p, rs);),
-        RUN_CASE("runRle8_withMask8: none with a mask not yet", cblob_err_notYetSupported, true,
-                 cblob_runParams_setSegmentationNone(p, 1);
-                 return cblob_runRle8_withMask8(&in.rleInput.h, in.mask.image(), p, rs);),
         RUN_CASE("runRle8_withMask8: hard threshold with a mask elsewhere", cblob_err_maskGeometryMismatch, true,
                  hard(p, 1); return cblob_runRle8_withMask8(&in.rleInput.h, in.maskElsewhere.image(), p, rs);),
         RUN_CASE("runRle8_withMask8: hard threshold with a mask passes", kRuns, true,
@@ -228,6 +215,152 @@ TEST(RunEntry, ChecksInOrder) {
     }
 }
 
+// ------------------------------------------------ features not built yet
+
+// Every input form: each entry point without a mask and with one of its
+// kind, all of the input's geometry.
+struct Form {
+    std::string name;
+    bool masked;
+    int32_t (*run)(Inputs &, cblob_runParams *, cblob_resultSet *);
+};
+
+#define FORM(name, masked, ...) \
+    Form { name, masked, [](Inputs &in, cblob_runParams *p, cblob_resultSet *rs) -> int32_t { return __VA_ARGS__; } }
+
+// clang-format off
+const std::vector<Form> &forms() {
+    static const std::vector<Form> all = {
+        FORM("run8", false, cblob_run8(in.img8.image(), nullptr, p, rs)),
+        FORM("run8 + mask", true, cblob_run8(in.img8.image(), in.mask.image(), p, rs)),
+        FORM("run16", false, cblob_run16(in.img16.image(), nullptr, p, rs)),
+        FORM("run16 + mask", true, cblob_run16(in.img16.image(), in.mask.image(), p, rs)),
+        FORM("runWindow8", false, cblob_runWindow8(&in.window8, nullptr, nullptr, p, rs)),
+        FORM("runWindow8 + mask", true, cblob_runWindow8(&in.window8, nullptr, &in.maskWindow, p, rs)),
+        FORM("runWindow16", false, cblob_runWindow16(&in.window16, nullptr, nullptr, p, rs)),
+        FORM("runWindow16 + mask", true, cblob_runWindow16(&in.window16, nullptr, &in.maskWindow, p, rs)),
+        FORM("run8_withRleMask", false, cblob_run8_withRleMask(in.img8.image(), nullptr, p, rs)),
+        FORM("run8_withRleMask + mask", true, cblob_run8_withRleMask(in.img8.image(), &in.rleMask.h, p, rs)),
+        FORM("run16_withRleMask", false, cblob_run16_withRleMask(in.img16.image(), nullptr, p, rs)),
+        FORM("run16_withRleMask + mask", true, cblob_run16_withRleMask(in.img16.image(), &in.rleMask.h, p, rs)),
+        FORM("run8_withTORVRleMask", false,
+             cblob_run8_withTORVRleMask(in.img8.image(), nullptr, &in.torv.rect, p, rs)),
+        FORM("run8_withTORVRleMask + mask", true,
+             cblob_run8_withTORVRleMask(in.img8.image(), in.torv.rows.data(), &in.torv.rect, p, rs)),
+        FORM("run16_withTORVRleMask", false,
+             cblob_run16_withTORVRleMask(in.img16.image(), nullptr, &in.torv.rect, p, rs)),
+        FORM("run16_withTORVRleMask + mask", true,
+             cblob_run16_withTORVRleMask(in.img16.image(), in.torv.rows.data(), &in.torv.rect, p, rs)),
+        FORM("runRle8_withRleMask", false, cblob_runRle8_withRleMask(&in.rleInput.h, nullptr, p, rs)),
+        FORM("runRle8_withRleMask + mask", true, cblob_runRle8_withRleMask(&in.rleInput.h, &in.rleMask.h, p, rs)),
+        FORM("runRle8_withMask8", false, cblob_runRle8_withMask8(&in.rleInput.h, nullptr, p, rs)),
+        FORM("runRle8_withMask8 + mask", true, cblob_runRle8_withMask8(&in.rleInput.h, in.mask.image(), p, rs)),
+        FORM("runRle8_withTORVRleMask", false,
+             cblob_runRle8_withTORVRleMask(&in.rleInput.h, nullptr, &in.torv.rect, p, rs)),
+        FORM("runRle8_withTORVRleMask + mask", true,
+             cblob_runRle8_withTORVRleMask(&in.rleInput.h, in.torv.rows.data(), &in.torv.rect, p, rs)),
+    };
+    return all;
+}
+// clang-format on
+
+// What a run asks for, on top of a hard threshold at 100.
+struct Request {
+    const char *name;
+    void (*set)(cblob_runParams *);
+};
+
+const Request kRequests[] = {
+    {"hard threshold", [](cblob_runParams *) {}},
+    {"segmentation none", [](cblob_runParams *p) { cblob_runParams_setSegmentationNone(p, 1); }},
+    {"kept thresholded images",
+     [](cblob_runParams *p) { p->keepThresholdedImage = p->keepMaskedAndThresholdedImage = 1; }},
+    {"keepMorphedThresholdedImage", [](cblob_runParams *p) { p->keepMorphedThresholdedImage = 1; }},
+    {"keepMaskImage", [](cblob_runParams *p) { p->keepMaskImage = 1; }},
+    {"keepBlobImages", [](cblob_runParams *p) { p->keepBlobImages = 1; }},
+    {"morphology", [](cblob_runParams *p) {
+         const cblob_morphOp op = 1;
+         cstd_vector_cblob_morphOp_pushBack(&p->morphOps, &op);
+     }},
+    {"connectivityType 1", [](cblob_runParams *p) { p->connectivityType = cblob_connectivityLabelled; }},
+    {"connectivityType 2", [](cblob_runParams *p) { p->connectivityType = cblob_connectivityWholeImage; }},
+};
+
+// The requests this build refuses with cblob_err_notYetSupported, by the
+// feature each lacks: `forms` is "every" input form, every "masked" one, or
+// one form by name. When a feature is built, its rows fail: replace them
+// with tests of what the feature does.
+struct Missing {
+    const char *feature;
+    const char *request;
+    const char *forms;
+};
+
+const Missing kMissing[] = {
+    {"morphology", "morphology", "every"},
+    {"keepBlobImages (per-blob images)", "keepBlobImages", "every"},
+    {"keepMaskImage with a mask (per-blob images)", "keepMaskImage", "masked"},
+    {"connectivityType 1 (labelled)", "connectivityType 1", "every"},
+    {"connectivityType 2 (whole image)", "connectivityType 2", "every"},
+    {"a run-length input masked by a run-length image", "segmentation none", "runRle8_withRleMask + mask"},
+    {"a run-length input masked by a mask image", "segmentation none", "runRle8_withMask8 + mask"},
+};
+
+const Missing *missingFor(const Form &form, const Request &request) {
+    for (const Missing &m : kMissing) {
+        const std::string forms = m.forms;
+        if (std::string(m.request) == request.name &&
+            (forms == "every" || (forms == "masked" && form.masked) || forms == form.name)) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+// Every request through every input form: exactly the listed ones are
+// refused as not yet supported, after the result set was cleared, leaving
+// it empty and nothing behind. The others run, or meet a refusal that is
+// not a missing feature (segmentation none on 16 bits, a TORV mask where
+// the one-pass path or a run-length input cannot take one).
+TEST(RunEntry, RefusesExactlyTheFeaturesNotBuiltYet) {
+    std::map<const Missing *, int> matched;
+    for (const Form &form : forms()) {
+        for (const Request &request : kRequests) {
+            SCOPED_TRACE(form.name + ", " + request.name);
+            const Missing *missing = missingFor(form, request);
+            const int64_t live = csys_memory_getLiveBlockCount();
+            {
+                Inputs in;
+                Params params;
+                Results results;
+                const double angle = 0.25;
+                ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&results.rs, cblob_excludePercent, 10.0, &angle), 0);
+                ASSERT_EQ(hard(&params.p, 100), 0);
+                request.set(&params.p);
+                const int32_t status = form.run(in, &params.p, &results.rs);
+                if (missing) {
+                    ++matched[missing];
+                    EXPECT_EQ(status, cblob_err_notYetSupported)
+                        << "feature " << missing->feature << " now works (" << cblob_statusName(status)
+                        << "): replace this row with a real test";
+                    int32_t mode = -1;
+                    double value = 0, gotAngle = 0;
+                    ASSERT_EQ(cblob_resultSet_getExcludeExtrema(&results.rs, &mode, &value, &gotAngle), 0);
+                    EXPECT_EQ(mode, cblob_excludeAmount) << "refused before the result set was cleared";
+                    EXPECT_EQ(results.rs.numBlobs, 0);
+                } else {
+                    EXPECT_NE(status, cblob_err_notYetSupported) << "refused, but listed under no missing feature";
+                    EXPECT_TRUE(status == 0 || status == cblob_err_noneNeeds8Bit ||
+                                status == cblob_err_torvMask16Bit || status == cblob_err_torvMaskWithRleInput)
+                        << cblob_statusName(status);
+                }
+            }
+            EXPECT_EQ(csys_memory_getLiveBlockCount(), live) << "the run left memory behind";
+        }
+    }
+    for (const Missing &m : kMissing) EXPECT_GT(matched[&m], 0) << "no run matches the row of " << m.feature;
+}
+
 // The soft threshold without levels runs on a private copy: the caller's
 // object keeps its soft segmentation.
 TEST(RunEntry, SoftWithoutLevelsLeavesCallerParams) {
@@ -243,10 +376,13 @@ TEST(RunEntry, SoftWithoutLevelsLeavesCallerParams) {
 }
 
 // Every allocation of the entry points' own work (transforms, rendering,
-// local run parameters) fails in turn through the refused branches too.
+// local run parameters) fails in turn through the refused branches too: a
+// rendered run-length input whose run asks for per-blob images, which this
+// build refuses.
 TEST(RunEntry, RefusedRunsLeakNothing) {
     Inputs in;
-    cblobtest::expectCleanUnderAllocationFailures([&]() -> int32_t {
+    int refusals = 0;
+    const std::function<int32_t()> refused = [&]() -> int32_t {
         cblob_runParams p;
         int32_t status = cblob_runParams_construct(&p);
         if (CBLOB_FAILED(status)) return status;
@@ -257,12 +393,18 @@ TEST(RunEntry, RefusedRunsLeakNothing) {
             cblob_runParams_setSegmentationSoftThreshWithSoftness(&p, 0, 1, 0, 0);
             p.keepBlobImages = 1;
             status = cblob_runRle8_withMask8(&in.rleInput.h, in.mask.image(), &p, &rs);
-            if (status == cblob_err_notYetSupported) status = 0;
+            if (status == cblob_err_notYetSupported) {
+                ++refusals;
+                status = 0;
+            }
             cblob_resultSet_destruct(&rs);
         }
         cblob_runParams_destruct(&p);
         return status;
-    });
+    };
+    ASSERT_EQ(refused(), 0);
+    ASSERT_EQ(refusals, 1) << "feature keepBlobImages now works: test its allocation failures instead";
+    cblobtest::expectCleanUnderAllocationFailures(refused);
 }
 
 }  // namespace
