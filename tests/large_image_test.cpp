@@ -113,3 +113,40 @@ TEST(LargeImage, AlternatingColumnsPast2To31Runs) {
 }
 
 }  // namespace
+
+namespace {
+
+// The projections' 32-bit sums: exact up to 2^32 - 1, the size status
+// beyond. A grey row of 255s weighs 255 x width.
+TEST(LargeImage, ProjectionSumsAreExactOrRefused) {
+    constexpr int32_t kLongest = 16843009;  // 255 x 16843009 = 2^32 - 1
+    struct Case {
+        int32_t width, height;
+        int32_t (*project)(const cblob_imageRlePtrh *, cstd_vector32 *);
+        int32_t status;
+        uint32_t first;
+    };
+    const Case cases[] = {
+        {kLongest, 1, cblob_imageRlePtrh_projectHoriz, 0, UINT32_MAX},
+        {kLongest + 1, 1, cblob_imageRlePtrh_projectHoriz, csys_err_badSize, 0},
+        {1, kLongest + 1, cblob_imageRlePtrh_projectVert, csys_err_badSize, 0},
+        {kLongest + 1, 1, cblob_imageRlePtrh_projectDiag, 0, 255},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
+        RleHandle h;
+        const cmath_xformPtrhConst none = rletest::identity();
+        ASSERT_EQ(cblob_imageRlePtrh_constructUniform(&h.h, c.width, c.height, 255, &none), 0);
+        cstd_vector32 out;
+        ASSERT_EQ(cstd_vector32_construct(&out, 0), 0);
+        EXPECT_EQ(c.project(&h.h, &out), c.status);
+        if (c.status == 0) {
+            uint32_t *sums = nullptr;
+            ASSERT_EQ(cstd_vector32_getBegin(&out, &sums), 0);
+            EXPECT_EQ(sums[0], c.first);
+        }
+        cstd_vector32_destruct(&out);
+    }
+}
+
+}  // namespace

@@ -571,24 +571,29 @@ CBLOB_API int32_t cblob_imageRlePtrh_histo(const cblob_imageRlePtrh *src, uint32
 
 /**
  * The column projection: *out is resized to `width` entries and entry x
- * overwritten with the weight of column x (x relative to offsetX). Sums wrap
- * at 2^32. Statuses: 0x800012E2, 0x80001286 as above; the vector's resize
- * failure (memory), *out then holding no result.
+ * overwritten with the weight of column x (x relative to offsetX). Every
+ * sum is exact: csys_err_badSize, before anything is written, when a column
+ * could weigh more than 2^32 - 1 (a grey image more than 16843009 rows
+ * high). Statuses: 0x800012E2, 0x80001286 as above; csys_err_badSize; the
+ * vector's resize failure (memory), *out then holding no result.
  */
 CBLOB_API int32_t cblob_imageRlePtrh_projectVert(const cblob_imageRlePtrh *src, cstd_vector32 *out);
 
 /**
  * The row projection: *out is resized to `height` entries and entry y
- * overwritten with the weight of row y. Sums wrap at 2^32. Statuses as for
- * cblob_imageRlePtrh_projectVert.
+ * overwritten with the weight of row y. csys_err_badSize when a row could
+ * weigh more than 2^32 - 1 (a grey image more than 16843009 pixels wide).
+ * Statuses as for cblob_imageRlePtrh_projectVert.
  */
 CBLOB_API int32_t cblob_imageRlePtrh_projectHoriz(const cblob_imageRlePtrh *src, cstd_vector32 *out);
 
 /**
  * The diagonal projection: *out is resized to width + height - 1 entries
  * (none for an image without pixels) and entry d overwritten with the weight
- * of the pixels with x + y = d (x, y relative to the offset). Sums wrap at
- * 2^32. Statuses as for cblob_imageRlePtrh_projectVert.
+ * of the pixels with x + y = d (x, y relative to the offset).
+ * csys_err_badSize when a diagonal could weigh more than 2^32 - 1 (a grey
+ * image whose smaller side passes 16843009). Statuses as for
+ * cblob_imageRlePtrh_projectVert.
  */
 CBLOB_API int32_t cblob_imageRlePtrh_projectDiag(const cblob_imageRlePtrh *src, cstd_vector32 *out);
 

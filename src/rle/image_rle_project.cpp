@@ -16,6 +16,14 @@ int32_t sized(cstd_vector32 *out, int64_t count, uint32_t **begin) {
     return cstd_vector32_getBegin(out, begin);
 }
 
+// csys_err_badSize when a sum over `cells` pixels could pass the 32-bit
+// entries: grey pixels weigh up to 255, binary ones 1. The difference
+// arrays wrap modulo 2^32, so every sum that fits comes out exact.
+int32_t checkSumsFit(const cblob_imageRle *img, int64_t cells) {
+    const int64_t heaviest = img->isGrey ? 255 : 1;
+    return heaviest * cells <= static_cast<int64_t>(UINT32_MAX) ? 0 : csys_err_badSize;
+}
+
 }  // namespace
 
 extern "C" {
@@ -28,6 +36,7 @@ int32_t cblob_imageRlePtrh_projectVert(const cblob_imageRlePtrh *src, cstd_vecto
     CBLOB_FRAME_TRY(f, cblob::rle::resolveReadable(src, &img));
     // The vector itself holds the difference array, one entry longer than
     // the result.
+    CBLOB_FRAME_TRY(f, checkSumsFit(img, img->height));
     uint32_t *sums = nullptr;
     CBLOB_FRAME_TRY(f, sized(out, static_cast<int64_t>(img->width) + 1, &sums));
     cblob::rle::columnSums(img, sums);
@@ -41,6 +50,7 @@ int32_t cblob_imageRlePtrh_projectHoriz(const cblob_imageRlePtrh *src, cstd_vect
     CBLOB_FRAME_REQUIRE(f, out);
     cblob_imageRle *img = nullptr;
     CBLOB_FRAME_TRY(f, cblob::rle::resolveReadable(src, &img));
+    CBLOB_FRAME_TRY(f, checkSumsFit(img, img->width));
     uint32_t *sums = nullptr;
     CBLOB_FRAME_TRY(f, sized(out, img->height, &sums));
     cblob::rle::rowSums(img, sums);
@@ -56,6 +66,7 @@ int32_t cblob_imageRlePtrh_projectDiag(const cblob_imageRlePtrh *src, cstd_vecto
     // A difference array over the diagonals d = x + y: a run of row y from x
     // covers the diagonals x + y .. x + y + length - 1.
     const int64_t diagonals = static_cast<int64_t>(img->width) + img->height;
+    CBLOB_FRAME_TRY(f, checkSumsFit(img, std::min(img->width, img->height)));
     uint32_t *sums = nullptr;
     CBLOB_FRAME_TRY(f, sized(out, diagonals, &sums));
     std::fill(sums, sums + diagonals, 0u);
