@@ -394,6 +394,22 @@ CBLOB_API int32_t _cleanupFuncBlobXformPtrVect(cstd_vector_cblock_of_cblob_xform
 CBLOB_API int32_t cblob_imageRle_initFromBlob(cblob_imageRle *img, const cblob_blob *blob,
                                               const cmath_xformPtrhConst *imageFromClient);
 
+/* ------------------------------------------------------ a blob's runs */
+
+/**
+ * *rows = the blob's first row entry: box-height rows covering exactly the
+ * blob's box (x measured from box left), held by the blob database of the
+ * blob's result set. The rows are extracted from the run's labelled run
+ * image on first use and reused afterwards (the blob's cachedRuns field).
+ * Rows of a blob whose grey flag is set carry value bytes.
+ * Statuses: cblob_err_rleImageEmpty when the result set holds no labelled
+ * run image (the run did not keep per-blob images); memory failures.
+ * A null argument or a blob without a result set is an assert. Writes the
+ * result set's blob database: not thread-safe with other calls on the same
+ * result set.
+ */
+CBLOB_API int32_t cblob_blob_getRleRows(cblob_blob *blob, cblob_rleRow **rows);
+
 #ifdef __cplusplus
 }
 #endif
