@@ -50,6 +50,7 @@ struct Region {
     int parent = -1;  // region index; 0 is the outer region
     std::vector<int> children;
     State state = State::open;
+    int mergedInto = -1;  // the region it was merged into, once gone by a merge
 };
 
 void detachChild(std::vector<Region> &regions, int parent, int child) {
@@ -72,6 +73,7 @@ void mergeInto(std::vector<Region> &regions, int g, int s) {
     adoptChildren(regions, g, s);
     detachChild(regions, regions[static_cast<size_t>(g)].parent, g);
     regions[static_cast<size_t>(g)].state = State::gone;
+    regions[static_cast<size_t>(g)].mergedInto = s;
 }
 
 }  // namespace
@@ -188,6 +190,15 @@ RefResult referenceBlobs(const std::vector<uint8_t> &objects, int width, int hei
         RefBlob &blob = result.blobs[static_cast<size_t>(index[i])];
         blob.parent = regions[i].parent > 0 ? index[static_cast<size_t>(regions[i].parent)] : -1;
         blob.numChildren = static_cast<int>(regions[i].children.size());
+    }
+    result.owner.assign(static_cast<size_t>(width) * static_cast<size_t>(height), -1);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int r = label[static_cast<size_t>((y + 1) * pw + x + 1)];
+            while (regions[static_cast<size_t>(r)].mergedInto >= 0) r = regions[static_cast<size_t>(r)].mergedInto;
+            result.owner[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
+                index[static_cast<size_t>(r)];
+        }
     }
     return result;
 }

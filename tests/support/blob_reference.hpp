@@ -26,6 +26,10 @@ struct RefBlob {
 
 struct RefResult {
     std::vector<RefBlob> blobs;
+    // Per pixel (width x height, row by row): the index into `blobs` of the
+    // blob holding it, -1 when none does (the outer region, pruned regions,
+    // regions filled into the outer region).
+    std::vector<int> owner;
 };
 
 struct RefOptions {
