@@ -400,15 +400,73 @@ CBLOB_API int32_t cblob_imageRle_initFromBlob(cblob_imageRle *img, const cblob_b
  * *rows = the blob's first row entry: box-height rows covering exactly the
  * blob's box (x measured from box left), held by the blob database of the
  * blob's result set. The rows are extracted from the run's labelled run
- * image on first use and reused afterwards (the blob's cachedRuns field).
- * Rows of a blob whose grey flag is set carry value bytes.
- * Statuses: cblob_err_rleImageEmpty when the result set holds no labelled
- * run image (the run did not keep per-blob images); memory failures.
+ * image (kept by a run with keepBlobImages, or keepMaskImage and a mask) on
+ * first use and reused afterwards (the blob's cachedRuns field); a pixel of
+ * the box is the blob's when its region ended up in the blob's region.
+ * Rows of a blob whose grey flag is 0 are binary rows: lengths alternating
+ * from the row's start flag (1: the row begins with blob pixels). Rows of a
+ * blob whose grey flag is set are grey rows (value byte and length per run):
+ * blob pixels carry their segmented value, or 1 where that value is 0 (the
+ * background pixels of a hole or of a filled region); pixels outside the
+ * blob carry 0. Runs of one kind are merged in both formats.
+ * Ownership: the rows belong to the database and stay valid while the result
+ * set holds it (until it is cleared, run again or destructed).
+ * Statuses: cblob_err_rleImageEmpty (0x80001286) when the result set holds
+ * no labelled run image (the run did not keep per-blob images; a result set
+ * that never ran); csys_err_badSize for a box higher than 178956970 rows;
+ * memory failures (the blob then has no rows yet; a later call tries again).
  * A null argument or a blob without a result set is an assert. Writes the
- * result set's blob database: not thread-safe with other calls on the same
- * result set.
+ * result set's blob database and shortens the chains of its run table: not
+ * thread-safe with other calls on the same result set.
  */
 CBLOB_API int32_t cblob_blob_getRleRows(cblob_blob *blob, cblob_rleRow **rows);
+
+/**
+ * *image = the blob's run-length image, held by the blob database of the
+ * blob's result set (entry label - 1 of its image vector): offset and size
+ * the blob's box, rows the blob's rows (as cblob_blob_getRleRows gives them,
+ * extracted first when needed; borrowed, data null, no sentinel rows),
+ * numRuns their run total, isGrey the blob's grey flag, isBlobImage 1, the
+ * inverse of the result set's client transform as its image-from-client
+ * transform. A run that kept per-blob images built every blob's image; one
+ * the database does not hold yet is made on this call.
+ * Ownership: the record belongs to the database and lives as long as the
+ * result set keeps it (until the result set is cleared, run again or
+ * destructed); attach a cblob_imageRlePtrh to it to keep it and the database
+ * alive beyond that. Do not destruct it.
+ * Statuses: cblob_err_rleImageEmpty (0x80001286) when the result set holds
+ * no labelled run image (the run did not keep per-blob images); memory
+ * failures. *image is written only on success.
+ * A null argument, a blob without a result set, or a result set without a
+ * blob database while it holds the labelled image is an assert.
+ * Thread-safety: writes the result set's blob database; not thread-safe with
+ * other calls on the same result set.
+ */
+CBLOB_API int32_t cblob_blob_getImageRle(cblob_blob *blob, cblob_imageRle **image);
+
+/**
+ * Renders the blob into the 8-bit image *image (constructed, bound or not):
+ * 1 on the blob's pixels, 0 on every other pixel of the blob's box (holes,
+ * other blobs, background). The rows come from cblob_blob_getRleRows.
+ *   - *image unbound, or bound but narrower than the box width or lower than
+ *     the box height: it gets new pixel storage of exactly the box's width
+ *     and height (cimg_image_assignNew; its former storage is dropped, other
+ *     copies keep theirs) and the box's left and top as its origin, and the
+ *     whole of it is written.
+ *   - otherwise the window of *image at the box (image coordinates) is
+ *     written and nothing else; the image's storage, origin and transform do
+ *     not change.
+ * Statuses, in order: cimg_err_badDepth (0x80000503) when the image is not
+ * 8-bit; those of cblob_blob_getRleRows (cblob_err_rleImageEmpty
+ * (0x80001286) when the run did not keep per-blob images, memory failures);
+ * csys_err_outOfMemory and cimg_err_badGeometry of cimg_image_assignNew;
+ * cblob_err_windowOutsideImage (0x8000129E) when the image is bound, large
+ * enough, but does not contain the box (nothing is written then).
+ * A null argument or a blob without a result set is an assert.
+ * Thread-safety: writes the result set's blob database and the image's
+ * pixels; not thread-safe with other calls on the same result set or image.
+ */
+CBLOB_API int32_t cblob_blob_getBlobImage(cblob_blob *blob, cimg_image *image);
 
 #ifdef __cplusplus
 }

@@ -136,9 +136,9 @@ CBLOB_API int32_t cblob_resultSet_constructCopy(cblob_resultSet *rs, const cblob
  * dst's own blobs), its own transform blocks (or the shared linear transform),
  * shares of src's kept images, source image, mask and client transform, a
  * deep copy of the blob database with every blob's cached runs re-pointed
- * into the copy, copies of the run labels and run label lists, and a copy of
- * the post-processing record. The run work blocks and the run table are not
- * copied. Statuses: memory failures, and a failing clear of dst. On any
+ * into the copy, copies of the run labels, run label lists and run table (so
+ * that the copy extracts its blobs' runs from the shared source image), and
+ * a copy of the post-processing record. The run work blocks are not copied. Statuses: memory failures, and a failing clear of dst. On any
  * failure dst is left cleared.
  */
 CBLOB_API int32_t cblob_resultSet_assign(cblob_resultSet *dst, const cblob_resultSet *src);

@@ -53,14 +53,23 @@
  * cblob_resultSet_getThresholdedImageRlePtrh and
  * cblob_resultSet_getMaskedAndThresholdedImageRlePtrh.
  *
+ * Per-blob images: with keepBlobImages set, or keepMaskImage set while a
+ * mask of any kind is given, the scan labels wide runs (the segmentation is
+ * written with a label slot per run, or a wide copy is taken of a run-length
+ * input or of a segmentation that is also kept, so the caller's and the kept
+ * images are never written), the labelled image is kept as the result set's
+ * sourceImage with its runLabels and runTable, and every blob's rows and
+ * run-length image are built in a new blob database (cblob_blob_getRleRows,
+ * cblob_blob_getImageRle, cblob_blob_getBlobImage in cblob/blob.h). Runs
+ * without these flags build none of it; their blobs' rows are not available
+ * (cblob_err_rleImageEmpty).
+ *
  * Requests this build does not serve yet return cblob_err_notYetSupported
  * (0x80001300) after the result set was cleared, before any segmentation:
  *   - morphology (a non-empty morphOps vector);
  *   - connectivityType other than 0 (the labelled scan 1, the whole-image
  *     mode 2; cblob_run8 reports 2 with a cleanup mode as
  *     cblob_err_connectivityConflict first);
- *   - per-blob images: keepBlobImages set, or keepMaskImage set while a mask
- *     of any kind is given;
  *   - a run-length input masked by a run-length image or by a mask image
  *     (cblob_runRle8_withRleMask and cblob_runRle8_withMask8 with a mask and
  *     segmentation type 4; with other types the input is rendered and run as

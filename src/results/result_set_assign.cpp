@@ -6,6 +6,7 @@
 #include "connect/blob_record.hpp"
 #include "connect/blob_rle_db.hpp"
 #include "core/frame.hpp"
+#include "results/blob_run_table.hpp"
 
 namespace {
 
@@ -207,6 +208,8 @@ int32_t copyInto(cblob_resultSet *dst, const cblob_resultSet *src) {
     CBLOB_FRAME_TRY(f, copyDatabase(dst, src));
     if (src->runLabels) CBLOB_FRAME_TRY(f, cstd_vector32s_newClone(&dst->runLabels, src->runLabels));
     if (src->runLabelLists) CBLOB_FRAME_TRY(f, cstd_vector_vector32s_newClone(&dst->runLabelLists, src->runLabelLists));
+    // The copy extracts runs of its own blobs from the shared labelled image.
+    CBLOB_FRAME_TRY(f, cblob::results::copyRunTable(src->runTable, &dst->runTable));
     cblob_resultSetPostProcessing_ *pp = nullptr;
     CBLOB_FRAME_TRY(f, cblob_resultSetPostProcessing__newClone(&pp, src->postProcessing));
     cblob_resultSetPostProcessing_ *old = dst->postProcessing;

@@ -11,7 +11,9 @@
 #include "connect/blob_internal_pool.hpp"
 #include "connect/blob_record.hpp"
 #include "connect/standard_scan.hpp"
+#include "results/blob_run_table.hpp"
 #include "results/result_set_internal.hpp"
+#include "rle/wide_copy.hpp"
 #include "core/frame.hpp"
 #include "run/run_entry_checks.hpp"
 #include "segment/segment_image.hpp"
@@ -24,21 +26,22 @@ namespace {
 // Pixels and rows a band of the labelling gets at least.
 constexpr int64_t kMinBandPixels = 5000;
 constexpr int32_t kMinBandRows = 4;
+// Entries the run labels (blob label -> working label) start with.
+constexpr int32_t kRunLabelsStart = 1000;
 
 // The window the run analyses, in image coordinates.
 struct Geometry {
     int32_t x = 0, y = 0, width = 0, height = 0;
 };
 
-// Requests whose machinery this build does not have: per-blob images,
-// morphology, the labelled and whole-image scans, and masking a run-length
-// input. Each is refused with its own status instead of being run without
-// what it asked for.
+// Requests whose machinery this build does not have: morphology, the
+// labelled and whole-image scans, and masking a run-length input. Each is
+// refused with its own status instead of being run without what it asked
+// for.
 int32_t checkServed(const cblob_imageRlePtrh *rleInput, const cimg_windowConst *maskWindow,
-                    const cblob_imageRlePtrh *rleMask, int32_t blobImagesWanted, int32_t blobImagesFromBlobs,
-                    const cblob_runParams &p) {
-    const bool served = !blobImagesWanted && !blobImagesFromBlobs && p.morphOps.untyped.size == 0 &&
-                        p.connectivityType == cblob_connectivityStandard && !(rleInput && (maskWindow || rleMask));
+                    const cblob_imageRlePtrh *rleMask, const cblob_runParams &p) {
+    const bool served = p.morphOps.untyped.size == 0 && p.connectivityType == cblob_connectivityStandard &&
+                        !(rleInput && (maskWindow || rleMask));
     return served ? 0 : cblob_err_notYetSupported;
 }
 
@@ -268,12 +271,16 @@ struct Run {
     cblob_imageRle *keptMaskRecord = nullptr;
     cblob_imageRlePtrh labelled;
     const cblob_imageRle *scanImage = nullptr;
+    // Per-blob images: the wide copy the scan labels when the segmentation
+    // is also kept or the input is a run-length image, and the label map.
+    cblob_imageRlePtrh wide;
+    cstd_vector32s *labelMap = nullptr;
     cblob_imageRlePtrh thresholded;
     KeptImages kept;
 };
 
 // The frame of the pipeline: every object of a Run is registered in it.
-using PipelineFrame = Frame<10>;
+using PipelineFrame = Frame<12>;
 
 // The client transform; without one the run works in image coordinates (a
 // null handle is the identity).
@@ -326,11 +333,13 @@ int32_t prepareMask(PipelineFrame &outer, Run &r) {
     const bool keepsImage = p.keepThresholdedImage || p.keepMorphedThresholdedImage || p.keepMaskedAndThresholdedImage;
     const bool runLengthPathWanted = p.morphOps.untyped.size > 0 || keepsImage;
     // A window is segmented into a run-length image first unless the scan
-    // can threshold it itself: a hard threshold with nothing to keep.
+    // can threshold it itself: a hard threshold with nothing to keep and no
+    // per-blob images (whose labels the scan writes into the runs). A
+    // run-length input is labelled as it stands (or as its wide copy).
     r.segmentationStep =
-        r.blobImagesFromBlobs ||
-        (!r.rleInput && (runLengthPathWanted || p.keepMaskImage || p.connectivityType != cblob_connectivityStandard ||
-                         p.segmentationType != cblob_segmentationHardThresh));
+        !r.rleInput && (r.blobImagesFromBlobs || runLengthPathWanted || p.keepMaskImage ||
+                        p.connectivityType != cblob_connectivityStandard ||
+                        p.segmentationType != cblob_segmentationHardThresh);
     if (r.rleMask) {
         CBLOB_FRAME_TRY(f, requireRleImage(r.rleMask, &r.maskRecord));
     }
@@ -362,6 +371,13 @@ int32_t prepareMask(PipelineFrame &outer, Run &r) {
     return f.exit();
 }
 
+// Whether keepImages attaches the segmentation the scan labels (the window
+// segmented with its mask) to the result set.
+bool segmentationIsKept(const Run &r) {
+    const cblob_runParams &p = *r.params;
+    return r.window && ((p.keepMaskedAndThresholdedImage && r.anyMask) || (p.keepThresholdedImage && !r.anyMask));
+}
+
 // The run-length image the scan labels, when the pipeline makes one: the
 // segmentation of a window (timed), or an owned copy of a run-length input
 // that borrows its rows; on the one-pass path the percent thresholds.
@@ -388,9 +404,13 @@ int32_t makeLabelledImage(PipelineFrame &outer, Run &r) {
     cblob_imageRle *record = nullptr;
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
     CBLOB_FRAME_TRY(f, newRecord(&r.labelled, r.g, r.runXform, &record));
+    // For per-blob images the scan labels wide runs: segmented wide at once
+    // unless the segmentation is also kept (kept images have narrow runs;
+    // the scan then labels a wide copy, see makeWideScanImage).
+    const int32_t wide = r.blobImagesFromBlobs && !segmentationIsKept(r) ? 1 : 0;
     CBLOB_FRAME_TRY(f, seg::segmentImage(r.window8, r.window16, r.maskWindow, r.params, record,
                                          r.maskRecord ? r.maskRecord : r.keptMaskRecord, r.torvMask,
-                                         r.maskIsRleOrTorv, 0, r.maskRow));
+                                         r.maskIsRleOrTorv, wide, r.maskRow));
     double ms = 0.0;
     CBLOB_FRAME_TRY(f, endPhase(&r.timer, &ms));
     r.rs->runTimings[0] = ms;
@@ -425,6 +445,51 @@ int32_t keepImages(PipelineFrame &outer, Run &r) {
     return f.exit();
 }
 
+// Per-blob images: the scan labels wide runs, into which it writes each
+// run's working label. An image with narrow runs (a run-length input, or a
+// segmentation that is also kept) is replaced by a wide copy, so that the
+// caller's image and the kept images are never written. The scan also keeps
+// the label map (working label -> survivor) and the result set's run labels
+// (blob label -> working label).
+int32_t makeWideScanImage(PipelineFrame &outer, Run &r) {
+    Frame<2> f;
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&r.wide));
+    outer.addObject<&cblob_imageRlePtrh_destruct>(&r.wide, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, cstd_vector32s_new(&r.labelMap));
+    outer.addObject<&cstd_vector32s_delete>(&r.labelMap, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, cstd_vector32s_new(&r.rs->runLabels));
+    CBLOB_FRAME_TRY(f, cstd_vector32s_resize(r.rs->runLabels, kRunLabelsStart));
+    CBLOB_FRAME_REQUIRE(f, r.scanImage && r.scanImage->data);
+    if (r.scanImage->data->isWide) return f.exit();
+    cblob_imageRle *record = nullptr;
+    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(cblob_imageRle)), &record));
+    f.addMemory(&record, csys_cleanup_resultMemory);
+    CBLOB_FRAME_TRY(f, rle::constructWideCopy(record, r.scanImage));
+    f.addObject<&cblob_imageRle_destruct>(record, csys_cleanup_resultObject);
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_attach(&r.wide, record));
+    r.scanImage = record;
+    return f.exit();
+}
+
+// After the scan, for per-blob images: the labelled image becomes the result
+// set's source image, and the label map its run table (flat).
+int32_t keepLabelledImage(Run &r) {
+    Frame<0> f;
+    // The handle that holds the labelled image: the wide copy, the wide
+    // segmentation, or a run-length input that has wide runs itself.
+    const cblob_imageRlePtrh *h = r.wide.ptrh.shared ? &r.wide : r.labelled.ptrh.shared ? &r.labelled : r.rleInput;
+    CBLOB_FRAME_REQUIRE(f, h);
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_assign(&r.rs->sourceImage, h));
+    int32_t count = 0;
+    CBLOB_FRAME_TRY(f, cstd_vector32s_getSize(r.labelMap, &count));
+    int32_t *entries = nullptr;
+    if (count > 0) CBLOB_FRAME_TRY(f, cstd_vector32s_getBegin(r.labelMap, &entries));
+    CBLOB_FRAME_TRY(f, results::newRunTable(entries, count, &r.rs->runTable));
+    r.rs->tableShift = 0;
+    r.rs->tableMask = 0;
+    return f.exit();
+}
+
 // Connectivity: the standard scan (timed) over the labelled image, or over
 // the window thresholded row by row on the one-pass path.
 int32_t label(Run &r) {
@@ -441,6 +506,8 @@ int32_t label(Run &r) {
     scratch.rowBuffer = r.rowBuffer;
     scratch.maskRow = r.maskRow;
     r.settings.spareBlobBlocks = r.spares ? &r.spares->blocks : nullptr;
+    r.settings.labelMap = r.labelMap;
+    r.settings.blobLabels = r.blobImagesFromBlobs ? r.rs->runLabels : nullptr;
     CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
     CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pool, scratch, r.rs));
@@ -472,7 +539,8 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_REQUIRE(f, params);
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_REQUIRE(f, (window8 ? 1 : 0) + (window16 ? 1 : 0) + (rleInput ? 1 : 0) == 1);
-    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, blobImagesWanted, blobImagesFromBlobs, *params));
+    CBLOB_FRAME_REQUIRE(f, blobImagesWanted || !blobImagesFromBlobs);
+    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, *params));
     CBLOB_FRAME_CHECK(f, params->scaleVal >= 1, cblob_err_badScaleVal);
     r.window8 = window8;
     r.window16 = window16;
@@ -495,9 +563,11 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_TRY(f, prepareMask(f, r));
     CBLOB_FRAME_TRY(f, makeLabelledImage(f, r));
     CBLOB_FRAME_TRY(f, keepImages(f, r));
+    if (r.blobImagesFromBlobs) CBLOB_FRAME_TRY(f, makeWideScanImage(f, r));
     CBLOB_FRAME_TRY(f, csys_attention_check());
     CBLOB_FRAME_TRY(f, label(r));
     CBLOB_FRAME_TRY(f, csys_attention_check());
+    if (r.blobImagesFromBlobs) CBLOB_FRAME_TRY(f, keepLabelledImage(r));
     CBLOB_FRAME_TRY(f, fillResultSet(rs, r.g, r.kept, clientFromImage, params, spares));
     return f.exit();
 }
