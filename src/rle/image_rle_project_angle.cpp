@@ -65,7 +65,121 @@ void spreadRun(double *diff, int64_t lastBin, double t0, double a, double b, dou
     }
 }
 
+// The frame of one projection: the image-frame angle's |sin| and |cos|,
+// the mirroring flags and the client length of one bin.
+struct AngleFrame {
+    double s, c;
+    bool fx, fy;
+    double bin;
+};
+
+// M, the client-from-image matrix, carries image vectors into the client
+// frame; the direction is carried into the image frame by its inverse. Only
+// the angle matters, so the inverse is applied without dividing by the
+// determinant, whose sign is folded in instead. Bins run along
+// n = (-sin, cos); pixel coordinates are mirrored so that the axis position
+// of a pixel's corner is x' s + y' c >= 0 whatever the quadrant, and a
+// mirroring transform turns the axis round so that the profile keeps its
+// orientation in the client frame.
+AngleFrame angleFrame(const double direction[2], const cmath_matrix &m) {
+    const double m0 = m.m00, m1 = m.m01, m2 = m.m10, m3 = m.m11;
+    const double d0 = direction[0], d1 = direction[1];
+    const bool mirrored = m0 * m3 - m1 * m2 < 0;
+    const double theta = mirrored ? std::atan2(m2 * d0 - m0 * d1, m1 * d1 - m3 * d0)
+                                  : std::atan2(m0 * d1 - m2 * d0, m3 * d0 - m1 * d1);
+    const double sinT = std::sin(theta), cosT = std::cos(theta);
+    const double normalX = m0 * -sinT + m1 * cosT, normalY = m2 * -sinT + m3 * cosT;
+    return AngleFrame{std::fabs(sinT), std::fabs(cosT), (sinT <= 0) != mirrored, (cosT > 0) != mirrored,
+                      std::fabs(normalX * d1 - normalY * d0)};
+}
+
+// Along the columns (columns true) or the rows: the exact sums, in mirrored
+// order, with the first and last non-zero sums as the bins holding weight.
+int32_t axisProfile(const cblob_imageRle *img, bool columns, bool forward, cstd_vectord *masses,
+                    cblob::rle::AngleProjection *out) {
+    cblob::Frame<0> f;
+    const int32_t count = columns ? img->width : img->height;
+    double *sums = nullptr;
+    CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, static_cast<int64_t>(count) + 1));
+    CBLOB_FRAME_TRY(f, cstd_vectord_getBegin(masses, &sums));
+    if (columns) {
+        cblob::rle::columnSums(img, sums);
+    } else {
+        cblob::rle::rowSums(img, sums);
+    }
+    if (!forward) std::reverse(sums, sums + count);
+    CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, count));
+    for (int64_t k = 0; k < count; ++k) {
+        if (sums[k] == 0) continue;
+        if (out->firstBin < 0) out->firstBin = k;
+        out->lastBin = k;
+    }
+    return f.exit();
+}
+
+// The general direction: every weighted run spread over the bins.
+int32_t generalProfile(const cblob_imageRle *img, const AngleFrame &a, cstd_vectord *masses,
+                       cblob::rle::AngleProjection *out) {
+    cblob::Frame<0> f;
+    const int32_t width = img->width, height = img->height;
+    const int64_t bins = static_cast<int64_t>(std::floor(height * a.c + width * a.s)) + 1;
+    double *diff = nullptr;
+    CBLOB_FRAME_TRY(f, cstd_vectord_clear(masses));
+    CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, bins + 2));
+    CBLOB_FRAME_TRY(f, cstd_vectord_getBegin(masses, &diff));
+    std::fill(diff, diff + bins + 2, 0.0);
+    double tmin = HUGE_VAL, tmax = -HUGE_VAL;
+    for (int32_t y = 0; y < height; ++y) {
+        const double rowStart = (a.fy ? y : height - 1 - y) * a.c;
+        cblob::rle::forEachWeightedRun(img, y, [&](int32_t x, int32_t length, uint32_t weight) {
+            const double t0 = (a.fx ? x : width - x - length) * a.s + rowStart;
+            const double along = length * a.s;
+            spreadRun(diff, bins, t0, along, a.c, static_cast<double>(weight) * length);
+            tmin = std::min(tmin, t0);
+            tmax = std::max(tmax, t0 + along + a.c);
+        });
+    }
+    // Bin masses from the differences; rounding below zero is no mass.
+    double running = 0;
+    for (int64_t k = 0; k < bins; ++k) {
+        running += diff[k];
+        diff[k] = std::max(running, 0.0);
+    }
+    CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, bins));
+    if (tmin <= tmax) {
+        out->firstFraction = tmin - std::floor(tmin);
+        out->lastFraction = std::ceil(tmax) - tmax;
+        out->firstBin = std::clamp(static_cast<int64_t>(std::floor(tmin)), int64_t{0}, bins - 1);
+        out->lastBin = std::clamp(static_cast<int64_t>(std::ceil(tmax)) - 1, out->firstBin, bins - 1);
+    }
+    return f.exit();
+}
+
 }  // namespace
+
+namespace cblob::rle {
+
+int32_t projectAngleLinear(const cblob_imageRle *img, const double direction[2],
+                           const cmath_xformLinear &clientFromImage, bool fillAxisProfile, cstd_vectord *masses,
+                           AngleProjection *out) {
+    cblob::Frame<0> f;
+    const AngleFrame a = angleFrame(direction, clientFromImage.matrix);
+    AngleProjection result;
+    if (a.c < kAxisTolerance || a.s < kAxisTolerance) {
+        const bool columns = a.c < kAxisTolerance;
+        result.kind = columns ? (a.fx ? 3 : 4) : (a.fy ? 1 : 2);
+        if (fillAxisProfile) CBLOB_FRAME_TRY(f, axisProfile(img, columns, columns ? a.fx : a.fy, masses, &result));
+    } else {
+        CBLOB_FRAME_TRY(f, generalProfile(img, a, masses, &result));
+    }
+    result.origin[0] = a.fx ? 0.0 : static_cast<double>(img->width);
+    result.origin[1] = a.fy ? 0.0 : static_cast<double>(img->height);
+    result.binSize = a.bin;
+    *out = result;
+    return f.exit();
+}
+
+}  // namespace cblob::rle
 
 extern "C" {
 
@@ -85,91 +199,19 @@ int32_t cblob_imageRlePtrh_projectAngle(const cblob_imageRlePtrh *src, const dou
     CBLOB_FRAME_REQUIRE(f, lastFraction);
     cblob_imageRle *img = nullptr;
     CBLOB_FRAME_TRY(f, cblob::rle::resolveReadable(src, &img));
-    const int32_t width = img->width;
-    const int32_t height = img->height;
-
-    // M, the client-from-image matrix (a perspective transform is taken at
-    // the image's centre), carries image vectors into the client frame; the
-    // direction is carried into the image frame by its inverse. Only the
-    // angle matters, so the inverse is applied without dividing by the
-    // determinant, whose sign is folded in instead.
+    // A perspective transform is taken by its local affine approximation at
+    // the image's centre.
     cmath_xformLinear linear;
-    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_getLinear(xform, img->offsetX + width / 2.0, img->offsetY + height / 2.0,
-                                                      &linear));
-    const double m0 = linear.matrix.m00, m1 = linear.matrix.m01, m2 = linear.matrix.m10, m3 = linear.matrix.m11;
-    const double d0 = direction[0], d1 = direction[1];
-    const bool mirrored = m0 * m3 - m1 * m2 < 0;
-    const double theta = mirrored ? std::atan2(m2 * d0 - m0 * d1, m1 * d1 - m3 * d0)
-                                  : std::atan2(m0 * d1 - m2 * d0, m3 * d0 - m1 * d1);
-    const double sinT = std::sin(theta), cosT = std::cos(theta);
-    const double s = std::fabs(sinT), c = std::fabs(cosT);
-
-    // Bins run along n = (-sin, cos). Pixel coordinates are mirrored so that
-    // the axis position of a pixel's corner is x' s + y' c >= 0 whatever the
-    // quadrant, and a mirroring transform turns the axis round so that the
-    // profile keeps its orientation in the client frame.
-    const bool fx = (sinT <= 0) != mirrored;
-    const bool fy = (cosT > 0) != mirrored;
-    const double normalX = m0 * -sinT + m1 * cosT, normalY = m2 * -sinT + m3 * cosT;
-    const double bin = std::fabs(normalX * d1 - normalY * d0);
-
-    int32_t profileKind = 0;
-    double first = 0, last = 0;
-    if (c < kAxisTolerance || s < kAxisTolerance) {
-        // Along the columns (c ~ 0) or the rows (s ~ 0): the exact sums in
-        // mirrored order.
-        const bool columns = c < kAxisTolerance;
-        const bool forward = columns ? fx : fy;
-        profileKind = columns ? (fx ? 3 : 4) : (fy ? 1 : 2);
-        if (fillAxisProfile) {
-            const int32_t count = columns ? width : height;
-            double *sums = nullptr;
-            CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, static_cast<int64_t>(count) + 1));
-            CBLOB_FRAME_TRY(f, cstd_vectord_getBegin(masses, &sums));
-            if (columns) {
-                cblob::rle::columnSums(img, sums);
-            } else {
-                cblob::rle::rowSums(img, sums);
-            }
-            if (!forward) std::reverse(sums, sums + count);
-            CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, count));
-        }
-    } else {
-        const int64_t bins = static_cast<int64_t>(std::floor(height * c + width * s)) + 1;
-        double *diff = nullptr;
-        CBLOB_FRAME_TRY(f, cstd_vectord_clear(masses));
-        CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, bins + 2));
-        CBLOB_FRAME_TRY(f, cstd_vectord_getBegin(masses, &diff));
-        std::fill(diff, diff + bins + 2, 0.0);
-        double tmin = HUGE_VAL, tmax = -HUGE_VAL;
-        for (int32_t y = 0; y < height; ++y) {
-            const double rowStart = (fy ? y : height - 1 - y) * c;
-            cblob::rle::forEachWeightedRun(img, y, [&](int32_t x, int32_t length, uint32_t weight) {
-                const double t0 = (fx ? x : width - x - length) * s + rowStart;
-                const double a = length * s;
-                spreadRun(diff, bins, t0, a, c, static_cast<double>(weight) * length);
-                tmin = std::min(tmin, t0);
-                tmax = std::max(tmax, t0 + a + c);
-            });
-        }
-        // Bin masses from the differences; rounding below zero is no mass.
-        double running = 0;
-        for (int64_t k = 0; k < bins; ++k) {
-            running += diff[k];
-            diff[k] = std::max(running, 0.0);
-        }
-        CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, bins));
-        if (tmin <= tmax) {
-            first = tmin - std::floor(tmin);
-            last = std::ceil(tmax) - tmax;
-        }
-    }
-    *kind = profileKind;
-    origin[0] = fx ? 0.0 : static_cast<double>(width);
-    origin[1] = fy ? 0.0 : static_cast<double>(height);
-    *binSize = bin;
-    *firstFraction = first;
-    *lastFraction = last;
+    CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_getLinear(xform, img->offsetX + img->width / 2.0,
+                                                      img->offsetY + img->height / 2.0, &linear));
+    cblob::rle::AngleProjection result;
+    CBLOB_FRAME_TRY(f, cblob::rle::projectAngleLinear(img, direction, linear, fillAxisProfile != 0, masses, &result));
+    *kind = result.kind;
+    origin[0] = result.origin[0];
+    origin[1] = result.origin[1];
+    *binSize = result.binSize;
+    *firstFraction = result.firstFraction;
+    *lastFraction = result.lastFraction;
     return f.exit();
 }
 

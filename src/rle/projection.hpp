@@ -70,6 +70,30 @@ inline void rowSums(const cblob_imageRle *img, T *sums) {
     }
 }
 
+// What the projection at an angle reports besides the bin masses.
+struct AngleProjection {
+    int32_t kind = 0;           // 0 general; 1, 2 along the rows; 3, 4 along the columns
+    double origin[2] = {0, 0};  // the corner the axis positions are measured from (relative to the offset)
+    double binSize = 0;         // the client length one bin spans across the direction
+    double firstFraction = 0;   // kind 0: tmin - floor(tmin)
+    double lastFraction = 0;    // kind 0: ceil(tmax) - tmax
+    // The first and last bins that hold weight: for kind 0 the bins of tmin
+    // and tmax (floor(tmin), ceil(tmax) - 1), exact whatever the rounding of
+    // the spread; for kinds 1 to 4 (profile filled) the first and last
+    // non-zero sums. Both -1 when nothing weighs or no profile was filled.
+    int64_t firstBin = -1;
+    int64_t lastBin = -1;
+};
+
+// The projection at an angle of a record that has rows (see
+// cblob_imageRlePtrh_projectAngle), with the client-from-image matrix given
+// as the linear part of `clientFromImage`. Reads only the record's size,
+// grey flag and rows, so a record that merely lends a row table (for
+// instance a blob's rows) may be projected. Statuses: the vector's failures.
+int32_t projectAngleLinear(const cblob_imageRle *img, const double direction[2],
+                           const cmath_xformLinear &clientFromImage, bool fillAxisProfile, cstd_vectord *masses,
+                           AngleProjection *out);
+
 }  // namespace cblob::rle
 
 #endif
