@@ -18,6 +18,7 @@
 #include "cblob/run_params.h"
 #include "cblob/blob.h"
 #include "cblob/result_set.h"
+#include "cblob/measure.h"
 #include "cblob/run.h"
 
 #endif /* CBLOB_CBLOB_H */

@@ -1,0 +1,80 @@
+// Computing a cached group of measures for one blob and storing it: the
+// angle box, the principal box, the interior flag; the boundary group waits
+// for boundary tracing.
+#include <cstdint>
+
+#include "cblob/measure.h"
+#include "core/frame.hpp"
+#include "results/box_at_angle.hpp"
+#include "results/measure_internal.hpp"
+
+namespace cblob::results {
+namespace {
+
+// Stores values[i] under codes[i] for every code of the group, in order.
+// The slots exist (ensureGroupSlots), so no store can fail half way.
+int32_t storeGroup(cblob_resultSet *rs, const cblob_blob *blob, MeasureGroup group, const double *values) {
+    cblob::Frame<0> f;
+    int32_t count = 0;
+    const int32_t *codes = groupCodes(group, &count);
+    for (int32_t i = 0; i < count; ++i) CBLOB_FRAME_TRY(f, storeValue(rs, blob, codes[i], values[i]));
+    return f.exit();
+}
+
+// The box group at `angle`: keys first, then the median point, the low
+// corner and the extents (the order of groupCodes).
+int32_t computeBoxGroup(cblob_blob *blob, MeasureGroup group, double angle, int32_t useExclusion) {
+    cblob::Frame<0> f;
+    const bool principal = group == MeasureGroup::principal;
+    // The principal axis of a blob whose moments were not computed is unknown.
+    CBLOB_FRAME_CHECK(f, !principal || blob->momentsValid == 1, cblob_err_measureUnavailable);
+    const double a = principal ? blob->angle : angle;
+    double amount = 0;
+    CBLOB_FRAME_TRY(f, exclusionAmount(blob, useExclusion, &amount));
+    cblob_rleRow *rows = nullptr;
+    CBLOB_FRAME_TRY(f, cblob_blob_getRleRows(blob, &rows));
+    const BlobRows blobRows{rows, blob->isGrey, blob->boxLeft, blob->boxTop, blob->boxWidth, blob->boxHeight};
+    BoxAtAngle box;
+    CBLOB_FRAME_TRY(f, boxAtAngle(blobRows, *blob->clientFromImage, a, amount, &box));
+    CBLOB_FRAME_TRY(f, ensureGroupSlots(blob->owner, group));
+    const double angleValues[] = {a, amount, box.medianX, box.medianY, box.uMin, box.vMin, box.width, box.height};
+    const double principalValues[] = {amount, box.medianX, box.medianY, box.uMin, box.vMin, box.width, box.height};
+    CBLOB_FRAME_TRY(f, storeGroup(blob->owner, blob, group, principal ? principalValues : angleValues));
+    return f.exit();
+}
+
+int32_t computeInterior(cblob_blob *blob) {
+    cblob::Frame<0> f;
+    int32_t interior = 0;
+    CBLOB_FRAME_TRY(f, interiorTest(blob, &interior));
+    CBLOB_FRAME_TRY(f, ensureGroupSlots(blob->owner, MeasureGroup::interior));
+    const double value = interior ? 1.0 : 0.0;
+    CBLOB_FRAME_TRY(f, storeGroup(blob->owner, blob, MeasureGroup::interior, &value));
+    return f.exit();
+}
+
+}  // namespace
+
+int32_t computeGroup(cblob_blob *blob, MeasureGroup group, double angle, int32_t useExclusion) {
+    cblob::Frame<0> f;
+    switch (group) {
+        case MeasureGroup::boundary:
+            // The whole-image blob has no boundary to trace; for the others
+            // boundary tracing is not built yet.
+            CBLOB_FRAME_CHECK(f, blob->owner->postProcessing->connectivityType != 2, cblob_err_measureNotForMode);
+            CBLOB_FRAME_CHECK(f, false, cblob_err_notYetSupported);
+            break;
+        case MeasureGroup::angle:
+        case MeasureGroup::principal:
+            CBLOB_FRAME_TRY(f, computeBoxGroup(blob, group, angle, useExclusion));
+            break;
+        case MeasureGroup::interior:
+            CBLOB_FRAME_TRY(f, computeInterior(blob));
+            break;
+        default:
+            CBLOB_FRAME_REQUIRE(f, false);
+    }
+    return f.exit();
+}
+
+}  // namespace cblob::results
