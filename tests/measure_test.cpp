@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "support/blob_builder.hpp"
 #include "support/fault_injection.hpp"
 #include "support/rle_model.hpp"
+#include "support/run_support.hpp"
 
 namespace {
 
@@ -627,6 +630,449 @@ TEST(MeasureDispatch, BoxMeasuresWithoutRunsGiveRleImageEmpty) {
     cblob_blob *b = built.blob(1);
     for (int32_t code : {26, 27, 28, 30, 34, 36, 37, 41, 47}) EXPECT_EQ(statusOf(b, code), cblob_err_rleImageEmpty) << code;
     EXPECT_EQ(statusOf(b, 2), 0);
+}
+
+// --------------------------------------------------------------- cache
+
+// Reads a measure with every allocation failing: it succeeds only when the
+// cached value answers (a computation allocates its profiles).
+bool readsFromCache(cblob_blob *b, int32_t code, double angle, int32_t useExclusion, double *value = nullptr) {
+    double v = 0;
+    csys_memory_failAfter(1, 1);
+    const int32_t status = cblob_blob_getMeasureAtAngle(b, code, useExclusion, &v, &angle);
+    csys_memory_failAfter(0, 0);
+    EXPECT_TRUE(status == 0 || status == csys_err_outOfMemory) << cblob_statusName(status);
+    if (value && status == 0) *value = v;
+    return status == 0;
+}
+
+TEST(MeasureCache, OneComputationPerAngleAndAmount) {
+    Built built;
+    cblob_blob *b = built.blob(2);
+    const double first = measureAt(b, 30, 0.4);
+    double again = 0;
+    EXPECT_TRUE(readsFromCache(b, 30, 0.4, 0, &again));
+    EXPECT_EQ(again, first);
+    for (int32_t code : {26, 27, 28, 29, 31, 32, 33, 34, 35, 36, 48, 49}) EXPECT_TRUE(readsFromCache(b, code, 0.4, 0)) << code;
+    // Another angle computes again (here it fails: the first angle's values stay).
+    EXPECT_FALSE(readsFromCache(b, 30, 0.9, 0));
+    EXPECT_TRUE(readsFromCache(b, 30, 0.4, 0, &again));
+    EXPECT_EQ(again, first);
+    // Computed at the new angle, the old one is gone.
+    measureAt(b, 34, 0.9);
+    EXPECT_TRUE(readsFromCache(b, 30, 0.9, 0));
+    EXPECT_FALSE(readsFromCache(b, 30, 0.4, 0));
+    // Other blobs have their own entries.
+    EXPECT_FALSE(readsFromCache(built.blob(3), 30, 0.9, 0));
+    // The principal group is cached apart from the angle group.
+    measure(b, 45);
+    EXPECT_TRUE(readsFromCache(b, 41, 0.0, 0));
+    EXPECT_TRUE(readsFromCache(b, 30, 0.9, 0));
+}
+
+TEST(MeasureCache, ExclusionChangesRecomputeOnlyWithExclusionOn) {
+    Built built;
+    cblob_blob *b = built.blob(4);
+    const double angle = 0.3;
+    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, 2, 1.0, &angle), 0);
+    const double exact = measure(b, 34, 0);
+    const double cut = measure(b, 34, 1);
+    EXPECT_LT(cut, exact);
+    EXPECT_TRUE(readsFromCache(b, 34, angle, 1));   // the last computation: amount 1
+    EXPECT_FALSE(readsFromCache(b, 34, angle, 0));  // amount 0 needs its own
+    measure(b, 34, 0);
+    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, 2, 2.0, &angle), 0);
+    double value = 0;
+    EXPECT_TRUE(readsFromCache(b, 34, angle, 0, &value));  // key 0 still applies
+    EXPECT_EQ(value, exact);
+    EXPECT_FALSE(readsFromCache(b, 34, angle, 1));
+    EXPECT_LT(measure(b, 34, 1), cut);
+    // The principal group's key is the amount alone.
+    measure(b, 45, 1);
+    EXPECT_TRUE(readsFromCache(b, 45, 2.0, 1));  // the angle argument does not matter
+    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, 2, 3.0, &angle), 0);
+    EXPECT_FALSE(readsFromCache(b, 45, 0.0, 1));
+}
+
+TEST(MeasureCache, DefaultAngleFollowsTheSetting) {
+    Built built;
+    cblob_blob *b = built.blob(1);
+    for (const double angle : {0.0, 0.8, -1.7}) {
+        ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, 0, 0.0, &angle), 0);
+        for (int32_t code = 26; code <= 36; ++code) EXPECT_EQ(measure(b, code), measureAt(b, code, angle)) << code;
+        EXPECT_EQ(measure(b, 48), angle);
+    }
+}
+
+// The amount each mode gives, as key 49, with and without the weight scale.
+TEST(MeasureCache, ExclusionAmountOfEveryMode) {
+    Built built;
+    cblob_blob *b = built.blob(3);
+    const cmath_matrix &m = b->clientFromImage->matrix;
+    const double det = std::fabs(m.m00 * m.m11 - m.m01 * m.m10);
+    const double angle = 0.2;
+    struct Case {
+        int32_t mode;
+        double value, pixels;
+    } cases[] = {{0, 1.5, 1.5}, {0, -2.0, -2.0}, {1, 3.0, 3.0 / det}, {2, 0.75, 0.75},
+                 {3, 10.0, 10.0 * 0.01 * b->area / det}, {9, 4.0, 4.0}};
+    for (const int32_t type : {1, 0}) {
+        built.rs.postProcessing->connectivityType = type;
+        const double scale = type == 1 ? 1.0 : built.rs.postProcessing->weightScale;
+        for (const Case &c : cases) {
+            ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, c.mode, c.value, &angle), 0);
+            measure(b, 30, 1);
+            EXPECT_DOUBLE_EQ(measure(b, 49), c.pixels * scale) << c.mode;
+            measure(b, 30, 0);
+            EXPECT_EQ(measure(b, 49), 0.0);
+        }
+    }
+    EXPECT_EQ(built.rs.postProcessing->weightScale, 0.25);
+}
+
+// Allocation failures at every step of every cached computation: the
+// failure is returned and the values stored before stay valid (slots made
+// before the failure stay with the result set; leaks are checked over the
+// whole set's life below).
+TEST(MeasureCache, FailuresKeepStoredValues) {
+    Built built;
+    cblob_blob *b = built.blob(5);
+    const double at04 = measureAt(b, 30, 0.4);
+    for (const int32_t code : {41, 16, 30}) {
+        for (int64_t n = 1;; ++n) {
+            double v = 0;
+            const double angle = 1.1;
+            csys_memory_failAfter(n, 0);
+            const int32_t status = cblob_blob_getMeasureAtAngle(b, code, 0, &v, &angle);
+            const int64_t injected = csys_memory_getInjectedFailureCount();
+            csys_memory_failAfter(0, 0);
+            if (injected == 0) {
+                EXPECT_EQ(status, 0);
+                break;
+            }
+            EXPECT_EQ(status, csys_err_outOfMemory) << code << " allocation " << n;
+            double kept = 0;
+            EXPECT_TRUE(readsFromCache(b, 30, 0.4, 0, &kept)) << code << " allocation " << n;
+            EXPECT_EQ(kept, at04);
+        }
+    }
+    EXPECT_NE(measureAt(b, 30, 1.1), at04);
+}
+
+TEST(MeasureCache, CleanUnderAllocationFailures) {
+    const std::vector<Shape> shapes = sampleShapes();
+    const auto report = cblobtest::expectCleanUnderAllocationFailures([&] {
+        cblob_resultSet rs;
+        BLOBTEST_TRY(cblob_resultSet_construct(&rs));
+        blobtest::Finally end{[&] { cblob_resultSet_destruct(&rs); }};
+        BLOBTEST_TRY(buildShapes(&rs, shapes, true, true));
+        const double angle = 0.6;
+        double v = 0;
+        for (int32_t label = 1; label <= rs.numBlobs; ++label) {
+            for (const int32_t code : {36, 47, 26, 16}) {
+                BLOBTEST_TRY(cblob_blob_getMeasureAtAngle(rs.allBlobs[label - 1], code, 1, &v, &angle));
+            }
+        }
+        return 0;
+    });
+    EXPECT_GT(report.failuresInjected, 10);
+}
+
+// ----------------------------------------------------------- precompute
+
+TEST(MeasurePrecompute, FillsTheAskedGroupsOfEveryBlob) {
+    Built built;
+    const double angle = 0.5;
+    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, 2, 1.0, &angle), 0);
+    cstd_vector_cblob_measure codes;
+    ASSERT_EQ(cstd_vector_cblob_measure_constructEmpty(&codes), 0);
+    for (const cblob_measure c : {1, 14, 16, 33, 99}) ASSERT_EQ(cstd_vector_cblob_measure_pushBack(&codes, &c), 0);
+    ASSERT_EQ(cblob_resultSet_precomputeMeasures(&built.rs, &codes), 0);
+    for (int32_t label = 1; label <= built.rs.numBlobs; ++label) {
+        cblob_blob *b = built.blob(label);
+        for (const int32_t code : {26, 27, 30, 32, 34, 35}) EXPECT_TRUE(readsFromCache(b, code, angle, 1)) << code;
+        EXPECT_FALSE(readsFromCache(b, 41, 0, 1));
+        EXPECT_EQ(measure(b, 49), 1.0);
+    }
+    const cblob_measure principal = 47;
+    ASSERT_EQ(cstd_vector_cblob_measure_assignElements(&codes, &principal, 1), 0);
+    ASSERT_EQ(cblob_resultSet_precomputeMeasures(&built.rs, &codes), 0);
+    for (int32_t label = 1; label <= built.rs.numBlobs; ++label) {
+        EXPECT_TRUE(readsFromCache(built.blob(label), 45, 0, 1));
+    }
+    // Everything cached with matching keys: a second call computes nothing.
+    csys_memory_failAfter(1, 1);
+    EXPECT_EQ(cblob_resultSet_precomputeMeasures(&built.rs, &codes), 0);
+    csys_memory_failAfter(0, 0);
+    cstd_vector_cblob_measure_destruct(&codes);
+}
+
+TEST(MeasurePrecompute, Statuses) {
+    auto precompute = [](cblob_resultSet *rs, std::vector<cblob_measure> list) {
+        cstd_vector_cblob_measure codes;
+        cstd_vector_cblob_measure_constructEmpty(&codes);
+        for (const cblob_measure c : list) cstd_vector_cblob_measure_pushBack(&codes, &c);
+        const int32_t status = cblob_resultSet_precomputeMeasures(rs, &codes);
+        cstd_vector_cblob_measure_destruct(&codes);
+        return status;
+    };
+    Built withDb;
+    EXPECT_EQ(precompute(&withDb.rs, {}), 0);
+    EXPECT_EQ(precompute(&withDb.rs, {30, 3}), cblob_err_notYetSupported);
+    EXPECT_EQ(precompute(&withDb.rs, {14}), 0);
+    withDb.blob(2)->momentsValid = 0;
+    EXPECT_EQ(precompute(&withDb.rs, {40}), cblob_err_measureUnavailable);
+    EXPECT_TRUE(readsFromCache(withDb.blob(1), 41, 0, 0));  // blob 1 came before the failure
+    withDb.rs.postProcessing->connectivityType = 2;
+    EXPECT_EQ(precompute(&withDb.rs, {15}), cblob_err_measureNotForMode);
+    Built noDb(true, false);
+    EXPECT_EQ(precompute(&noDb.rs, {30}), cblob_err_rleImageEmpty);
+    EXPECT_EQ(precompute(&noDb.rs, {4}), cblob_err_rleImageEmpty);
+    noDb.rs.postProcessing->connectivityType = 2;
+    EXPECT_EQ(precompute(&noDb.rs, {4}), cblob_err_measureNotForMode);
+}
+
+TEST(MeasurePrecompute, CleanUnderAllocationFailuresAndStoredValuesStayValid) {
+    const std::vector<Shape> shapes = sampleShapes();
+    const double angle = -0.4;
+    Built reference;
+    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&reference.rs, 0, 0.0, &angle), 0);
+    auto run = [&](std::vector<std::vector<double>> *cached) -> int32_t {
+        cblob_resultSet rs;
+        BLOBTEST_TRY(cblob_resultSet_construct(&rs));
+        blobtest::Finally end{[&] { cblob_resultSet_destruct(&rs); }};
+        BLOBTEST_TRY(buildShapes(&rs, shapes, true, true));
+        BLOBTEST_TRY(cblob_resultSet_setExcludeExtrema(&rs, 0, 0.0, &angle));
+        cstd_vector_cblob_measure codes;
+        BLOBTEST_TRY(cstd_vector_cblob_measure_constructEmpty(&codes));
+        const cblob_measure list[] = {30, 41};
+        int32_t status = cstd_vector_cblob_measure_assignElements(&codes, list, 2);
+        if (!CBLOB_FAILED(status)) status = cblob_resultSet_precomputeMeasures(&rs, &codes);
+        cstd_vector_cblob_measure_destruct(&codes);
+        if (cached) {
+            for (int32_t label = 1; label <= rs.numBlobs; ++label) {
+                double v = 0;
+                const int32_t code = 30;
+                cached->push_back({});
+                if (readsFromCache(rs.allBlobs[label - 1], code, angle, 0, &v)) cached->back().push_back(v);
+            }
+        }
+        return status;
+    };
+    cblobtest::expectCleanUnderAllocationFailures([&] { return run(nullptr); });
+    // Failing the n-th allocation of precompute alone.
+    for (int64_t n = 1; n < 40; ++n) {
+        std::vector<std::vector<double>> cached;
+        cblob_resultSet rs;
+        ASSERT_EQ(cblob_resultSet_construct(&rs), 0);
+        ASSERT_EQ(buildShapes(&rs, shapes, true, true), 0);
+        ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&rs, 0, 0.0, &angle), 0);
+        cstd_vector_cblob_measure codes;
+        ASSERT_EQ(cstd_vector_cblob_measure_constructEmpty(&codes), 0);
+        const cblob_measure list[] = {30, 41};
+        ASSERT_EQ(cstd_vector_cblob_measure_assignElements(&codes, list, 2), 0);
+        csys_memory_failAfter(n, 0);
+        const int32_t status = cblob_resultSet_precomputeMeasures(&rs, &codes);
+        const int64_t injected = csys_memory_getInjectedFailureCount();
+        csys_memory_failAfter(0, 0);
+        EXPECT_EQ(status, injected ? csys_err_outOfMemory : 0);
+        for (int32_t label = 1; label <= rs.numBlobs; ++label) {
+            double v = 0;
+            if (readsFromCache(rs.allBlobs[label - 1], 30, angle, 0, &v)) {
+                EXPECT_EQ(v, measureAt(reference.blob(label), 30, angle)) << n << " " << label;
+            }
+        }
+        cstd_vector_cblob_measure_destruct(&codes);
+        cblob_resultSet_destruct(&rs);
+        if (!injected) break;
+    }
+}
+
+// ---------------------------------------------------------- box queries
+
+TEST(MeasureBoxQueries, RectangleCentreAspectAndMedian) {
+    Built built;
+    for (int32_t label = 1; label <= built.rs.numBlobs; ++label) {
+        cblob_blob *b = built.blob(label);
+        for (const double a : {0.0, 0.45, -2.2}) {
+            for (const int32_t ex : {0, 1}) {
+                ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&built.rs, 0, 0.25, &a), 0);
+                cmath_shapeAffineRect rect{};
+                double center[2] = {0, 0}, aspect = 0;
+                ASSERT_EQ(cblob_blob_getBoundingBoxAtAngleAndExcludeExtrema(b, ex, &a, &rect, center, &aspect), 0);
+                EXPECT_EQ(center[0], measureAt(b, 28, a, ex));
+                EXPECT_EQ(center[1], measureAt(b, 29, a, ex));
+                EXPECT_EQ(rect.centerX, center[0]);
+                EXPECT_EQ(rect.centerY, center[1]);
+                EXPECT_EQ(rect.sideX, measureAt(b, 34, a, ex));
+                EXPECT_EQ(rect.sideY, measureAt(b, 35, a, ex));
+                EXPECT_NEAR(rect.axisXx, std::cos(a), 1e-12);
+                EXPECT_NEAR(rect.axisXy, std::sin(a), 1e-12);
+                EXPECT_NEAR(rect.axisYx, -std::sin(a), 1e-12);
+                EXPECT_EQ(aspect, measureAt(b, 35, a, ex) / measureAt(b, 34, a, ex));
+                ASSERT_EQ(cblob_blob_getBoundingBoxAtAngleAndExcludeExtrema(b, ex, &a, nullptr, nullptr, nullptr), 0);
+                cmath_shapeAffineRect shortForm{};
+                ASSERT_EQ(cblob_blob_getBoundingBoxAndExcludeExtrema(b, ex, &shortForm), 0);  // default angle a
+                EXPECT_EQ(shortForm.sideX, rect.sideX);
+                EXPECT_EQ(shortForm.centerY, rect.centerY);
+            }
+            cmath_shapeAffineRect plain{}, atAngle{};
+            ASSERT_EQ(cblob_blob_getBoundingBox(b, &plain), 0);
+            ASSERT_EQ(cblob_blob_getBoundingBoxAtAngle(b, &a, &atAngle), 0);
+            EXPECT_EQ(plain.sideX, atAngle.sideX);
+            EXPECT_EQ(plain.sideX, measureAt(b, 34, a, 0));
+            // The rectangle's corners are the brute-force box's.
+            const Box ref = bruteBox(built.shapes[label - 1], *b->clientFromImage, a);
+            EXPECT_NEAR(plain.sideX, ref.uMax - ref.uMin, 1e-7);
+            EXPECT_NEAR(plain.sideY, ref.vMax - ref.vMin, 1e-7);
+            double median[2] = {0, 0};
+            ASSERT_EQ(cblob_blob_getMedian(b, &a, median), 0);
+            EXPECT_EQ(median[0], measureAt(b, 26, a));
+            EXPECT_EQ(median[1], measureAt(b, 27, a));
+        }
+        cmath_xformLinear x{};
+        ASSERT_EQ(cblob_blob_getClientFromImageXform(b, &x), 0);
+        EXPECT_EQ(std::memcmp(&x, b->clientFromImage, sizeof(x)), 0);
+    }
+}
+
+TEST(MeasureBoxQueries, FailuresWriteNothing) {
+    Built built(true, false);
+    cblob_blob *b = built.blob(1);
+    cmath_shapeAffineRect rect{};
+    rect.sideX = 123;
+    double center[2] = {7, 7}, aspect = 9, median[2] = {5, 5};
+    const double a = 0.1;
+    EXPECT_EQ(cblob_blob_getBoundingBoxAtAngleAndExcludeExtrema(b, 0, &a, &rect, center, &aspect), cblob_err_rleImageEmpty);
+    EXPECT_EQ(cblob_blob_getBoundingBox(b, &rect), cblob_err_rleImageEmpty);
+    EXPECT_EQ(cblob_blob_getMedian(b, &a, median), cblob_err_rleImageEmpty);
+    EXPECT_EQ(rect.sideX, 123);
+    EXPECT_EQ(center[0], 7);
+    EXPECT_EQ(aspect, 9);
+    EXPECT_EQ(median[1], 5);
+}
+
+// ------------------------------------------------------------- interior
+
+int32_t interior(cblob_blob *b) {
+    int32_t v = -1;
+    EXPECT_EQ(cblob_blob_getIsInterior(b, &v), 0);
+    return v;
+}
+
+TEST(MeasureInterior, WindowEdgesAndMask) {
+    {
+        Built built;  // run window (0, 0) 64 x 48; no shape reaches an edge
+        for (int32_t label = 1; label <= built.rs.numBlobs; ++label) EXPECT_EQ(interior(built.blob(label)), 1);
+        EXPECT_EQ(measure(built.blob(1), 16), 1.0);
+    }
+    for (int32_t edge = 0; edge < 4; ++edge) {
+        Built built;
+        cblob_blob *b = built.blob(2);
+        if (edge == 0) b->boxLeft = 0;
+        if (edge == 1) b->boxTop = 0;
+        if (edge == 2) b->boxLeft = 64 - b->boxWidth;
+        if (edge == 3) b->boxTop = 48 - b->boxHeight;
+        EXPECT_EQ(interior(b), 0) << edge;
+        EXPECT_EQ(measure(b, 16), 0.0);
+        EXPECT_EQ(interior(built.blob(3)), 1);
+    }
+    // A mask: the full window keeps every blob interior; a gap next to a
+    // blob pixel, or a mask edge in line with a blob run, does not.
+    auto withMask = [](Built &built, const std::function<uint8_t(int32_t, int32_t)> &on) {
+        rletest::Model m;
+        m.width = 64;
+        m.grey = false;
+        for (int32_t y = 0; y < 48; ++y) {
+            rletest::Row row;
+            for (int32_t x = 0; x < 64; ++x) {
+                const uint8_t v = on(x, y);
+                if (!row.empty() && row.back().value == v) {
+                    ++row.back().length;
+                } else {
+                    row.push_back({v, 1});
+                }
+            }
+            m.rows.push_back(row);
+        }
+        ASSERT_EQ(rletest::makeHandle(&built.rs.maskImage, [&](cblob_imageRle *img) { return rletest::buildByFilling(img, m); }), 0);
+    };
+    {
+        Built built;
+        withMask(built, [](int32_t, int32_t) { return uint8_t{1}; });
+        for (int32_t label = 1; label <= built.rs.numBlobs; ++label) EXPECT_EQ(interior(built.blob(label)), 1) << label;
+    }
+    {
+        Built built;
+        const Shape &s = built.shapes[0];
+        int32_t x0 = 0;
+        while (!s.w[0][x0]) ++x0;
+        const int32_t gx = s.left + x0, gy = s.top - 1;
+        withMask(built, [&](int32_t x, int32_t y) { return static_cast<uint8_t>(x == gx && y == gy ? 0 : 1); });
+        EXPECT_EQ(interior(built.blob(1)), 0);
+    }
+    {
+        Built built;
+        const Shape &s = built.shapes[0];
+        int32_t x0 = 0;
+        while (!s.w[0][x0]) ++x0;
+        // The mask's own row starts where the blob's first run starts.
+        const int32_t gx = s.left + x0 - 1, gy = s.top;
+        withMask(built, [&](int32_t x, int32_t y) { return static_cast<uint8_t>(x == gx && y == gy ? 0 : 1); });
+        EXPECT_EQ(interior(built.blob(1)), 0);
+    }
+}
+
+// ------------------------------------------------------------ end to end
+
+// Through a run that keeps per-blob images: the boxes of every blob against
+// brute force over its pixels (taken from the blob's own image).
+TEST(MeasureEndToEnd, RunWithBlobImages) {
+    std::mt19937 rng(7);
+    const int width = 60, height = 40;
+    runtest::GreyImage image(width, height, 8, runtest::randomValues(rng, width, height, 8, 0.45, 3), 2, 3);
+    runtest::Params params;
+    runtest::Results results;
+    ASSERT_EQ(cblob_runParams_setSegmentationHardThresh(&params.p, 128, 0), 0);
+    params.p.keepBlobImages = 1;
+    ASSERT_EQ(cblob_run8(image.image(), nullptr, &params.p, &results.rs), 0);
+    ASSERT_GT(results.rs.numBlobs, 3);
+    cstd_vector_cblob_measure codes;
+    ASSERT_EQ(cstd_vector_cblob_measure_constructEmpty(&codes), 0);
+    const cblob_measure list[] = {30, 45};
+    ASSERT_EQ(cstd_vector_cblob_measure_assignElements(&codes, list, 2), 0);
+    ASSERT_EQ(cblob_resultSet_precomputeMeasures(&results.rs, &codes), 0);
+    cstd_vector_cblob_measure_destruct(&codes);
+    for (int32_t i = 0; i < results.rs.numBlobs; ++i) {
+        cblob_blob *b = results.rs.allBlobs[i];
+        // The blob's pixels from its rendered image.
+        cimg_image out;
+        ASSERT_EQ(cimg_image_constructUnbound(&out, 8), 0);
+        ASSERT_EQ(cblob_blob_getBlobImage(b, &out), 0);
+        Shape s;
+        s.left = b->boxLeft;
+        s.top = b->boxTop;
+        s.w.assign(b->boxHeight, std::vector<int32_t>(b->boxWidth, 0));
+        for (int32_t y = 0; y < b->boxHeight; ++y) {
+            for (int32_t x = 0; x < b->boxWidth; ++x) {
+                uint8_t *pel = nullptr;
+                ASSERT_EQ(cimg_image_pointToPel_internal(&out, b->boxLeft + x, b->boxTop + y, &pel), 0);
+                s.w[y][x] = *pel ? 1 : 0;
+            }
+        }
+        cimg_image_destruct(&out);
+        for (const double a : {0.0, 0.7, 2.0}) {
+            const Box ref = bruteBox(s, *b->clientFromImage, a);
+            EXPECT_NEAR(measureAt(b, 30, a), ref.uMin, 1e-6);
+            EXPECT_NEAR(measureAt(b, 34, a), ref.uMax - ref.uMin, 1e-6);
+            EXPECT_NEAR(measureAt(b, 35, a), ref.vMax - ref.vMin, 1e-6);
+            // The box centre through the record's centre of mass.
+            EXPECT_NEAR(measureAt(b, 28, a), b->centerOfMassX + (ref.uMin + ref.uMax) / 2 * std::cos(a) - (ref.vMin + ref.vMax) / 2 * std::sin(a), 1e-6);
+        }
+        const Box principal = bruteBox(s, *b->clientFromImage, b->angle);
+        EXPECT_NEAR(measure(b, 45), principal.uMax - principal.uMin, 1e-6);
+        EXPECT_EQ(interior(b), b->boxLeft > 2 && b->boxTop > 3 && b->boxLeft + b->boxWidth < 62 && b->boxTop + b->boxHeight < 43 ? 1 : 0);
+    }
 }
 
 }  // namespace
