@@ -235,8 +235,10 @@ typedef struct cblob_blob_rleRowBlock_ {
 /**
  * A data block of the blob database: `size` bytes at `memory` holding
  * encoded runs (binary rows: each length one byte below 255, else 0xFF and a
- * 4-byte little-endian length; each row ends with a 0 byte). `cursor` is the
- * next byte to write, `entries` the rows written.
+ * 4-byte little-endian length; each row ends with a 0 byte; grey rows, of
+ * blobs whose grey flag is set: a value byte before each length, and a row
+ * ends with 0x00 0x00). `cursor` is the next byte to write, `entries` the
+ * rows written.
  */
 typedef struct cblob_blob_rleDataBlock_ {
     uint8_t *memory;
@@ -412,8 +414,8 @@ CBLOB_API int32_t cblob_imageRle_initFromBlob(cblob_imageRle *img, const cblob_b
  * Ownership: the rows belong to the database and stay valid while the result
  * set holds it (until it is cleared, run again or destructed).
  * Statuses: cblob_err_rleImageEmpty (0x80001286) when the result set holds
- * no labelled run image (the run did not keep per-blob images; a result set
- * that never ran); csys_err_badSize for a box higher than 178956970 rows;
+ * no labelled run image or no blob database (the run did not keep per-blob
+ * images; a result set that never ran); csys_err_badSize for a box higher than 178956970 rows;
  * memory failures (the blob then has no rows yet; a later call tries again).
  * A null argument or a blob without a result set is an assert. Writes the
  * result set's blob database and shortens the chains of its run table: not
@@ -435,10 +437,9 @@ CBLOB_API int32_t cblob_blob_getRleRows(cblob_blob *blob, cblob_rleRow **rows);
  * destructed); attach a cblob_imageRlePtrh to it to keep it and the database
  * alive beyond that. Do not destruct it.
  * Statuses: cblob_err_rleImageEmpty (0x80001286) when the result set holds
- * no labelled run image (the run did not keep per-blob images); memory
- * failures. *image is written only on success.
- * A null argument, a blob without a result set, or a result set without a
- * blob database while it holds the labelled image is an assert.
+ * no labelled run image or no blob database (the run did not keep per-blob
+ * images); memory failures. *image is written only on success.
+ * A null argument or a blob without a result set is an assert.
  * Thread-safety: writes the result set's blob database; not thread-safe with
  * other calls on the same result set.
  */

@@ -28,8 +28,8 @@ int32_t databaseImage(cblob_blob *blob, cblob_rleRow *rows, cblob_imageRle **ima
     }
     CBLOB_FRAME_REQUIRE(f, blob->label >= 1 && blob->label <= rs->numBlobs);
     cblob_imageRle *img = static_cast<cblob_imageRle *>(db->images.untyped.begin) + (blob->label - 1);
+    cmath_xformPtrhConst imageFromClient;  // outlives the block: the frame releases it
     if (img->constructed != 1 || img->rows != rows) {
-        cmath_xformPtrhConst imageFromClient;
         CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_construct(&imageFromClient));
         f.addObject<&cmath_xformPtrhConst_destruct>(&imageFromClient, csys_cleanup_tempObject);
         CBLOB_FRAME_TRY(f, cmath_xformPtrhConst_getInverseConst(&rs->clientFromImage, &imageFromClient));

@@ -44,10 +44,14 @@ int32_t clearAndRun(const cimg_windowConst *window8, const cimg_windowConst *win
 
 // The per-blob image layer. Blob images are wanted when keepBlobImages is
 // set, or keepMaskImage is set and a mask of any kind is given; they are
-// built from the blobs unless connectivityType is 1. Building them needs the
-// labelled wide runs and the blob database builder, which this build does
-// not have: a run that wants them returns cblob_err_notYetSupported before
-// anything is done. Otherwise runs the core.
+// built from the blobs unless connectivityType is 1 (which the core refuses
+// as not yet supported). Runs the core with both flags; then, when the
+// images are built from the blobs, gives the result set a new blob database
+// whose image vector holds one image per blob (entry label - 1): the blob's
+// rows (cblob_blob_getRleRows extracts them from the labelled image the core
+// kept), its box, the inverse of the client transform, and the run total of
+// its rows. Polls the attention check every 256 blobs. Statuses: the core's,
+// the extraction's, memory failures, the attention check's.
 int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_windowConst *window16,
                                   const cblob_imageRlePtrh *rleInput, const cmath_xformPtrhConst *clientFromImage,
                                   const cimg_windowConst *maskWindow, const cblob_imageRlePtrh *rleMask,
@@ -56,9 +60,9 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
 
 // The pipeline core, for one band and connectivityType 0. In order:
 //   1. requests this build does not serve: cblob_err_notYetSupported for
-//      either blob image flag, morphology, connectivityType other than 0, a
-//      run-length input with a mask window or run-length mask; then a
-//      scaleVal below 1: cblob_err_badScaleVal
+//      morphology, connectivityType other than 0, a run-length input with a
+//      mask window or run-length mask; then a scaleVal below 1:
+//      cblob_err_badScaleVal
 //   2. the client transform: a linear one must not be singular
 //      (cmath_err_singularXform); a perspective one gets the result set's
 //      transform blocks, filled by the scan with each blob's approximation
@@ -66,8 +70,9 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
 //   4. geometry: the window, or the run-length input (cblob_err_nullRleImage,
 //      cblob_err_rleImageNoRows)
 //   5. bands (planBands; the scan runs as one band), the record pool
-//   6. the segmentation step when the input is a window and anything is to
-//      be kept (keepThresholdedImage, keepMaskedAndThresholdedImage,
+//   6. the segmentation step when the input is a window and blob images
+//      are built from the blobs, anything is to be kept
+//      (keepThresholdedImage, keepMaskedAndThresholdedImage,
 //      keepMorphedThresholdedImage, keepMaskImage) or segmentationType is not
 //      0; otherwise a window takes the one-pass path (hard threshold fused
 //      into the scan; percent thresholds computed first) and a run-length
@@ -75,11 +80,19 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
 //   7. row buffers; the kept mask record (keepMaskImage with a mask window or
 //      TORV mask); a run-length input with a TORV mask:
 //      cblob_err_torvMaskWithRleInput
-//   8. segmentation (timed into runTimings[0], and [1] with a mask)
+//   8. segmentation (timed into runTimings[0], and [1] with a mask); wide
+//      runs when blob images are built from the blobs and the segmentation
+//      is not also kept
 //   9. kept images: the masked segmentation; the unmasked segmentation (a
 //      second segmentation without the mask when a mask was given; the
-//      input itself for a run-length input); attention poll
-//  10. the standard scan (timed into runTimings[3]), attention poll
+//      input itself for a run-length input); with blob images built from
+//      the blobs, a wide copy of a narrow scan image (a run-length input or
+//      a kept segmentation: neither is ever written), the scan's label map
+//      and the result set's run labels; attention poll
+//  10. the standard scan (timed into runTimings[3]; it writes each run's
+//      working label into the wide runs), attention poll; with blob images
+//      built from the blobs, the labelled image becomes the result set's
+//      source image and the label map its flat run table
 //  11. the result set: all-blobs array (every record of the blob blocks
 //      whose label is not negative, in block order), the view as a copy,
 //      counts, first top-level blobs, run window, kept images and their rows
