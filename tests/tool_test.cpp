@@ -518,6 +518,69 @@ TEST(Tool, HelpVersionAndOutputErrors) {
     }
 }
 
+// Every name `cblob measures` lists is accepted by --measures, and the extra
+// columns of `--measures all` hold what the library's measure dispatcher gives
+// at the --angle with the --exclude amount (angles in degrees; missing where
+// the library has no value for the blob).
+TEST(Tool, MeasuresEqualTheLibrary) {
+    Scratch scratch;
+    const int width = 64, height = 32;
+    const std::vector<uint16_t> pixels = scene(width, height, 30, 200);
+    writePgm(scratch.path("a.pgm"), pixels, width, height, 255);
+    const Outcome listed = runTool(scratch, "measures");
+    ASSERT_EQ(listed.exitCode, 0);
+    std::vector<std::string> names;
+    for (const std::string &line : lines(listed.out)) names.push_back(line.substr(0, line.find(' ')));
+    ASSERT_EQ(names.size(), 47u);
+
+    const Outcome out = runTool(scratch, "analyze " + scratch.path("a.pgm") +
+                                             " --threshold 100 --csv --measures all --angle 30 --exclude 2");
+    ASSERT_EQ(out.exitCode, 0) << out.err;
+    const std::vector<std::string> csv = lines(out.out);
+    std::string header = kCsvHeader;
+    for (const std::string &n : names) header += "," + n;
+    ASSERT_FALSE(csv.empty());
+    EXPECT_EQ(csv[0], header);
+
+    std::vector<uint8_t> bytes = packed(pixels, 8);
+    cimg_image image;
+    cimg_image_constructUnbound(&image, 8);
+    cimg_image_initFromBuffer(&image, bytes.data(), 8, width, height, width, 0, 0);
+    cblob_runParams params;
+    cblob_runParams_construct(&params);
+    cblob_runParams_setSegmentationHardThresh(&params, 100, 0);
+    params.keepBlobImages = 1;
+    cblob_resultSet rs;
+    cblob_resultSet_construct(&rs);
+    ASSERT_EQ(cblob_run8(&image, nullptr, &params, &rs), 0);
+    const double angle = 30.0 * kPi / 180.0;
+    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&rs, cblob_excludeAmountChecked, 2.0, &angle), 0);
+    ASSERT_EQ(csv.size(), static_cast<size_t>(rs.numViewBlobs) + 1);
+    for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
+        std::vector<std::string> fields;
+        std::stringstream row(csv[i + 1]);
+        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+        if (csv[i + 1].back() == ',') fields.push_back("");
+        ASSERT_EQ(fields.size(), 15 + names.size()) << csv[i + 1];
+        for (int32_t code = 1; code <= 47; ++code) {
+            double expected = 0.0;
+            const int32_t status = cblob_blob_getMeasureAtAngle(rs.view[i], static_cast<cblob_measure>(code), 1,
+                                                                &expected, &angle);
+            const std::string &field = fields[14 + code];
+            if (CBLOB_FAILED(status) || std::isnan(expected)) {  // e.g. the aspect of a box trimmed to nothing
+                EXPECT_EQ(field, "") << names[code - 1] << ": " << cblob_statusName(status);
+                continue;
+            }
+            if (code == cblob_measureAngle) expected *= 180.0 / kPi;
+            ASSERT_FALSE(field.empty()) << names[code - 1] << "\n" << csv[i + 1];
+            EXPECT_DOUBLE_EQ(std::strtod(field.c_str(), nullptr), expected) << names[code - 1];
+        }
+    }
+    cblob_resultSet_destruct(&rs);
+    cblob_runParams_destruct(&params);
+    cimg_image_destruct(&image);
+}
+
 TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
     Scratch scratch;
     const int width = 64, height = 32;
@@ -556,6 +619,9 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
         {"analyze " + scratch.path("cut.tif") + overlay, 1, "cannot read " + scratch.path("cut.tif")},
         {"analyze " + scratch.path("empty") + overlay, 1, "no PNG, PGM or TIFF files"},
         {"analyze " + a + " --mask " + scratch.path("b.pgm") + overlay, 1, "mask"},
+        {"analyze " + a + " --measures area,bogus" + overlay, 2, "unknown measure 'bogus'"},
+        {"analyze " + a + " --exclude 50%" + overlay, 2, "percentage below 50"},
+        {"analyze " + a + " --angle north" + overlay, 2, "--angle needs a number"},
     };
     for (const Case &c : cases) {
         const Outcome outcome = runTool(scratch, c.arguments);

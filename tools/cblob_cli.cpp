@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "measure_names.h"
 #include "pgm_io.h"
 #include "png_io.h"
 #include "tiff_io.h"
@@ -34,6 +35,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 const char *const kUsage =
     "usage: cblob analyze FILE|DIR... [options]\n"
+    "       cblob measures               list the measure names\n"
     "       cblob --help | --version\n"
     "\n"
     "Analyses 8- and 16-bit grey PNG, PGM and TIFF files; a folder stands for\n"
@@ -53,6 +55,11 @@ const char *const kUsage =
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
     "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
+    "Measures (extra columns):\n"
+    "  --measures NAME,...|all       add these measures (cblob measures lists them)\n"
+    "  --angle DEG                   the angle of the angle_box_* and median_* measures\n"
+    "  --exclude N[%]                box and median measures ignore N pixels of mass\n"
+    "                                (or N percent of the blob) at each extreme\n"
     "\n"
     "The table's header line gives the threshold used (percent mode computes it\n"
     "per file); CSV and JSON carry it as threshold (and threshold_high for --soft).\n"
@@ -77,6 +84,10 @@ struct Options {
     enum class Format { table, csv, json } format = Format::table;
     bool csv = false, json = false;
     std::string overlay;
+    std::vector<const tool_measureName *> measures;
+    double angleDeg = 0.0;
+    bool haveExclude = false, excludePercent = false;
+    double exclude = 0.0;
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -95,7 +106,11 @@ struct Row {
     double elongation, angle;
     // for the overlay only
     double inertiaMax;
+    // the --measures columns; NaN where the library cannot give the measure
+    std::vector<double> extra;
 };
+
+double degrees(double radians) { return radians * 180.0 / kPi; }
 
 [[noreturn]] void fail(int code, const std::string &message) {
     std::fprintf(stderr, "cblob: %s\n", message.c_str());
@@ -132,6 +147,43 @@ double parsePercent(const std::string &option, const char *text) {
     return value;
 }
 
+double parseNumber(const std::string &option, const char *text) {
+    char *end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(value))
+        fail(2, option + " needs a number, not '" + text + "'");
+    return value;
+}
+
+// "area,perimeter" or "all": the measures in the order given.
+std::vector<const tool_measureName *> parseMeasures(const std::string &list) {
+    int32_t count = 0;
+    const tool_measureName *names = tool_measureNames(&count);
+    std::vector<const tool_measureName *> out;
+    if (list == "all") {
+        for (int32_t i = 0; i < count; ++i) out.push_back(&names[i]);
+        return out;
+    }
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string name = list.substr(start, comma - start);
+        const tool_measureName *m = tool_findMeasure(name.c_str());
+        if (!m) fail(2, "unknown measure '" + name + "' (cblob measures lists them)");
+        out.push_back(m);
+        start = comma + 1;
+    }
+    return out;
+}
+
+void listMeasures() {
+    int32_t count = 0;
+    const tool_measureName *names = tool_measureNames(&count);
+    for (int32_t i = 0; i < count; ++i) std::printf("%-24s %s\n", names[i].name, names[i].meaning);
+    finishOutput();
+}
+
 Options parseOptions(int argc, char **argv) {
     if (argc < 2) {
         std::fputs(kUsage, stderr);
@@ -149,6 +201,10 @@ Options parseOptions(int argc, char **argv) {
             finishOutput();
             std::exit(0);
         }
+    }
+    if (std::strcmp(argv[1], "measures") == 0 && argc == 2) {
+        listMeasures();
+        std::exit(0);
     }
     if (std::strcmp(argv[1], "analyze") != 0)
         fail(2, std::string("unknown command '") + argv[1] + "' (try: cblob analyze, or cblob --help)");
@@ -205,6 +261,21 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--overlay") {
             need(1);
             o.overlay = argv[++i];
+        } else if (arg == "--measures") {
+            need(1);
+            o.measures = parseMeasures(argv[++i]);
+        } else if (arg == "--angle") {
+            need(1);
+            o.angleDeg = parseNumber(arg, argv[++i]);
+        } else if (arg == "--exclude") {
+            need(1);
+            std::string amount = argv[++i];
+            o.haveExclude = true;
+            o.excludePercent = !amount.empty() && amount.back() == '%';
+            if (o.excludePercent) amount.pop_back();
+            o.exclude = parseNumber(arg, amount.c_str());
+            if (o.exclude < 0 || (o.excludePercent && o.exclude >= 50))
+                fail(2, "--exclude needs N >= 0 (a percentage below 50)");
         } else if (arg.size() > 1 && arg[0] == '-') {
             fail(2, "unknown option " + arg + " (see cblob --help)");
         } else {
@@ -333,6 +404,25 @@ void setSegmentation(cblob_runParams *params, const Options &o, const std::strin
 
 // Runs the analysis of one file, records the threshold it used and appends
 // its blobs to `rows`.
+// The --measures of one blob. A measure the library cannot give for this blob
+// (not built yet, moments not computed, not for this mode) is NaN, printed
+// as missing; any other failure ends the run.
+std::vector<double> readMeasures(cblob_blob *b, const Options &o, double angle, const std::string &file) {
+    std::vector<double> values;
+    for (const tool_measureName *m : o.measures) {
+        double v = 0.0;
+        const int32_t status =
+            cblob_blob_getMeasureAtAngle(b, static_cast<cblob_measure>(m->code), o.haveExclude ? 1 : 0, &v, &angle);
+        if (status == cblob_err_notYetSupported || status == cblob_err_measureUnavailable ||
+            status == cblob_err_measureNotForMode || status == cblob_err_angleMeasureNotForMode)
+            v = std::nan("");
+        else
+            check(status, "measure " + std::string(m->name) + " of " + file);
+        values.push_back(m->isAngle ? degrees(v) : v);
+    }
+    return values;
+}
+
 void analyze(const std::string &file, const Options &o, const tool_greyImage *mask, std::vector<FileResult> &files,
              std::vector<Row> &rows, tool_greyImage *keep) {
     tool_greyImage pixels = readImage(file);
@@ -354,6 +444,10 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     setSegmentation(&params, o, file, pixels.bitsPerPel);
     params.connectivityCleanup = o.cleanup;
     params.minArea = static_cast<int32_t>(o.minArea);
+    // Boxes and medians at an angle, and the interior test against a mask,
+    // read each blob's own runs, which the run keeps only when asked.
+    for (const tool_measureName *m : o.measures)
+        if (m->code >= cblob_measureMedianX || (m->code == cblob_measureIsInterior && mask)) params.keepBlobImages = 1;
     cblob_resultSet rs;
     check(cblob_resultSet_construct(&rs), "result set");
     const int32_t status = pixels.bitsPerPel == 8 ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
@@ -365,12 +459,16 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     check(cblob_runParams_getThresh(&params, &used.thresh), "threshold of " + file);
     if (used.soft) check(cblob_runParams_getHighThresh(&params, &used.high), "high threshold of " + file);
     files.push_back(used);
+    const double angle = o.angleDeg * kPi / 180.0;
+    check(cblob_resultSet_setExcludeExtrema(&rs, o.excludePercent ? cblob_excludePercent : cblob_excludeAmountChecked,
+                                            o.exclude, &angle),
+          "--exclude");
     for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
-        const cblob_blob *b = rs.view[i];
+        cblob_blob *b = rs.view[i];
         if (o.noHoles && b->colour == 0) continue;
         rows.push_back(Row{files.size() - 1, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
                            b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
-                           b->angle, b->inertiaMax});
+                           b->angle, b->inertiaMax, readMeasures(b, o, angle, file)});
     }
     cblob_resultSet_destruct(&rs);
     cblob_runParams_destruct(&params);
@@ -406,8 +504,6 @@ std::string csvField(const std::string &text) {
     return out + "\"";
 }
 
-double degrees(double radians) { return radians * 180.0 / kPi; }
-
 // "130", or "100..150" for a soft threshold.
 std::string thresholdText(const FileResult &f) {
     return f.soft ? std::to_string(f.thresh) + ".." + std::to_string(f.high) : std::to_string(f.thresh);
@@ -427,6 +523,17 @@ std::string thresholdLine(const FileResult &f, const Options &o) {
     return line;
 }
 
+// A value in full precision, or `missing` for NaN (a measure the library
+// could not give).
+std::string number(double v, const char *missing) {
+    if (std::isnan(v)) return missing;
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+int columnWidth(const tool_measureName *m) { return std::max(10, static_cast<int>(std::strlen(m->name))); }
+
 void printRows(const std::vector<FileResult> &files, const std::vector<Row> &rows, const Options &o) {
     const char *colourName[2] = {"hole", "object"};
     const bool withFile = files.size() > 1;
@@ -439,23 +546,30 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
             std::printf("%s\n  {\"file\": %s, \"threshold\": %d, \"threshold_high\": %s, \"label\": %d, "
                         "\"colour\": \"%s\", \"parent\": %d, \"area\": %.17g, \"center_x\": %.17g, "
                         "\"center_y\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, "
-                        "\"elongation\": %.17g, \"angle_deg\": %.17g}",
+                        "\"elongation\": %.17g, \"angle_deg\": %.17g",
                         i ? "," : "", jsonString(f.file).c_str(), f.thresh, high.c_str(), r.label,
                         colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height,
                         r.elongation, degrees(r.angle));
+            for (size_t m = 0; m < o.measures.size(); ++m)
+                std::printf(", \"%s\": %s", o.measures[m]->name, number(r.extra[m], "null").c_str());
+            std::printf("}");
         }
         std::printf("%s]\n", rows.empty() ? "" : "\n");
         return;
     }
     if (o.format == Options::Format::csv) {
         std::printf("file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,"
-                    "elongation,angle_deg\n");
+                    "elongation,angle_deg");
+        for (const tool_measureName *m : o.measures) std::printf(",%s", m->name);
+        std::printf("\n");
         for (const Row &r : rows) {
             const FileResult &f = files[r.file];
             const std::string high = f.soft ? std::to_string(f.high) : "";
-            std::printf("%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g\n", csvField(f.file).c_str(),
+            std::printf("%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", csvField(f.file).c_str(),
                         f.thresh, high.c_str(), r.label, colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left,
                         r.top, r.width, r.height, r.elongation, degrees(r.angle));
+            for (double v : r.extra) std::printf(",%s", number(v, "").c_str());
+            std::printf("\n");
         }
         return;
     }
@@ -470,13 +584,21 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
             std::printf("%s\n", thresholdLine(f, o).c_str());
     }
     if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), "file");
-    std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s\n", "label", "colour", "parent", "area",
+    std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s", "label", "colour", "parent", "area",
                 "center_x", "center_y", "left", "top", "width", "height", "elongation", "angle_deg");
+    for (const tool_measureName *m : o.measures) std::printf("  %*s", columnWidth(m), m->name);
+    std::printf("\n");
     for (const Row &r : rows) {
         if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), files[r.file].file.c_str());
-        std::printf("%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f\n", r.label,
+        std::printf("%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f", r.label,
                     colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
                     degrees(r.angle));
+        for (size_t m = 0; m < o.measures.size(); ++m) {
+            char cell[64];
+            std::snprintf(cell, sizeof cell, "%.4f", r.extra[m]);
+            std::printf("  %*s", columnWidth(o.measures[m]), std::isnan(r.extra[m]) ? "-" : cell);
+        }
+        std::printf("\n");
     }
     if (rows.empty()) std::printf("(no blobs)\n");
 }
