@@ -668,6 +668,15 @@ TEST(MeasureCache, OneComputationPerAngleAndAmount) {
     measure(b, 45);
     EXPECT_TRUE(readsFromCache(b, 41, 0.0, 0));
     EXPECT_TRUE(readsFromCache(b, 30, 0.9, 0));
+    // The angle box at the principal angle is the principal box, and the
+    // other way round: the second group is taken from the first.
+    double angleBox = 0;
+    EXPECT_TRUE(readsFromCache(b, 30, b->angle, 0, &angleBox));
+    EXPECT_EQ(angleBox, measure(b, 41));
+    cblob_blob *c = built.blob(3);
+    const double width = measureAt(c, 34, c->angle);
+    EXPECT_TRUE(readsFromCache(c, 45, 0.0, 0, &angleBox));
+    EXPECT_EQ(angleBox, width);
 }
 
 TEST(MeasureCache, ExclusionChangesRecomputeOnlyWithExclusionOn) {

@@ -33,7 +33,9 @@ struct ReleaseThunk<Release> {
 template <int Capacity>
 class Frame {
 public:
-    Frame() : tag_(csys_cleanup_getNextTag()) {}
+    // The cleanup tag is taken when the first entry is registered: most
+    // frames hold nothing and then cost no more than a status word.
+    Frame() = default;
     Frame(const Frame &) = delete;
     Frame &operator=(const Frame &) = delete;
     // A frame left without exit() still releases what it holds, as a failure
@@ -72,7 +74,7 @@ public:
 
     // The single exit: unwinds the list and returns 0 or the failure.
     int32_t exit() {
-        csys_cleanupExecute_(list_, &count_, &status, tag_);
+        if (count_ > 0) csys_cleanupExecute_(list_, &count_, &status, tag_);
         return CBLOB_FAILED(status) ? status : 0;
     }
 
@@ -84,6 +86,7 @@ private:
             cstd_assert_(__LINE__);
             return -1;
         }
+        if (count_ == 0 && nextId_ == 0) tag_ = csys_cleanup_getNextTag();
         csys_cleanupEntry &entry = list_[count_++];
         entry.id = nextId_++;
         entry.kind = kind;
@@ -95,7 +98,7 @@ private:
     csys_cleanupEntry list_[Capacity > 0 ? Capacity : 1];
     int32_t count_ = 0;
     int32_t nextId_ = 0;
-    int32_t tag_;
+    int32_t tag_ = 0;
 };
 
 // Typed front ends of the memory service.

@@ -21,6 +21,29 @@ int32_t storeGroup(cblob_resultSet *rs, const cblob_blob *blob, MeasureGroup gro
     return f.exit();
 }
 
+// The angle box at the blob's principal angle and the principal box are the
+// same box: when the other group already holds it for this angle and
+// exclusion amount, its values are taken instead of projecting the runs
+// again (a caller reading both, or every measure, pays one computation).
+bool sameBoxCached(const cblob_blob *blob, MeasureGroup group, double angle, double amount, BoxAtAngle *box) {
+    if (blob->momentsValid != 1 || angle != blob->angle) return false;
+    const bool principal = group == MeasureGroup::principal;
+    const MeasureGroup other = principal ? MeasureGroup::angle : MeasureGroup::principal;
+    if (!groupCached(blob->owner, blob, other, angle, amount)) return false;
+    int32_t count = 0;
+    const int32_t *codes = groupCodes(other, &count);
+    const int32_t first = principal ? 2 : 1;  // past the keys
+    double values[6] = {};
+    for (int32_t i = 0; i < 6; ++i) cachedValue(blob->owner, blob, codes[first + i], &values[i]);
+    box->medianX = values[0];
+    box->medianY = values[1];
+    box->uMin = values[2];
+    box->vMin = values[3];
+    box->width = values[4];
+    box->height = values[5];
+    return true;
+}
+
 // The box group at `angle`: keys first, then the median point, the low
 // corner and the extents (the order of groupCodes).
 int32_t computeBoxGroup(cblob_blob *blob, MeasureGroup group, double angle, int32_t useExclusion) {
@@ -31,11 +54,13 @@ int32_t computeBoxGroup(cblob_blob *blob, MeasureGroup group, double angle, int3
     const double a = principal ? blob->angle : angle;
     double amount = 0;
     CBLOB_FRAME_TRY(f, exclusionAmount(blob, useExclusion, &amount));
-    cblob_rleRow *rows = nullptr;
-    CBLOB_FRAME_TRY(f, cblob_blob_getRleRows(blob, &rows));
-    const BlobRows blobRows{rows, blob->isGrey, blob->boxLeft, blob->boxTop, blob->boxWidth, blob->boxHeight};
-    BoxAtAngle box;
-    CBLOB_FRAME_TRY(f, boxAtAngle(blobRows, *blob->clientFromImage, a, amount, &box));
+    BoxAtAngle box{};
+    if (!sameBoxCached(blob, group, a, amount, &box)) {
+        cblob_rleRow *rows = nullptr;
+        CBLOB_FRAME_TRY(f, cblob_blob_getRleRows(blob, &rows));
+        const BlobRows blobRows{rows, blob->isGrey, blob->boxLeft, blob->boxTop, blob->boxWidth, blob->boxHeight};
+        CBLOB_FRAME_TRY(f, boxAtAngle(blobRows, *blob->clientFromImage, a, amount, &box));
+    }
     CBLOB_FRAME_TRY(f, ensureGroupSlots(blob->owner, group));
     const double angleValues[] = {a, amount, box.medianX, box.medianY, box.uMin, box.vMin, box.width, box.height};
     const double principalValues[] = {amount, box.medianX, box.medianY, box.uMin, box.vMin, box.width, box.height};
