@@ -618,6 +618,14 @@ TEST(Tool, ViewOptionsEqualTheLibrarysView) {
              filter(rs, cblob_measureBoxTop, -inf, 6);
              ASSERT_EQ(cblob_resultSet_sort(rs, cblob_measureArea, 0), 0);
          }, -1, 2},
+        {"--filter area:1:4 --filter box_left:30: --filter area:100:", [&](cblob_resultSet *rs) {
+             const cblob_filter list[] = {{2, 1, 4, 0}, {cblob_measureBoxLeft, 30, inf, 0}, {2, 100, inf, 0}};
+             cstd_vector_cblob_filter v;
+             ASSERT_EQ(cstd_vector_cblob_filter_constructEmpty(&v), 0);
+             ASSERT_EQ(cstd_vector_cblob_filter_assignElements(&v, list, 3), 0);
+             ASSERT_EQ(cblob_resultSet_setAndApplyFilters(rs, &v), 0);
+             cstd_vector_cblob_filter_destruct(&v);
+         }, -1, 5},
         {"--sort area --top 4", [&](cblob_resultSet *rs) { ASSERT_EQ(cblob_resultSet_sort(rs, 2, 1), 0); }, 4, 4},
         {"--sort box_left:asc --top 0", nullptr, 0, 0},
         {"--calibration 0.5,30,10,-4 --filter area:1:100 --filter angle_deg:-60:60 --sort center_y:desc",
@@ -711,6 +719,8 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
         {"analyze " + a + " --calibration 1,2" + overlay, 2, "--calibration needs"},
         {"analyze " + a + " --top -1" + overlay, 2, "--top needs a count"},
         {"analyze " + a + " --threshold 128 --filter perimeter:0:9" + overlay, 1, "--filter perimeter of " + a},
+        {"analyze " + a + " --threshold 128 --filter area:1:2 --filter perimeter:0:9" + overlay, 1,
+         "--filter area,perimeter of " + a},
     };
     for (const Case &c : cases) {
         const Outcome outcome = runTool(scratch, c.arguments);

@@ -147,9 +147,17 @@ int32_t applyViewOptions(cblob_resultSet *rs, const ViewOptions &v, std::string 
         status = cblob_resultSet_setClientFromImageXformLinear(rs, &calibration);
         if (CBLOB_FAILED(status)) return status;
     }
-    for (size_t k = 0; k < v.filters.size(); ++k) {
-        *what = "--filter " + v.filterNames[k];
-        status = cblob_resultSet_addAndApplyFilter(rs, v.filters[k]);
+    if (!v.filters.empty()) {
+        // One call: the ranges of one measure are alternatives.
+        *what = "--filter";
+        for (const std::string &name : v.filterNames) *what += (*what == "--filter" ? " " : ",") + name;
+        cstd_vector_cblob_filter filters;
+        status = cstd_vector_cblob_filter_constructEmpty(&filters);
+        if (CBLOB_FAILED(status)) return status;
+        status = cstd_vector_cblob_filter_assignElements(&filters, v.filters.data(),
+                                                         static_cast<int64_t>(v.filters.size()));
+        if (!CBLOB_FAILED(status)) status = cblob_resultSet_setAndApplyFilters(rs, &filters);
+        cstd_vector_cblob_filter_destruct(&filters);
         if (CBLOB_FAILED(status)) return status;
     }
     if (v.sortMeasure != 0) {

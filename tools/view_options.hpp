@@ -30,8 +30,9 @@ struct ViewOptions {
 // one-line message. Other arguments give false.
 bool parseViewOption(int argc, char **argv, int *i, ViewOptions *v, std::string *error);
 
-// Sets the calibration's transform, then the filters, then the sort. On a
-// failure returns its status with *what naming the step.
+// Sets the calibration's transform, then the filters (all in one call, so
+// that ranges of one measure are alternatives), then the sort. On a failure
+// returns its status with *what naming the step.
 int32_t applyViewOptions(cblob_resultSet *rs, const ViewOptions &v, std::string *what);
 
 // The table's header line naming the client units ("" without calibration).
