@@ -245,8 +245,8 @@ CBLOB_API int32_t cblob_resultSet_getNumFilters(const cblob_resultSet *rs, int32
 
 /**
  * *filters = the stored filters, in the order they were added (the stored
- * array itself, valid until the next filter or sort call; null or dangling
- * when there are none: read cblob_resultSet_getNumFilters first). Returns 0.
+ * array itself, valid until the next filter or sort call; not to be read
+ * when there are none: ask cblob_resultSet_getNumFilters first). Returns 0.
  */
 CBLOB_API int32_t cblob_resultSet_getFilters(const cblob_resultSet *rs, const cblob_filter **filters);
 

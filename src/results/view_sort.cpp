@@ -131,8 +131,8 @@ int32_t disableSortSteps(cblob_resultSet *rs) {
     if (pp->sortMeasure == 0) return f.exit();
     CBLOB_FRAME_TRY(f, restoreUnfilteredView(rs));
     pp->sortMeasure = 0;
+    cstd_vector_cblob_filter kept;  // outlives the block: the frame releases it
     if (pp->filters.untyped.size > 0) {
-        cstd_vector_cblob_filter kept;
         CBLOB_FRAME_TRY(f, cstd_vector_cblob_filter_constructCopy(&kept, &pp->filters));
         f.addObject<&cstd_vector_cblob_filter_destruct>(&kept, csys_cleanup_tempObject);
         CBLOB_FRAME_TRY(f, reapplyFilters(rs, &kept));
