@@ -186,8 +186,11 @@ struct LibraryRun {
     std::string high;  // empty unless soft
 };
 
+// `post`, when given, works on the result set after the run; `top` >= 0
+// keeps only the first rows.
 LibraryRun runLibrary(const std::string &file, const std::vector<uint16_t> &pixels, int width, int height, int bits,
-                      const std::function<void(cblob_runParams *)> &segment) {
+                      const std::function<void(cblob_runParams *)> &segment,
+                      const std::function<void(cblob_resultSet *)> &post = nullptr, long top = -1) {
     std::vector<uint8_t> bytes = packed(pixels, bits);
     cimg_image image;
     cimg_image_constructUnbound(&image, bits);
@@ -198,6 +201,7 @@ LibraryRun runLibrary(const std::string &file, const std::vector<uint16_t> &pixe
     cblob_resultSet rs;
     cblob_resultSet_construct(&rs);
     EXPECT_EQ(bits == 8 ? cblob_run8(&image, nullptr, &params, &rs) : cblob_run16(&image, nullptr, &params, &rs), 0);
+    if (post) post(&rs);
     LibraryRun run;
     EXPECT_EQ(cblob_runParams_getThresh(&params, &run.thresh), 0);
     int32_t high = 0;
@@ -205,7 +209,7 @@ LibraryRun runLibrary(const std::string &file, const std::vector<uint16_t> &pixe
         EXPECT_EQ(cblob_runParams_getHighThresh(&params, &high), 0);
         run.high = std::to_string(high);
     }
-    for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
+    for (int32_t i = 0; i < rs.numViewBlobs && (top < 0 || i < top); ++i) {
         const cblob_blob *b = rs.view[i];
         char line[512];
         std::snprintf(line, sizeof line, "%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", file.c_str(),
@@ -581,6 +585,88 @@ TEST(Tool, MeasuresEqualTheLibrary) {
     cimg_image_destruct(&image);
 }
 
+// --calibration, --filter, --sort and --top give the rows the library's
+// view gives after the same calls, in CSV and JSON; calibrated output names
+// its client units in the header.
+TEST(Tool, ViewOptionsEqualTheLibrarysView) {
+    Scratch scratch;
+    const int width = 64, height = 32;
+    const auto pixels = scene(width, height, 30, 200);
+    const std::string file = scratch.path("a.pgm");
+    writePgm(file, pixels, width, height, 255);
+    auto filter = [](cblob_resultSet *rs, int32_t measure, double low, double high, int32_t exclude = 0) {
+        ASSERT_EQ(cblob_resultSet_addAndApplyFilter(rs, cblob_filter{measure, low, high, exclude}), 0);
+    };
+    auto calibrate = [](cblob_resultSet *rs, double scale, double degrees, double x, double y) {
+        const double a = degrees * kPi / 180.0, c = scale * std::cos(a), s = scale * std::sin(a);
+        const cmath_xformLinear t{{c, -s, s, c}, x, y};
+        ASSERT_EQ(cblob_resultSet_setClientFromImageXformLinear(rs, &t), 0);
+    };
+    const double inf = INFINITY;
+    struct Case {
+        std::string options;
+        std::function<void(cblob_resultSet *)> post;
+        long top;
+        size_t rows;  // the number of rows expected, so that every case shows something
+    } cases[] = {
+        {"--filter area:10:200", [&](cblob_resultSet *rs) { filter(rs, 2, 10, 200); }, -1, 3},
+        {"--filter '!area:10:200' --filter colour:1:", [&](cblob_resultSet *rs) {
+             filter(rs, 2, 10, 200, 1);
+             filter(rs, 1, 1, inf);
+         }, -1, 2},
+        {"--filter box_top::6 --sort area:desc", [&](cblob_resultSet *rs) {
+             filter(rs, cblob_measureBoxTop, -inf, 6);
+             ASSERT_EQ(cblob_resultSet_sort(rs, cblob_measureArea, 0), 0);
+         }, -1, 2},
+        {"--filter area:1:4 --filter box_left:30: --filter area:100:", [&](cblob_resultSet *rs) {
+             const cblob_filter list[] = {{2, 1, 4, 0}, {cblob_measureBoxLeft, 30, inf, 0}, {2, 100, inf, 0}};
+             cstd_vector_cblob_filter v;
+             ASSERT_EQ(cstd_vector_cblob_filter_constructEmpty(&v), 0);
+             ASSERT_EQ(cstd_vector_cblob_filter_assignElements(&v, list, 3), 0);
+             ASSERT_EQ(cblob_resultSet_setAndApplyFilters(rs, &v), 0);
+             cstd_vector_cblob_filter_destruct(&v);
+         }, -1, 5},
+        {"--sort area --top 4", [&](cblob_resultSet *rs) { ASSERT_EQ(cblob_resultSet_sort(rs, 2, 1), 0); }, 4, 4},
+        {"--sort box_left:asc --top 0", nullptr, 0, 0},
+        {"--calibration 0.5,30,10,-4 --filter area:1:100 --filter angle_deg:-60:60 --sort center_y:desc",
+         [&](cblob_resultSet *rs) {
+             calibrate(rs, 0.5, 30, 10, -4);
+             filter(rs, 2, 1, 100);
+             filter(rs, 13, -kPi / 3, kPi / 3);
+             ASSERT_EQ(cblob_resultSet_sort(rs, 7, 0), 0);
+         }, -1, 5},
+        {"--calibration 2 --top 2", [&](cblob_resultSet *rs) { calibrate(rs, 2, 0, 0, 0); }, 2, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options);
+        const auto expected = runLibrary(file, pixels, width, height, 8, hard(128), c.post, c.top).rows;
+        EXPECT_EQ(expected.size(), c.rows);
+        const bool calibrated = c.options.find("--calibration") != std::string::npos;
+        const std::string arguments = "analyze " + file + " --threshold 128 " + c.options;
+        const Outcome csv = runTool(scratch, arguments + " --csv");
+        ASSERT_EQ(csv.exitCode, 0) << csv.err;
+        auto got = lines(csv.out);
+        ASSERT_FALSE(got.empty());
+        std::string header = kCsvHeader;
+        if (calibrated) {
+            for (const char *name : {"area", "center_x", "center_y", "angle_deg"})
+                header.replace(header.find(std::string(",") + name), std::strlen(name) + 1,
+                               std::string(",client_") + name);
+        }
+        EXPECT_EQ(got[0], header);
+        got.erase(got.begin());
+        EXPECT_EQ(got, expected);
+        const Outcome table = runTool(scratch, arguments);
+        ASSERT_EQ(table.exitCode, 0) << table.err;
+        EXPECT_EQ(lines(table.out).size(), 2 + expected.size() + (calibrated ? 1 : 0) + (expected.empty() ? 1 : 0));
+        EXPECT_EQ(table.out.find("client units: 1 pixel = ") != std::string::npos, calibrated);
+        if (!calibrated) {
+            const Outcome json = runTool(scratch, arguments + " --json");
+            EXPECT_EQ(jsonAsCsv(json.out), expected);
+        }
+    }
+}
+
 TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
     Scratch scratch;
     const int width = 64, height = 32;
@@ -622,6 +708,19 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
         {"analyze " + a + " --measures area,bogus" + overlay, 2, "unknown measure 'bogus'"},
         {"analyze " + a + " --exclude 50%" + overlay, 2, "percentage below 50"},
         {"analyze " + a + " --angle north" + overlay, 2, "--angle needs a number"},
+        {"analyze " + a + " --filter area:1" + overlay, 2, "--filter needs [!]MEASURE:LOW:HIGH"},
+        {"analyze " + a + " --filter size:1:2" + overlay, 2, "unknown measure 'size'"},
+        {"analyze " + a + " --filter area:5:x" + overlay, 2, "bound 'x' is not a number"},
+        {"analyze " + a + " --filter area:5:1" + overlay, 2, "LOW is above HIGH"},
+        {"analyze " + a + " --filter" + overlay, 2, "--overlay"},  // takes it as its value
+        {"analyze " + a + " --sort area:up" + overlay, 2, "--sort needs MEASURE[:asc|:desc]"},
+        {"analyze " + a + " --sort" , 2, "--sort needs 1 value"},
+        {"analyze " + a + " --calibration 0" + overlay, 2, "SCALE > 0"},
+        {"analyze " + a + " --calibration 1,2" + overlay, 2, "--calibration needs"},
+        {"analyze " + a + " --top -1" + overlay, 2, "--top needs a count"},
+        {"analyze " + a + " --threshold 128 --filter perimeter:0:9" + overlay, 1, "--filter perimeter of " + a},
+        {"analyze " + a + " --threshold 128 --filter area:1:2 --filter perimeter:0:9" + overlay, 1,
+         "--filter area,perimeter of " + a},
     };
     for (const Case &c : cases) {
         const Outcome outcome = runTool(scratch, c.arguments);

@@ -28,6 +28,7 @@
 #include "pgm_io.h"
 #include "png_io.h"
 #include "tiff_io.h"
+#include "view_options.hpp"
 
 namespace {
 
@@ -60,6 +61,14 @@ const char *const kUsage =
     "  --angle DEG                   the angle of the angle_box_* and median_* measures\n"
     "  --exclude N[%]                box and median measures ignore N pixels of mass\n"
     "                                (or N percent of the blob) at each extreme\n"
+    "After the run (in this order):\n"
+    "  --calibration SCALE[,ANGLE_DEG,OFFSET_X,OFFSET_Y]\n"
+    "                                report in client units: x' = SCALE R(ANGLE) x + OFFSET\n"
+    "  --filter [!]MEASURE:LOW:HIGH  keep blobs with LOW <= MEASURE <= HIGH ('!': outside);\n"
+    "                                repeatable: ranges of one measure are alternatives,\n"
+    "                                of different measures all apply; a bound may be empty\n"
+    "  --sort MEASURE[:asc|:desc]    order the blobs by a measure\n"
+    "  --top N                       only the first N blobs of each file\n"
     "\n"
     "The table's header line gives the threshold used (percent mode computes it\n"
     "per file); CSV and JSON carry it as threshold (and threshold_high for --soft).\n"
@@ -88,6 +97,7 @@ struct Options {
     double angleDeg = 0.0;
     bool haveExclude = false, excludePercent = false;
     double exclude = 0.0;
+    ViewOptions view;
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -276,6 +286,8 @@ Options parseOptions(int argc, char **argv) {
             o.exclude = parseNumber(arg, amount.c_str());
             if (o.exclude < 0 || (o.excludePercent && o.exclude >= 50))
                 fail(2, "--exclude needs N >= 0 (a percentage below 50)");
+        } else if (std::string error; parseViewOption(argc, argv, &i, &o.view, &error)) {
+            if (!error.empty()) fail(2, error);
         } else if (arg.size() > 1 && arg[0] == '-') {
             fail(2, "unknown option " + arg + " (see cblob --help)");
         } else {
@@ -448,6 +460,7 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     // read each blob's own runs, which the run keeps only when asked.
     for (const tool_measureName *m : o.measures)
         if (m->code >= cblob_measureMedianX || (m->code == cblob_measureIsInterior && mask)) params.keepBlobImages = 1;
+    if (o.view.needsBlobRuns(mask != nullptr)) params.keepBlobImages = 1;
     cblob_resultSet rs;
     check(cblob_resultSet_construct(&rs), "result set");
     const int32_t status = pixels.bitsPerPel == 8 ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
@@ -463,9 +476,14 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     check(cblob_resultSet_setExcludeExtrema(&rs, o.excludePercent ? cblob_excludePercent : cblob_excludeAmountChecked,
                                             o.exclude, &angle),
           "--exclude");
-    for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
+    std::string step;
+    const int32_t viewStatus = applyViewOptions(&rs, o.view, &step);
+    check(viewStatus, step + " of " + file);
+    long shown = 0;
+    for (int32_t i = 0; i < rs.numViewBlobs && (o.view.top < 0 || shown < o.view.top); ++i) {
         cblob_blob *b = rs.view[i];
         if (o.noHoles && b->colour == 0) continue;
+        ++shown;
         rows.push_back(Row{files.size() - 1, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
                            b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
                            b->angle, b->inertiaMax, readMeasures(b, o, angle, file)});
@@ -544,12 +562,14 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
             const FileResult &f = files[r.file];
             const std::string high = f.soft ? std::to_string(f.high) : "null";
             std::printf("%s\n  {\"file\": %s, \"threshold\": %d, \"threshold_high\": %s, \"label\": %d, "
-                        "\"colour\": \"%s\", \"parent\": %d, \"area\": %.17g, \"center_x\": %.17g, "
-                        "\"center_y\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, "
-                        "\"elongation\": %.17g, \"angle_deg\": %.17g",
+                        "\"colour\": \"%s\", \"parent\": %d, \"%s\": %.17g, \"%s\": %.17g, "
+                        "\"%s\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, "
+                        "\"elongation\": %.17g, \"%s\": %.17g",
                         i ? "," : "", jsonString(f.file).c_str(), f.thresh, high.c_str(), r.label,
-                        colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height,
-                        r.elongation, degrees(r.angle));
+                        colourName[r.colour], r.parent, clientField(o.view, "area").c_str(), r.area,
+                        clientField(o.view, "center_x").c_str(), r.cx, clientField(o.view, "center_y").c_str(), r.cy,
+                        r.left, r.top, r.width, r.height, r.elongation, clientField(o.view, "angle_deg").c_str(),
+                        degrees(r.angle));
             for (size_t m = 0; m < o.measures.size(); ++m)
                 std::printf(", \"%s\": %s", o.measures[m]->name, number(r.extra[m], "null").c_str());
             std::printf("}");
@@ -558,8 +578,9 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
         return;
     }
     if (o.format == Options::Format::csv) {
-        std::printf("file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,"
-                    "elongation,angle_deg");
+        std::printf("file,threshold,threshold_high,label,colour,parent,%s,%s,%s,left,top,width,height,elongation,%s",
+                    clientField(o.view, "area").c_str(), clientField(o.view, "center_x").c_str(),
+                    clientField(o.view, "center_y").c_str(), clientField(o.view, "angle_deg").c_str());
         for (const tool_measureName *m : o.measures) std::printf(",%s", m->name);
         std::printf("\n");
         for (const Row &r : rows) {
@@ -583,6 +604,7 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
         else
             std::printf("%s\n", thresholdLine(f, o).c_str());
     }
+    if (o.view.calibrated) std::printf("%s\n", clientUnitsLine(o.view).c_str());
     if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), "file");
     std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s", "label", "colour", "parent", "area",
                 "center_x", "center_y", "left", "top", "width", "height", "elongation", "angle_deg");
@@ -624,7 +646,8 @@ struct Canvas {
 
 // Draws the overlay into `temporary`; the caller renames it into place once
 // the rest of the output has gone out, so a failure leaves no partial file.
-void writeOverlay(const std::string &temporary, const tool_greyImage &image, const std::vector<Row> &rows) {
+void writeOverlay(const std::string &temporary, const tool_greyImage &image, const std::vector<Row> &rows,
+                  const ViewOptions &view) {
     Canvas canvas{image.width, image.height, std::vector<uint8_t>(static_cast<size_t>(image.width) * image.height * 3)};
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
@@ -643,7 +666,8 @@ void writeOverlay(const std::string &temporary, const tool_greyImage &image, con
     }
     const uint8_t objectColour[3] = {40, 230, 40}, holeColour[3] = {230, 40, 230}, markColour[3] = {255, 60, 40},
                   axisColour[3] = {40, 160, 255};
-    for (const Row &r : rows) {
+    for (Row r : rows) {
+        toImageFrame(view, &r.cx, &r.cy, &r.angle, &r.area, &r.inertiaMax);
         const uint8_t *box = r.colour ? objectColour : holeColour;
         const double x0 = r.left, y0 = r.top, x1 = r.left + r.width - 1, y1 = r.top + r.height - 1;
         canvas.line(x0, y0, x1, y0, box);
@@ -699,7 +723,7 @@ int main(int argc, char **argv) {
         if (showProgress) progress(i + 1, files.size());
     }
     const std::string temporary = options.overlay.empty() ? std::string() : options.overlay + ".tmp";
-    if (!options.overlay.empty()) writeOverlay(temporary, kept, rows);
+    if (!options.overlay.empty()) writeOverlay(temporary, kept, rows, options.view);
     printRows(results, rows, options);
     finishOutput(temporary);
     if (!options.overlay.empty() && std::rename(temporary.c_str(), options.overlay.c_str()) != 0) {

@@ -104,7 +104,7 @@ enum {
  * excludeRange: value < low or value > high).
  */
 typedef struct cblob_filter {
-    int32_t measure;      /* measure code, 0 .. 47 */
+    int32_t measure;      /* measure code, 1 .. 47 */
     double low;           /* lower bound, inclusive */
     double high;          /* upper bound, inclusive; low <= high */
     int32_t excludeRange; /* 0: keep values inside the range; else keep values outside it */

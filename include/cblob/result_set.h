@@ -189,6 +189,136 @@ CBLOB_API int32_t cblob_resultSet_setExcludeExtrema(cblob_resultSet *rs, int32_t
 CBLOB_API int32_t cblob_resultSet_getExcludeExtrema(const cblob_resultSet *rs, int32_t *mode, double *value,
                                                     double *angle);
 
+/* ------------------------------------------------------ filters and sort */
+
+/*
+ * Filters and the sort narrow and order the view (numViewBlobs, view,
+ * viewFirstTopLevelBlob) and the blobs' current links (cur* fields of
+ * cblob_blob); the all-blobs array and the labelled links never change.
+ * Both read measures as cblob_blob_getMeasure (cblob/measure.h) does, with
+ * extrema exclusion on when the stored exclusion mode is non-zero and at the
+ * default angle. A call that fails for any reason after its argument checks
+ * (a measure a blob cannot give, memory) leaves the view, the links, the
+ * stored filters and the sort as they were; only cached measure values it
+ * computed on the way stay.
+ *
+ * A filter keeps a blob when its measure lies in [low, high] (excludeRange
+ * 0) or outside it (excludeRange non-zero). Among the filters one call
+ * adds, those on the same measure are alternatives (a blob passes when one
+ * of them keeps it) and those on different measures must all keep it; each
+ * call narrows the view further. When the stored filters are applied anew
+ * (after unsetFilter, clearFilters or disableSort), all stored filters on
+ * one measure are alternatives. Filtering keeps the view's order and
+ * takes dropped blobs out of their parent's current child list and out of
+ * the current chain of top-level blobs.
+ */
+
+/**
+ * Stores the filters of *filters after those already stored and narrows the
+ * view by them. An empty vector changes nothing. cblob_err_badMeasure
+ * (0x8000129B), nothing stored, when a filter's measure is not 1 .. 47 or
+ * its low is above its high (or either is NaN). Then the statuses of the
+ * measures read (cblob_blob_getMeasure) and memory failures.
+ */
+CBLOB_API int32_t cblob_resultSet_setAndApplyFilters(cblob_resultSet *rs, const cstd_vector_cblob_filter *filters);
+
+/** One filter, as cblob_resultSet_setAndApplyFilters with a one-element vector. */
+CBLOB_API int32_t cblob_resultSet_addAndApplyFilter(cblob_resultSet *rs, cblob_filter filter);
+
+/**
+ * Removes every stored filter on `measure`, rebuilds the view from all
+ * blobs with the remaining filters and sorts it again by the stored sort.
+ * cblob_err_badMeasure when measure is not 0 .. 47; measure 0, or no stored
+ * filter, changes nothing. Then the statuses of the measures read and memory
+ * failures.
+ */
+CBLOB_API int32_t cblob_resultSet_unsetFilter(cblob_resultSet *rs, cblob_measure measure);
+
+/**
+ * Removes every filter: the view holds every blob again, sorted by the
+ * stored sort. Statuses: those of the measures read, memory failures.
+ */
+CBLOB_API int32_t cblob_resultSet_clearFilters(cblob_resultSet *rs);
+
+/** *count = the number of stored filters. Returns 0. */
+CBLOB_API int32_t cblob_resultSet_getNumFilters(const cblob_resultSet *rs, int32_t *count);
+
+/**
+ * *filters = the stored filters, in the order they were added (the stored
+ * array itself, valid until the next filter or sort call; not to be read
+ * when there are none: ask cblob_resultSet_getNumFilters first). Returns 0.
+ */
+CBLOB_API int32_t cblob_resultSet_getFilters(const cblob_resultSet *rs, const cblob_filter **filters);
+
+/**
+ * Sorts the view by `measure`, ascending (direction 1) or descending
+ * (direction 0); so are the current children of every view blob that has
+ * more than one child, and the current chain of top-level blobs (whose first
+ * blob becomes viewFirstTopLevelBlob). The sort is a heapsort and not
+ * stable: the order of blobs with equal keys is fixed but not their run
+ * order. Measure 0 removes the sort (cblob_resultSet_disableSort; the stored
+ * direction then stays). With fewer than 2 blobs in the view only measure and
+ * direction are stored (a later filter change sorts with them); asking again
+ * for the stored measure and direction does nothing. The sort is stored and
+ * applied again whenever filters are removed; adding filters keeps the
+ * sorted order.
+ * Statuses, in order: cblob_err_badSortOrder (0x8000129A) for a direction
+ * other than 0 or 1; cblob_err_badMeasure for a measure outside 0 .. 47; then
+ * the statuses of the measures read and memory failures.
+ */
+CBLOB_API int32_t cblob_resultSet_sort(cblob_resultSet *rs, cblob_measure measure, int32_t direction);
+
+/** *measure, *direction = the stored sort (0 when none) and direction (1 by default). Returns 0. */
+CBLOB_API int32_t cblob_resultSet_getSort(const cblob_resultSet *rs, cblob_measure *measure, int32_t *direction);
+
+/**
+ * Removes the sort: the view goes back to run order with the stored filters
+ * applied again; the stored direction stays. Nothing happens without a sort.
+ * Statuses: those of the measures read, memory failures.
+ */
+CBLOB_API int32_t cblob_resultSet_disableSort(cblob_resultSet *rs);
+
+/* ------------------------------------------------ client coordinate frame */
+
+/*
+ * The client-from-image transform maps image coordinates into the caller's
+ * frame (for example calibrated units). The blob fields area, centerOfMassX
+ * and Y, the moments, elongation and angle are in the client frame; the box
+ * fields stay in image pixels. Each blob points at the linear transform that
+ * applies to it: the result set's shared one when the client transform is
+ * linear, else its own local linear approximation at its centre of mass.
+ */
+
+/** *xform (a constructed handle) comes to share the result set's transform (null: identity). Returns 0. */
+CBLOB_API int32_t cblob_resultSet_getClientFromImageXform(const cblob_resultSet *rs, cmath_xformPtrhConst *xform);
+
+/**
+ * *linear = the client transform when it is linear (the identity for a null
+ * one); cblob_err_xformNotLinear (0x800012F7) otherwise.
+ */
+CBLOB_API int32_t cblob_resultSet_getClientFromImageXformLinear(const cblob_resultSet *rs,
+                                                                cmath_xformLinear *linear);
+
+/**
+ * Replaces the client transform by *xform (shared, null: identity) and moves
+ * every blob (filtered out or not) into the new frame without a new run:
+ * each blob's area, centre of mass and moments are taken back into the image
+ * frame through the blob's old transform and mapped forward by the new one
+ * (a non-linear transform through its local linear approximation at the
+ * blob's centre of mass, which becomes the blob's own transform); principal
+ * moments, elongation and angle follow. Boxes do not change. The measure
+ * cache is emptied (every cached measure is computed again on demand) and
+ * kept per-blob images take the new transform.
+ * Statuses: cmath_err_singularXform (0x80000582) when the new transform, or
+ * its local approximation at a blob, is singular; cmath_err_outsideDomain
+ * when a blob's centre of mass has no image; memory failures. On any failure
+ * nothing changes.
+ */
+CBLOB_API int32_t cblob_resultSet_setClientFromImageXform(cblob_resultSet *rs, const cmath_xformPtrhConst *xform);
+
+/** As cblob_resultSet_setClientFromImageXform with a new handle on *linear. */
+CBLOB_API int32_t cblob_resultSet_setClientFromImageXformLinear(cblob_resultSet *rs, const cmath_xformLinear *linear);
+
 /* ------------------------------------------------------ measure caching */
 
 /**

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "connect/blob_moments.hpp"
 #include "connect/blob_record.hpp"
 #include "connect/region_tree.hpp"
 #include "connect/scan_state.hpp"
@@ -13,49 +14,6 @@
 namespace cblob::connect::scan {
 
 namespace {
-
-// Central second moments of a region: the integrals of (x - mx)^2,
-// (y - my)^2 and (x - mx)(y - my) over its pixel squares.
-struct Moments {
-    double xx = 0.0, yy = 0.0, xy = 0.0;
-};
-
-constexpr double kHalfPi = 1.57079632679489661923;  // half the double nearest pi, exactly
-
-double determinant(const cmath_matrix &m) { return m.m00 * m.m11 - m.m01 * m.m10; }
-
-// |det L| * L M L^T for the moment matrix M.
-Moments mapMoments(const Moments &m, const cmath_matrix &l, double areaFactor) {
-    Moments out;
-    out.xx = areaFactor * (l.m00 * l.m00 * m.xx + 2.0 * l.m00 * l.m01 * m.xy + l.m01 * l.m01 * m.yy);
-    out.yy = areaFactor * (l.m10 * l.m10 * m.xx + 2.0 * l.m10 * l.m11 * m.xy + l.m11 * l.m11 * m.yy);
-    out.xy = areaFactor * (l.m00 * l.m10 * m.xx + (l.m00 * l.m11 + l.m01 * l.m10) * m.xy + l.m01 * l.m11 * m.yy);
-    return out;
-}
-
-// The principal moments, elongation and angle of the moment matrix.
-void setPrincipalAxes(cblob_blob *b, const Moments &m) {
-    const double dx = m.xx - m.yy;
-    const double r = std::sqrt(dx * dx + 4.0 * m.xy * m.xy);
-    double minor = ((m.xx + m.yy) - r) / 2.0;
-    double major = ((m.xx + m.yy) + r) / 2.0;
-    if (minor <= 0.0) minor += 1.0;
-    if (major <= 0.0) major += 1.0;
-    b->inertiaX = m.xx;
-    b->inertiaY = m.yy;
-    b->inertiaMin = minor;
-    b->inertiaMax = major;
-    b->elongation = major / minor;
-    // Axis-parallel blobs (many small ones) need no atan2: with a zero xy
-    // moment it returns exactly 0 or pi.
-    double angle = 0.0;
-    if (b->elongation >= 1.00000001) {
-        const bool axisParallel = m.xy == 0.0 && !std::signbit(m.xy);
-        angle = axisParallel ? (dx > 0.0 ? 0.0 : kHalfPi) : 0.5 * std::atan2(2.0 * m.xy / r, dx / r);
-    }
-    b->angle = angle;
-    b->momentsValid = 1;
-}
 
 // A region with at least this many children, which are also at least a
 // quarter of the blobs the scan has finished, gives its children their new
