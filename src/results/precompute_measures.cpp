@@ -61,9 +61,8 @@ int32_t cblob_resultSet_precomputeMeasures(cblob_resultSet *rs, const cstd_vecto
     int32_t noDatabase = 1;
     CBLOB_FRAME_TRY(f, cblob_blobRleDb_Ptrh_getIsNull(&rs->blobDbHandle, &noDatabase));
     CBLOB_FRAME_CHECK(f, !noDatabase, cblob_err_rleImageEmpty);
-    // Boundary tracing is not built yet.
-    CBLOB_FRAME_CHECK(f, !asked.boundary, cblob_err_notYetSupported);
     CBLOB_FRAME_REQUIRE(f, rs->postProcessing->validBits.untyped.size == rs->numBlobs);
+    if (asked.boundary) CBLOB_FRAME_TRY(f, precomputeGroup(rs, MeasureGroup::boundary));
     if (asked.angle) CBLOB_FRAME_TRY(f, precomputeGroup(rs, MeasureGroup::angle));
     if (asked.principal) CBLOB_FRAME_TRY(f, precomputeGroup(rs, MeasureGroup::principal));
     return f.exit();

@@ -1,0 +1,158 @@
+// Tracing one blob's outer boundary: its spans from its rows, the diagonal
+// rules of its colour and of the run's connectivity type, and a walk that
+// either writes the chain code or gathers the boundary measures.
+#include "results/blob_boundary.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "cblob/result_set.h"
+#include "core/frame.hpp"
+#include "results/boundary_spans.hpp"
+#include "results/boundary_trace.hpp"
+
+namespace cblob::results {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Each convex corner cuts its two unit edges short by a diagonal, and the
+// whole is scaled to match the lengths of digitised curves.
+constexpr double kIdentityCornerCut = 0.58579;
+constexpr double kPerimeterScale = 0.94806;
+
+// Objects connect across pixel corners and holes do not; the labelled mode
+// connects regions across corners met vertically only.
+DiagonalRules rulesOf(const cblob_blob *blob) {
+    if (blob->owner->postProcessing->connectivityType == 1) return DiagonalRules{false, true};
+    const bool object = blob->colour != 0;
+    return DiagonalRules{object, object};
+}
+
+// The blob's spans; the caller frees spans->memory.
+int32_t blobSpans(cblob_blob *blob, BoundarySpans *spans) {
+    cblob::Frame<0> f;
+    CBLOB_FRAME_REQUIRE(f, blob);
+    CBLOB_FRAME_REQUIRE(f, blob->owner && blob->owner->postProcessing);
+    CBLOB_FRAME_CHECK(f, blob->owner->postProcessing->connectivityType != 2, cblob_err_traceNotForMode);
+    CBLOB_FRAME_REQUIRE(f, blob->clientFromImage && blob->boxHeight >= 1);
+    cblob_rleRow *rows = nullptr;
+    CBLOB_FRAME_TRY(f, cblob_blob_getRleRows(blob, &rows));
+    CBLOB_FRAME_TRY(f, buildBoundarySpans(rows, blob->boxHeight, blob->isGrey != 0, spans));
+    return f.exit();
+}
+
+// Writes the steps into a buffer large enough for the whole boundary.
+struct ChainSink {
+    uint8_t *at;
+    void horizontal(int32_t code, int32_t, int32_t, int32_t count) {
+        std::memset(at, code, static_cast<size_t>(count));
+        at += count;
+    }
+    void vertical(int32_t code, int32_t, int32_t) { *at++ = static_cast<uint8_t>(code); }
+};
+
+// Sums the squared distances of the boundary points (the corner each step
+// starts from) from the circle of radius `radius` around the centre, in
+// client coordinates.
+struct CircleSink {
+    cmath_xformLinear xf;  // client from box coordinates
+    double cx, cy, radius;
+    double sum = 0;
+
+    void add(double px, double py) {
+        const double d = std::sqrt((px - cx) * (px - cx) + (py - cy) * (py - cy)) - radius;
+        sum += d * d;
+    }
+    void horizontal(int32_t code, int32_t x, int32_t y, int32_t count) {
+        const double sx = code == 0 ? xf.matrix.m00 : -xf.matrix.m00;
+        const double sy = code == 0 ? xf.matrix.m10 : -xf.matrix.m10;
+        double px = xf.matrix.m00 * x + xf.matrix.m01 * y + xf.tx;
+        double py = xf.matrix.m10 * x + xf.matrix.m11 * y + xf.ty;
+        for (int32_t k = 0; k < count; ++k, px += sx, py += sy) add(px, py);
+    }
+    void vertical(int32_t, int32_t x, int32_t y) {
+        add(xf.matrix.m00 * x + xf.matrix.m01 * y + xf.tx, xf.matrix.m10 * x + xf.matrix.m11 * y + xf.ty);
+    }
+};
+
+double perimeterOf(const TraceCounts &n, const cmath_matrix &m) {
+    int32_t identity = 0;
+    cmath_matrix_getIsIdentity(&m, &identity);
+    const double h = static_cast<double>(n.horizontal), v = static_cast<double>(n.vertical);
+    const double c = static_cast<double>(n.corners);
+    if (identity) return (h + v - kIdentityCornerCut * c) * kPerimeterScale;
+    double sx = 0, sy = 0;
+    cmath_matrix_getXScale(&m, &sx);
+    cmath_matrix_getYScale(&m, &sy);
+    return (v * sy + h * sx - c * (sx + sy - std::sqrt(sx * sx + sy * sy))) * kPerimeterScale;
+}
+
+// The centre the boundary is compared with: the centre of mass, or, when
+// the run computed no moments, the centre of the blob's pixels.
+void centreOf(const cblob_blob *blob, const BoundarySpans &s, double *cx, double *cy) {
+    if (blob->momentsValid == 1 || s.pixels <= 0) {
+        *cx = blob->centerOfMassX;
+        *cy = blob->centerOfMassY;
+        return;
+    }
+    cmath_xformLinear_mapPoint(blob->clientFromImage, blob->boxLeft + s.sumX / s.pixels,
+                               blob->boxTop + s.sumY / s.pixels, cx, cy);
+}
+
+}  // namespace
+
+int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain) {
+    cblob::Frame<2> f;
+    BoundarySpans spans;
+    CBLOB_FRAME_TRY(f, blobSpans(blob, &spans));
+    f.addMemory(&spans.memory, csys_cleanup_tempMemory);
+    uint8_t *buffer = nullptr;
+    if (chain) {
+        CBLOB_FRAME_TRY(f, allocate(spans.stepBound, &buffer));
+        f.addMemory(&buffer, csys_cleanup_tempMemory);
+    }
+    ChainSink sink{buffer};
+    struct NoSink {
+        void horizontal(int32_t, int32_t, int32_t, int32_t) {}
+        void vertical(int32_t, int32_t, int32_t) {}
+    } none;
+    TraceCounts counts;
+    if (chain) {
+        CBLOB_FRAME_TRY(f, traceSpans(spans, rulesOf(blob), sink, &counts));
+        *sink.at = 4;
+        CBLOB_FRAME_TRY(f, cstd_vector8_assignElements(chain, buffer, counts.steps() + 1));
+    } else {
+        CBLOB_FRAME_TRY(f, traceSpans(spans, rulesOf(blob), none, &counts));
+    }
+    if (start) {
+        start[0] = blob->boxLeft + spans.start[spans.rowFirst(0)];
+        start[1] = blob->boxTop;
+    }
+    return f.exit();
+}
+
+int32_t traceBoundaryMeasures(cblob_blob *blob, BoundaryMeasures *out) {
+    cblob::Frame<1> f;
+    CBLOB_FRAME_REQUIRE(f, out);
+    BoundarySpans spans;
+    CBLOB_FRAME_TRY(f, blobSpans(blob, &spans));
+    f.addMemory(&spans.memory, csys_cleanup_tempMemory);
+    CBLOB_FRAME_REQUIRE(f, blob->area > 0);
+    // Box coordinates to client coordinates: the blob's transform after the
+    // box's offset.
+    const cmath_xformLinear &m = *blob->clientFromImage;
+    CircleSink sink{m, 0, 0, std::sqrt(blob->area / kPi)};
+    sink.xf.tx = m.tx + m.matrix.m00 * blob->boxLeft + m.matrix.m01 * blob->boxTop;
+    sink.xf.ty = m.ty + m.matrix.m10 * blob->boxLeft + m.matrix.m11 * blob->boxTop;
+    centreOf(blob, spans, &sink.cx, &sink.cy);
+    TraceCounts counts;
+    CBLOB_FRAME_TRY(f, traceSpans(spans, rulesOf(blob), sink, &counts));
+    const double n = static_cast<double>(counts.steps());
+    out->steps = n;
+    out->perimeter = perimeterOf(counts, m.matrix);
+    out->acircularity = 1 + std::sqrt(sink.sum / n) / sink.radius;
+    return f.exit();
+}
+
+}  // namespace cblob::results

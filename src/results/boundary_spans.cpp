@@ -1,0 +1,125 @@
+// Building a blob's spans from its rows, with the bound on its boundary
+// steps: every row contributes two vertical edges per span, and between two
+// neighbouring rows (and above the first and below the last) every pixel
+// column covered by exactly one of them contributes one horizontal edge.
+#include "results/boundary_spans.hpp"
+
+#include <cstdint>
+
+#include "core/frame.hpp"
+#include "rle/row_access.hpp"
+
+namespace cblob::results {
+namespace {
+
+constexpr int32_t kPollRows = 32;
+
+// Writes the spans of one row from index `at`, at most `room` of them, then
+// the sentinel; returns the index after the sentinel, or -1 when the row
+// holds more spans than room.
+int32_t rowSpans(const cblob_rleRow &row, bool grey, int32_t at, int32_t room, BoundarySpans *s) {
+    rle::RowReader reader(row, grey);
+    rle::Run run;
+    int32_t x = 0, count = 0;
+    bool open = false;  // the last span written may still grow
+    while (reader.next(run)) {
+        const int32_t next = x + run.length;
+        if (run.value != 0) {
+            if (open) {
+                s->end[at - 1] = next;
+            } else {
+                if (count == room) return -1;
+                s->start[at] = x;
+                s->end[at] = next;
+                ++at;
+                ++count;
+                open = true;
+            }
+        } else {
+            open = false;
+        }
+        x = next;
+    }
+    s->start[at] = kSpanSentinel;
+    s->end[at] = kSpanSentinel;
+    return at + 1;
+}
+
+// The pixels two sorted span lists share, each list ended by its sentinel.
+int64_t overlap(const BoundarySpans &s, int32_t a, int32_t b) {
+    int64_t shared = 0;
+    while (s.start[a] != kSpanSentinel && s.start[b] != kSpanSentinel) {
+        const int32_t lo = s.start[a] > s.start[b] ? s.start[a] : s.start[b];
+        const int32_t hi = s.end[a] < s.end[b] ? s.end[a] : s.end[b];
+        if (lo < hi) shared += hi - lo;
+        if (s.end[a] < s.end[b]) {
+            ++a;
+        } else {
+            ++b;
+        }
+    }
+    return shared;
+}
+
+// Adds the row's pixels and their centres to the sums.
+void addRowMass(BoundarySpans *s, int32_t from, int32_t to, int32_t y) {
+    for (int32_t i = from; i < to; ++i) {
+        const double n = static_cast<double>(s->end[i]) - s->start[i];
+        s->pixels += n;
+        s->sumX += n * (static_cast<double>(s->start[i]) + s->end[i]) / 2;
+        s->sumY += n * (y + 0.5);
+    }
+}
+
+}  // namespace
+
+int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, BoundarySpans *spans) {
+    cblob::Frame<1> f;
+    CBLOB_FRAME_REQUIRE(f, rows);
+    CBLOB_FRAME_REQUIRE(f, spans);
+    CBLOB_FRAME_REQUIRE(f, height >= 1);
+    // Room: a span per two runs (rounded up) and a sentinel per row, the two
+    // empty rows around the box included.
+    int64_t capacity = static_cast<int64_t>(height) + 2;
+    for (int32_t y = 0; y < height; ++y) capacity += (static_cast<int64_t>(rows[y].numRuns > 0 ? rows[y].numRuns : 0) + 1) / 2;
+    CBLOB_FRAME_CHECK(f, capacity < INT32_MAX, csys_err_badSize);
+    const int64_t bytes = (static_cast<int64_t>(height) + 3 + 2 * capacity) * static_cast<int64_t>(sizeof(int32_t));
+    BoundarySpans s;
+    CBLOB_FRAME_TRY(f, allocate(bytes, &s.memory));
+    const int32_t id = f.addMemory(&s.memory, csys_cleanup_resultMemory);
+    s.first = static_cast<int32_t *>(s.memory);
+    s.start = s.first + height + 3;
+    s.end = s.start + capacity;
+    s.height = height;
+    // The empty row above the box.
+    s.first[0] = 0;
+    s.start[0] = s.end[0] = kSpanSentinel;
+    int32_t at = 1;
+    int64_t bound = 1;  // the end marker
+    int64_t previousPixels = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        if (y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
+        const int32_t from = at;
+        s.first[y + 1] = from;
+        const int32_t room = static_cast<int32_t>((static_cast<int64_t>(rows[y].numRuns > 0 ? rows[y].numRuns : 0) + 1) / 2);
+        at = rowSpans(rows[y], grey, from, room, &s);
+        CBLOB_FRAME_REQUIRE(f, at >= 0);
+        const double before = s.pixels;
+        addRowMass(&s, from, at - 1, y);
+        const int64_t pixels = static_cast<int64_t>(s.pixels - before);
+        const int64_t shared = y > 0 ? overlap(s, s.first[y], from) : 0;
+        bound += 2 * static_cast<int64_t>(at - 1 - from) + previousPixels + pixels - 2 * shared;
+        previousPixels = pixels;
+    }
+    bound += previousPixels;  // the bottom edges of the last row
+    // The empty row below the box and the end of the table.
+    s.first[height + 1] = at;
+    s.start[at] = s.end[at] = kSpanSentinel;
+    s.first[height + 2] = at + 1;
+    s.stepBound = bound;
+    f.handOver(id);
+    *spans = s;
+    return f.exit();
+}
+
+}  // namespace cblob::results
