@@ -29,24 +29,35 @@ DiagonalRules rulesOf(const cblob_blob *blob) {
     return DiagonalRules{object, object};
 }
 
-// The blob's spans; the caller frees spans->memory.
-int32_t blobSpans(cblob_blob *blob, BoundarySpans *spans) {
-    cblob::Frame<0> f;
-    CBLOB_FRAME_REQUIRE(f, blob);
-    CBLOB_FRAME_REQUIRE(f, blob->owner && blob->owner->postProcessing);
-    CBLOB_FRAME_CHECK(f, blob->owner->postProcessing->connectivityType != 2, cblob_err_traceNotForMode);
-    CBLOB_FRAME_REQUIRE(f, blob->clientFromImage && blob->boxHeight >= 1);
+// Room on the stack for the spans and the chain of small blobs.
+constexpr int64_t kLocalSpanBytes = 2048;
+constexpr int64_t kLocalChainBytes = 1024;
+
+// The blob's spans (in `local` when they fit); the caller frees
+// spans->memory. Builds nothing of its own: no cleanup list, one return.
+int32_t blobSpans(cblob_blob *blob, bool withMass, void *local, BoundarySpans *spans) {
+    CBLOB_REQUIRE_ARG(blob);
+    CBLOB_REQUIRE_ARG(blob->owner && blob->owner->postProcessing);
+    CBLOB_REQUIRE_ARG(blob->clientFromImage && blob->boxHeight >= 1);
+    int32_t status = blob->owner->postProcessing->connectivityType != 2 ? 0 : cblob_err_traceNotForMode;
     cblob_rleRow *rows = nullptr;
-    CBLOB_FRAME_TRY(f, cblob_blob_getRleRows(blob, &rows));
-    CBLOB_FRAME_TRY(f, buildBoundarySpans(rows, blob->boxHeight, blob->isGrey != 0, spans));
-    return f.exit();
+    if (status == 0) status = cblob_blob_getRleRows(blob, &rows);
+    if (status == 0) {
+        status = buildBoundarySpans(rows, blob->boxHeight, blob->isGrey != 0, withMass, local, kLocalSpanBytes, spans);
+    }
+    return status;
 }
 
 // Writes the steps into a buffer large enough for the whole boundary.
 struct ChainSink {
     uint8_t *at;
     void horizontal(int32_t code, int32_t, int32_t, int32_t count) {
-        std::memset(at, code, static_cast<size_t>(count));
+        // Most runs are short: a loop beats a call for them.
+        if (count <= 16) {
+            for (int32_t k = 0; k < count; ++k) at[k] = static_cast<uint8_t>(code);
+        } else {
+            std::memset(at, code, static_cast<size_t>(count));
+        }
         at += count;
     }
     void vertical(int32_t code, int32_t, int32_t) { *at++ = static_cast<uint8_t>(code); }
@@ -104,13 +115,18 @@ void centreOf(const cblob_blob *blob, const BoundarySpans &s, double *cx, double
 
 int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain) {
     cblob::Frame<2> f;
+    alignas(8) unsigned char localSpans[kLocalSpanBytes];
+    alignas(8) uint8_t localChain[kLocalChainBytes];
     BoundarySpans spans;
-    CBLOB_FRAME_TRY(f, blobSpans(blob, &spans));
-    f.addMemory(&spans.memory, csys_cleanup_tempMemory);
-    uint8_t *buffer = nullptr;
-    if (chain) {
-        CBLOB_FRAME_TRY(f, allocate(spans.stepBound, &buffer));
-        f.addMemory(&buffer, csys_cleanup_tempMemory);
+    CBLOB_FRAME_TRY(f, blobSpans(blob, false, localSpans, &spans));
+    if (spans.memory) f.addMemory(&spans.memory, csys_cleanup_tempMemory);
+    uint8_t *buffer = nullptr, *memory = nullptr;
+    if (chain && spans.stepBound <= kLocalChainBytes) {
+        buffer = localChain;
+    } else if (chain) {
+        CBLOB_FRAME_TRY(f, allocate(spans.stepBound, &memory));
+        f.addMemory(&memory, csys_cleanup_tempMemory);
+        buffer = memory;
     }
     ChainSink sink{buffer};
     struct NoSink {
@@ -135,9 +151,10 @@ int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *cha
 int32_t traceBoundaryMeasures(cblob_blob *blob, BoundaryMeasures *out) {
     cblob::Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, out);
+    alignas(8) unsigned char localSpans[kLocalSpanBytes];
     BoundarySpans spans;
-    CBLOB_FRAME_TRY(f, blobSpans(blob, &spans));
-    f.addMemory(&spans.memory, csys_cleanup_tempMemory);
+    CBLOB_FRAME_TRY(f, blobSpans(blob, blob->momentsValid != 1, localSpans, &spans));
+    if (spans.memory) f.addMemory(&spans.memory, csys_cleanup_tempMemory);
     CBLOB_FRAME_REQUIRE(f, blob->area > 0);
     // Box coordinates to client coordinates: the blob's transform after the
     // box's offset.

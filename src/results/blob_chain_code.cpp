@@ -11,10 +11,8 @@
 extern "C" {
 
 int32_t cblob_blob_getBoundaryChainCode(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain) {
-    cblob::Frame<0> f;
-    CBLOB_FRAME_REQUIRE(f, blob);
-    CBLOB_FRAME_TRY(f, cblob::results::traceBoundaryChain(blob, start, chain));
-    return f.exit();
+    CBLOB_REQUIRE_ARG(blob);
+    return cblob::results::traceBoundaryChain(blob, start, chain);
 }
 
 int32_t cblob_blob_getBoundaryChainCodeAndMeasures(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain,

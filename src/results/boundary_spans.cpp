@@ -2,6 +2,9 @@
 // steps: every row contributes two vertical edges per span, and between two
 // neighbouring rows (and above the first and below the last) every pixel
 // column covered by exactly one of them contributes one horizontal edge.
+// Counting every pixel's top and bottom edge instead is a looser bound that
+// costs nothing; the exact count is taken only when the loose one is large,
+// since the bound sizes the chain's working memory.
 #include "results/boundary_spans.hpp"
 
 #include <cstdint>
@@ -13,6 +16,8 @@ namespace cblob::results {
 namespace {
 
 constexpr int32_t kPollRows = 32;
+// Loose bounds up to this many steps are kept as they are.
+constexpr int64_t kLooseBoundSteps = 1 << 14;
 
 // Writes the spans of one row from index `at`, at most `room` of them, then
 // the sentinel; returns the index after the sentinel, or -1 when the row
@@ -73,7 +78,8 @@ void addRowMass(BoundarySpans *s, int32_t from, int32_t to, int32_t y) {
 
 }  // namespace
 
-int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, BoundarySpans *spans) {
+int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *local,
+                           int64_t localBytes, BoundarySpans *spans) {
     cblob::Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, rows);
     CBLOB_FRAME_REQUIRE(f, spans);
@@ -85,9 +91,14 @@ int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, 
     CBLOB_FRAME_CHECK(f, capacity < INT32_MAX, csys_err_badSize);
     const int64_t bytes = (static_cast<int64_t>(height) + 3 + 2 * capacity) * static_cast<int64_t>(sizeof(int32_t));
     BoundarySpans s;
-    CBLOB_FRAME_TRY(f, allocate(bytes, &s.memory));
-    const int32_t id = f.addMemory(&s.memory, csys_cleanup_resultMemory);
-    s.first = static_cast<int32_t *>(s.memory);
+    int32_t id = -1;
+    if (local && bytes <= localBytes) {
+        s.first = static_cast<int32_t *>(local);
+    } else {
+        CBLOB_FRAME_TRY(f, allocate(bytes, &s.memory));
+        id = f.addMemory(&s.memory, csys_cleanup_resultMemory);
+        s.first = static_cast<int32_t *>(s.memory);
+    }
     s.start = s.first + height + 3;
     s.end = s.start + capacity;
     s.height = height;
@@ -96,28 +107,29 @@ int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, 
     s.start[0] = s.end[0] = kSpanSentinel;
     int32_t at = 1;
     int64_t bound = 1;  // the end marker
-    int64_t previousPixels = 0;
     for (int32_t y = 0; y < height; ++y) {
-        if (y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
+        if (y > 0 && y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
         const int32_t from = at;
         s.first[y + 1] = from;
         const int32_t room = static_cast<int32_t>((static_cast<int64_t>(rows[y].numRuns > 0 ? rows[y].numRuns : 0) + 1) / 2);
         at = rowSpans(rows[y], grey, from, room, &s);
         CBLOB_FRAME_REQUIRE(f, at >= 0);
-        const double before = s.pixels;
-        addRowMass(&s, from, at - 1, y);
-        const int64_t pixels = static_cast<int64_t>(s.pixels - before);
-        const int64_t shared = y > 0 ? overlap(s, s.first[y], from) : 0;
-        bound += 2 * static_cast<int64_t>(at - 1 - from) + previousPixels + pixels - 2 * shared;
-        previousPixels = pixels;
+        int64_t pixels = 0;
+        for (int32_t k = from; k < at - 1; ++k) pixels += s.end[k] - s.start[k];
+        if (withMass) addRowMass(&s, from, at - 1, y);
+        bound += 2 * (static_cast<int64_t>(at - 1 - from) + pixels);
     }
-    bound += previousPixels;  // the bottom edges of the last row
     // The empty row below the box and the end of the table.
     s.first[height + 1] = at;
     s.start[at] = s.end[at] = kSpanSentinel;
     s.first[height + 2] = at + 1;
+    // Edges two neighbouring rows share are no boundary: twice the pixels
+    // of each overlap come off.
+    if (bound > kLooseBoundSteps) {
+        for (int32_t y = 1; y < height; ++y) bound -= 2 * overlap(s, s.first[y], s.first[y + 1]);
+    }
     s.stepBound = bound;
-    f.handOver(id);
+    if (id >= 0) f.handOver(id);
     *spans = s;
     return f.exit();
 }

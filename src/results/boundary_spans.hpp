@@ -22,10 +22,10 @@ struct BoundarySpans {
     int32_t *end = nullptr;    // span ends, in step with start
     int32_t *first = nullptr;  // first[r + 1]: the index of row r's first span, r = -1 .. height
     int32_t height = 0;
-    int64_t stepBound = 0;     // no closed boundary of these pixels has more unit steps
-    double pixels = 0;         // the number of blob pixels
-    double sumX = 0, sumY = 0; // the sums of their centres' x and y (box coordinates)
-    void *memory = nullptr;    // the one block holding the arrays
+    int64_t stepBound = 0;     // no closed boundary of these pixels has more unit steps, plus 1
+    double pixels = 0;         // with mass: the number of blob pixels
+    double sumX = 0, sumY = 0; // with mass: the sums of their centres' x and y (box coordinates)
+    void *memory = nullptr;    // the block holding the arrays, or null when they lie in the caller's buffer
 
     int32_t rowFirst(int32_t r) const { return first[r + 1]; }
     // The index of row r's sentinel.
@@ -33,13 +33,17 @@ struct BoundarySpans {
 };
 
 // Builds the spans of `height` rows (binary rows alternating from their start
-// flag, or grey rows with value bytes) into one block from the memory
-// service, spans->memory, which the caller frees (csys_memory_free_internal;
-// a frame's addMemory). Polls the attention check before rows 0, 32, 64, ...
+// flag, or grey rows with value bytes), and with `withMass` the pixel count
+// and centre sums. The arrays go into the caller's `local` buffer (8-byte
+// aligned, localBytes long) when they fit, so that small blobs allocate
+// nothing, else into one block from the memory service, spans->memory,
+// which the caller frees (csys_memory_free_internal; a frame's addMemory).
+// Polls the attention check before rows 32, 64, 96, ...
 // Statuses: the attention check's, memory failures (nothing held then);
 // a row holding more runs than its entry counts is a broken invariant
 // (assert).
-int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, BoundarySpans *spans);
+int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *local,
+                           int64_t localBytes, BoundarySpans *spans);
 
 }  // namespace cblob::results
 

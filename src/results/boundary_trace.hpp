@@ -19,7 +19,7 @@
 #include <cstdint>
 
 #include "cblob/sys.h"
-#include "core/frame.hpp"
+#include "core/require.hpp"
 #include "results/boundary_spans.hpp"
 
 namespace cblob::results {
@@ -60,23 +60,30 @@ inline int32_t firstAbove(const int32_t *values, int32_t from, int32_t sentinel,
     return lo;
 }
 
+// A broken invariant of the walk: reported, and the walk fails.
+inline int32_t brokenWalk(int32_t line) {
+    cstd_assert_(line);
+    return csys_err_assertFailed;
+}
+
 }  // namespace trace_detail
 
-// Walks the outer boundary of the spans' first span in the top row.
+// Walks the outer boundary of the spans' first span in the top row under
+// the rules kHorizontal and kVertical. It builds nothing, so it keeps no cleanup list: every path ends at the one
+// return with the walk's status.
 // Statuses: the attention check's (polled every 65536 vertical steps);
 // a walk longer than the spans' step bound is a broken invariant (assert).
-template <class Sink>
-int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, TraceCounts *counts) {
+template <bool kHorizontal, bool kVertical, class Sink>
+int32_t traceSpansWith(const BoundarySpans &s, Sink &sink, TraceCounts *counts) {
     using trace_detail::firstAbove;
-    enum class State { R, D, L, U };
-    cblob::Frame<0> f;
+    enum class State { R, D, L, U, closed };
     const int32_t *start = s.start;
     const int32_t *end = s.end;
     const int32_t top = s.rowFirst(0);
-    CBLOB_FRAME_REQUIRE(f, start[top] != kSpanSentinel);
     const int64_t bound = s.stepBound - 1;  // the end marker is no step
     TraceCounts n;
     int64_t nextPoll = trace_detail::kPollVerticalSteps;
+    int32_t status = start[top] != kSpanSentinel ? 0 : trace_detail::brokenWalk(__LINE__);
     State state = State::R;
     int32_t r = 0, i = top, x = start[top];
     // Horizontal steps from x to `to`, and a vertical step; both check the bound.
@@ -84,17 +91,20 @@ int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, Trac
     do {                                                                                 \
         const int32_t count_ = (code) == 0 ? (to) - x : x - (to);                        \
         n.horizontal += count_;                                                          \
-        CBLOB_FRAME_REQUIRE(f, n.steps() <= bound);                                      \
-        sink.horizontal((code), x, (code) == 0 ? r : r + 1, count_);                     \
+        if (n.steps() > bound) {                                                         \
+            status = trace_detail::brokenWalk(__LINE__);                                 \
+        } else {                                                                         \
+            sink.horizontal((code), x, (code) == 0 ? r : r + 1, count_);                 \
+        }                                                                                \
         x = (to);                                                                        \
     } while (0)
-    for (;;) {
+    while (status == 0 && state != State::closed) {
         switch (state) {
             case State::R: {
                 // Along the top edge of span i: up into the next span above
                 // that starts before the end of i (at its end: a corner).
                 const int32_t j = firstAbove(start, s.rowFirst(r - 1), s.rowSentinel(r - 1), x, true);
-                if (rules.horizontal ? start[j] <= end[i] : start[j] < end[i]) {
+                if (kHorizontal ? start[j] <= end[i] : start[j] < end[i]) {
                     CBLOB_TRACE_RUN(0, start[j]);
                     i = j;
                     --r;
@@ -111,7 +121,7 @@ int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, Trac
                 // below that ends after the start of i (at it: a corner).
                 const int32_t below = s.rowFirst(r + 1);
                 const int32_t j = firstAbove(end, below, s.rowSentinel(r + 1), x, true) - 1;
-                if (j >= below && (rules.horizontal ? start[i] <= end[j] : start[i] < end[j])) {
+                if (j >= below && (kHorizontal ? start[i] <= end[j] : start[i] < end[j])) {
                     CBLOB_TRACE_RUN(1, end[j]);
                     i = j;
                     ++r;
@@ -124,13 +134,15 @@ int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, Trac
                 break;
             }
             case State::D: {
-                ++n.vertical;
-                CBLOB_FRAME_REQUIRE(f, n.steps() <= bound);
+                if (++n.vertical + n.horizontal > bound) {
+                    status = trace_detail::brokenWalk(__LINE__);
+                    break;
+                }
                 sink.vertical(2, x, r);
                 // The span below that holds pixel x - 1 (and x: turn to +x;
                 // ending at x: go on down), or holds x alone with diagonal contact.
                 const int32_t below = s.rowFirst(r + 1);
-                const int32_t j = firstAbove(start, below, s.rowSentinel(r + 1), x, rules.vertical) - 1;
+                const int32_t j = firstAbove(start, below, s.rowSentinel(r + 1), x, kVertical) - 1;
                 if (j >= below && end[j] >= x) {
                     i = j;
                     ++r;
@@ -142,14 +154,16 @@ int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, Trac
                 break;
             }
             case State::U: {
-                ++n.vertical;
-                CBLOB_FRAME_REQUIRE(f, n.steps() <= bound);
+                if (++n.vertical + n.horizontal > bound) {
+                    status = trace_detail::brokenWalk(__LINE__);
+                    break;
+                }
                 sink.vertical(3, x, r + 1);
                 // The span above that holds pixel x - 1 (turn to -x), or one
                 // that starts at x (go on up).
                 const int32_t above = s.rowFirst(r - 1);
                 const int32_t j = firstAbove(start, above, s.rowSentinel(r - 1), x, false);
-                if (j > above && (rules.vertical ? end[j - 1] >= x : end[j - 1] > x)) {
+                if (j > above && (kVertical ? end[j - 1] >= x : end[j - 1] > x)) {
                     i = j - 1;
                     --r;
                     state = State::L;
@@ -158,21 +172,32 @@ int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, Trac
                     --r;
                 } else {
                     ++n.corners;
-                    if (i == top) {
-                        *counts = n;
-                        return f.exit();
-                    }
-                    state = State::R;
+                    state = i == top ? State::closed : State::R;
                 }
                 break;
             }
+            case State::closed:
+                break;
         }
-        if (n.vertical >= nextPoll) {
+        if (n.vertical >= nextPoll && status == 0) {
             nextPoll += trace_detail::kPollVerticalSteps;
-            CBLOB_FRAME_TRY(f, csys_attention_check());
+            status = csys_attention_check();
         }
     }
 #undef CBLOB_TRACE_RUN
+    if (status == 0) *counts = n;
+    return status;
+}
+
+// The walk with the rules as constants, so that its comparisons need no
+// tests of them.
+template <class Sink>
+int32_t traceSpans(const BoundarySpans &s, DiagonalRules rules, Sink &sink, TraceCounts *counts) {
+    const int32_t status = rules.horizontal ? (rules.vertical ? traceSpansWith<true, true>(s, sink, counts)
+                                                              : traceSpansWith<true, false>(s, sink, counts))
+                                            : (rules.vertical ? traceSpansWith<false, true>(s, sink, counts)
+                                                              : traceSpansWith<false, false>(s, sink, counts));
+    return status;
 }
 
 }  // namespace cblob::results
