@@ -328,6 +328,39 @@ TEST(BoundaryTrace, BlobsOfRandomImagesMatchTheReference) {
     EXPECT_GT(atEdge, 100);
 }
 
+TEST(BoundaryTrace, WeightedBlobsTraceTheirPixelsLikeBinaryOnes) {
+    // Values 20 and 150..250: a soft threshold 100..200 grades the bright
+    // pixels (weighted runs of many values) but picks the same pixels as a
+    // hard threshold at 128.
+    std::mt19937 rng(77);
+    for (int trial = 0; trial < 10; ++trial) {
+        const int w = 30, h = 20;
+        std::vector<uint16_t> values = runtest::randomValues(rng, w, h, 8, 0.5, 1 + trial % 3);
+        for (uint16_t &v : values) v = v >= 128 ? static_cast<uint16_t>(150 + rng() % 101) : 20;
+        GreyImage image(w, h, 8, values);
+        Results hard, soft;
+        runKeeping(image, &hard);
+        Params params;
+        ASSERT_EQ(cblob_runParams_setSegmentationSoftThresh(&params.p, 100, 200, 0), 0);
+        params.p.keepBlobImages = 1;
+        ASSERT_EQ(cblob_run8(image.image(), nullptr, &params.p, &soft.rs), 0);
+        ASSERT_EQ(hard.rs.numBlobs, soft.rs.numBlobs);
+        std::map<std::tuple<int, int, int, int, int>, std::vector<uint8_t>> chains;
+        for (int32_t i = 0; i < hard.rs.numBlobs; ++i) {
+            cblob_blob *b = hard.rs.allBlobs[i];
+            chains[{b->colour, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight}] = chainOf(b, nullptr);
+        }
+        int grey = 0;
+        for (int32_t i = 0; i < soft.rs.numBlobs; ++i) {
+            cblob_blob *b = soft.rs.allBlobs[i];
+            grey += b->isGrey;
+            EXPECT_EQ(chainText(chainOf(b, nullptr)),
+                      chainText(chains[{b->colour, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight}]));
+        }
+        EXPECT_GT(grey, 0);
+    }
+}
+
 TEST(BoundaryTrace, EdgeCasesOfTheChain) {
     struct Case {
         const char *name;
