@@ -113,39 +113,58 @@ void centreOf(const cblob_blob *blob, const BoundarySpans &s, double *cx, double
 
 }  // namespace
 
-int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain) {
-    cblob::Frame<2> f;
-    alignas(8) unsigned char localSpans[kLocalSpanBytes];
-    alignas(8) uint8_t localChain[kLocalChainBytes];
-    BoundarySpans spans;
-    CBLOB_FRAME_TRY(f, blobSpans(blob, false, localSpans, &spans));
-    if (spans.memory) f.addMemory(&spans.memory, csys_cleanup_tempMemory);
-    uint8_t *buffer = nullptr, *memory = nullptr;
-    if (chain && spans.stepBound <= kLocalChainBytes) {
-        buffer = localChain;
-    } else if (chain) {
-        CBLOB_FRAME_TRY(f, allocate(spans.stepBound, &memory));
-        f.addMemory(&memory, csys_cleanup_tempMemory);
-        buffer = memory;
-    }
+namespace {
+
+// Walks the spans into the chain buffer (room for the whole boundary) and
+// assigns the chain, end marker included, to *chain when it is non-null.
+int32_t writeChain(const cblob_blob *blob, const BoundarySpans &spans, uint8_t *buffer, cstd_vector8 *chain) {
     ChainSink sink{buffer};
     struct NoSink {
         void horizontal(int32_t, int32_t, int32_t, int32_t) {}
         void vertical(int32_t, int32_t, int32_t) {}
     } none;
     TraceCounts counts;
-    if (chain) {
-        CBLOB_FRAME_TRY(f, traceSpans(spans, rulesOf(blob), sink, &counts));
+    int32_t status = chain ? traceSpans(spans, rulesOf(blob), sink, &counts)
+                           : traceSpans(spans, rulesOf(blob), none, &counts);
+    if (status == 0 && chain) {
         *sink.at = 4;
-        CBLOB_FRAME_TRY(f, cstd_vector8_assignElements(chain, buffer, counts.steps() + 1));
-    } else {
-        CBLOB_FRAME_TRY(f, traceSpans(spans, rulesOf(blob), none, &counts));
+        status = cstd_vector8_assignElements(chain, buffer, counts.steps() + 1);
     }
-    if (start) {
+    return status;
+}
+
+// The same with the chain buffer in a block from the memory service.
+int32_t writeChainInBlock(const cblob_blob *blob, const BoundarySpans &spans, cstd_vector8 *chain) {
+    cblob::Frame<1> f;
+    uint8_t *buffer = nullptr;
+    CBLOB_FRAME_TRY(f, allocate(spans.stepBound, &buffer));
+    f.addMemory(&buffer, csys_cleanup_tempMemory);
+    CBLOB_FRAME_TRY(f, writeChain(blob, spans, buffer, chain));
+    return f.exit();
+}
+
+}  // namespace
+
+// Small blobs keep their spans and chain on the stack and allocate nothing;
+// the spans of a large blob are one block, freed at the single exit.
+int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain) {
+    alignas(8) unsigned char localSpans[kLocalSpanBytes];
+    alignas(8) uint8_t localChain[kLocalChainBytes];
+    BoundarySpans spans;
+    int32_t status = blobSpans(blob, false, localSpans, &spans);
+    if (status == 0) {
+        status = !chain || spans.stepBound <= kLocalChainBytes ? writeChain(blob, spans, localChain, chain)
+                                                               : writeChainInBlock(blob, spans, chain);
+    }
+    if (status == 0 && start) {
         start[0] = blob->boxLeft + spans.start[spans.rowFirst(0)];
         start[1] = blob->boxTop;
     }
-    return f.exit();
+    if (spans.memory) {
+        const int32_t freed = csys_memory_free_internal(&spans.memory);
+        if (status == 0) status = freed;
+    }
+    return status;
 }
 
 int32_t traceBoundaryMeasures(cblob_blob *blob, BoundaryMeasures *out) {

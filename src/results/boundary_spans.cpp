@@ -19,35 +19,55 @@ constexpr int32_t kPollRows = 32;
 // Loose bounds up to this many steps are kept as they are.
 constexpr int64_t kLooseBoundSteps = 1 << 14;
 
-// Writes the spans of one row from index `at`, at most `room` of them, then
-// the sentinel; returns the index after the sentinel, or -1 when the row
-// holds more spans than room.
-int32_t rowSpans(const cblob_rleRow &row, bool grey, int32_t at, int32_t room, BoundarySpans *s) {
-    rle::RowReader reader(row, grey);
+// Writes the spans of one grey row from index `at`, at most `room` of them,
+// then the sentinel; neighbouring runs of non-zero value join. Returns the
+// index after the sentinel, or -1 when the row holds more spans than room.
+int32_t greyRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, BoundarySpans *s) {
+    rle::RowReader reader(row, true);
     rle::Run run;
     int32_t x = 0, count = 0;
     bool open = false;  // the last span written may still grow
-    while (reader.next(run)) {
+    while (count <= room && reader.next(run)) {
         const int32_t next = x + run.length;
-        if (run.value != 0) {
-            if (open) {
-                s->end[at - 1] = next;
-            } else {
-                if (count == room) return -1;
-                s->start[at] = x;
-                s->end[at] = next;
-                ++at;
-                ++count;
-                open = true;
-            }
-        } else {
+        if (run.value == 0) {
             open = false;
+        } else if (open) {
+            s->end[at - 1] = next;
+        } else if (++count <= room) {
+            s->start[at] = x;
+            s->end[at] = next;
+            ++at;
+            open = true;
         }
         x = next;
     }
     s->start[at] = kSpanSentinel;
     s->end[at] = kSpanSentinel;
-    return at + 1;
+    return count <= room ? at + 1 : -1;
+}
+
+// The same for a binary row: its runs alternate between gaps and blob
+// pixels, so every blob run is a span of its own.
+int32_t binaryRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, BoundarySpans *s) {
+    const uint8_t *p = row.runs;
+    const int32_t last = at + room;
+    int32_t x = 0;
+    bool in = row.startValue != 0, full = false;
+    while (p && !full) {
+        const int32_t length = rle::readLength(p);
+        if (length <= 0) break;
+        if (in) {
+            full = at == last;
+            s->start[at] = x;
+            s->end[at] = x + length;
+            at += full ? 0 : 1;
+        }
+        x += length;
+        in = !in;
+    }
+    s->start[at] = kSpanSentinel;
+    s->end[at] = kSpanSentinel;
+    return full ? -1 : at + 1;
 }
 
 // The pixels two sorted span lists share, each list ended by its sentinel.
@@ -76,62 +96,89 @@ void addRowMass(BoundarySpans *s, int32_t from, int32_t to, int32_t y) {
     }
 }
 
-}  // namespace
-
-int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *local,
-                           int64_t localBytes, BoundarySpans *spans) {
-    cblob::Frame<1> f;
-    CBLOB_FRAME_REQUIRE(f, rows);
-    CBLOB_FRAME_REQUIRE(f, spans);
-    CBLOB_FRAME_REQUIRE(f, height >= 1);
-    // Room: a span per two runs (rounded up) and a sentinel per row, the two
-    // empty rows around the box included.
+// Room: a span per two runs (rounded up) and a sentinel per row, the two
+// empty rows around the box included. *bytes = what the arrays take.
+int64_t spanCapacity(const cblob_rleRow *rows, int32_t height, int64_t *bytes) {
     int64_t capacity = static_cast<int64_t>(height) + 2;
     for (int32_t y = 0; y < height; ++y) capacity += (static_cast<int64_t>(rows[y].numRuns > 0 ? rows[y].numRuns : 0) + 1) / 2;
-    CBLOB_FRAME_CHECK(f, capacity < INT32_MAX, csys_err_badSize);
-    const int64_t bytes = (static_cast<int64_t>(height) + 3 + 2 * capacity) * static_cast<int64_t>(sizeof(int32_t));
+    *bytes = (static_cast<int64_t>(height) + 3 + 2 * capacity) * static_cast<int64_t>(sizeof(int32_t));
+    return capacity;
+}
+
+// Fills the spans into `memory` (capacity spans); builds nothing, so it
+// keeps no cleanup list and leaves at its one return.
+int32_t fillSpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *memory,
+                  int64_t capacity, BoundarySpans *spans) {
     BoundarySpans s;
-    int32_t id = -1;
-    if (local && bytes <= localBytes) {
-        s.first = static_cast<int32_t *>(local);
-    } else {
-        CBLOB_FRAME_TRY(f, allocate(bytes, &s.memory));
-        id = f.addMemory(&s.memory, csys_cleanup_resultMemory);
-        s.first = static_cast<int32_t *>(s.memory);
-    }
+    s.first = static_cast<int32_t *>(memory);
     s.start = s.first + height + 3;
     s.end = s.start + capacity;
     s.height = height;
     // The empty row above the box.
     s.first[0] = 0;
     s.start[0] = s.end[0] = kSpanSentinel;
-    int32_t at = 1;
+    int32_t at = 1, status = 0;
     int64_t bound = 1;  // the end marker
-    for (int32_t y = 0; y < height; ++y) {
-        if (y > 0 && y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
+    for (int32_t y = 0; y < height && status == 0; ++y) {
+        if (y > 0 && y % kPollRows == 0) status = csys_attention_check();
         const int32_t from = at;
         s.first[y + 1] = from;
         const int32_t room = static_cast<int32_t>((static_cast<int64_t>(rows[y].numRuns > 0 ? rows[y].numRuns : 0) + 1) / 2);
-        at = rowSpans(rows[y], grey, from, room, &s);
-        CBLOB_FRAME_REQUIRE(f, at >= 0);
+        at = grey ? greyRowSpans(rows[y], from, room, &s) : binaryRowSpans(rows[y], from, room, &s);
+        if (at < 0) {
+            cstd_assert_(__LINE__);  // a row with more runs than its entry counts
+            status = csys_err_assertFailed;
+            break;
+        }
         int64_t pixels = 0;
         for (int32_t k = from; k < at - 1; ++k) pixels += s.end[k] - s.start[k];
         if (withMass) addRowMass(&s, from, at - 1, y);
         bound += 2 * (static_cast<int64_t>(at - 1 - from) + pixels);
     }
-    // The empty row below the box and the end of the table.
-    s.first[height + 1] = at;
-    s.start[at] = s.end[at] = kSpanSentinel;
-    s.first[height + 2] = at + 1;
-    // Edges two neighbouring rows share are no boundary: twice the pixels
-    // of each overlap come off.
-    if (bound > kLooseBoundSteps) {
-        for (int32_t y = 1; y < height; ++y) bound -= 2 * overlap(s, s.first[y], s.first[y + 1]);
+    if (status == 0) {
+        // The empty row below the box and the end of the table.
+        s.first[height + 1] = at;
+        s.start[at] = s.end[at] = kSpanSentinel;
+        s.first[height + 2] = at + 1;
+        // Edges two neighbouring rows share are no boundary: twice the
+        // pixels of each overlap come off.
+        if (bound > kLooseBoundSteps) {
+            for (int32_t y = 1; y < height; ++y) bound -= 2 * overlap(s, s.first[y], s.first[y + 1]);
+        }
+        s.stepBound = bound;
+        *spans = s;
     }
-    s.stepBound = bound;
-    if (id >= 0) f.handOver(id);
-    *spans = s;
+    return status;
+}
+
+// The spans in a new block from the memory service.
+int32_t fillSpansInBlock(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, int64_t capacity,
+                         int64_t bytes, BoundarySpans *spans) {
+    cblob::Frame<1> f;
+    CBLOB_FRAME_CHECK(f, capacity < INT32_MAX, csys_err_badSize);
+    void *memory = nullptr;
+    CBLOB_FRAME_TRY(f, allocate(bytes, &memory));
+    const int32_t id = f.addMemory(&memory, csys_cleanup_resultMemory);
+    CBLOB_FRAME_TRY(f, fillSpans(rows, height, grey, withMass, memory, capacity, spans));
+    spans->memory = memory;
+    f.handOver(id);
     return f.exit();
+}
+
+}  // namespace
+
+int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *local,
+                           int64_t localBytes, BoundarySpans *spans) {
+    CBLOB_REQUIRE_ARG(rows);
+    CBLOB_REQUIRE_ARG(spans);
+    CBLOB_REQUIRE_ARG(height >= 1);
+    // Small blobs fill the caller's buffer and allocate nothing.
+    int64_t bytes = 0;
+    const int64_t capacity = spanCapacity(rows, height, &bytes);
+    const int32_t status = local && bytes <= localBytes
+                               ? fillSpans(rows, height, grey, withMass, local, capacity, spans)
+                               : fillSpansInBlock(rows, height, grey, withMass, capacity, bytes, spans);
+    return status;
 }
 
 }  // namespace cblob::results
