@@ -21,8 +21,9 @@ constexpr int64_t kLooseBoundSteps = 1 << 14;
 
 // Writes the spans of one grey row from index `at`, at most `room` of them,
 // then the sentinel; neighbouring runs of non-zero value join. Returns the
-// index after the sentinel, or -1 when the row holds more spans than room.
-int32_t greyRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, BoundarySpans *s) {
+// index after the sentinel, or -1 when the row holds more spans than room;
+// *rowLength = the row's length in pixels.
+int32_t greyRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, BoundarySpans *s, int32_t *rowLength) {
     rle::RowReader reader(row, true);
     rle::Run run;
     int32_t x = 0, count = 0;
@@ -43,12 +44,13 @@ int32_t greyRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, Boundary
     }
     s->start[at] = kSpanSentinel;
     s->end[at] = kSpanSentinel;
+    *rowLength = x;
     return count <= room ? at + 1 : -1;
 }
 
 // The same for a binary row: its runs alternate between gaps and blob
 // pixels, so every blob run is a span of its own.
-int32_t binaryRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, BoundarySpans *s) {
+int32_t binaryRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, BoundarySpans *s, int32_t *rowLength) {
     const uint8_t *p = row.runs;
     const int32_t last = at + room;
     int32_t x = 0;
@@ -67,6 +69,7 @@ int32_t binaryRowSpans(const cblob_rleRow &row, int32_t at, int32_t room, Bounda
     }
     s->start[at] = kSpanSentinel;
     s->end[at] = kSpanSentinel;
+    *rowLength = x;
     return full ? -1 : at + 1;
 }
 
@@ -96,6 +99,24 @@ void addRowMass(BoundarySpans *s, int32_t from, int32_t to, int32_t y) {
     }
 }
 
+// The bound on the steps of any closed boundary of the spans, end marker
+// included: two vertical edges per span, and at most a top and a bottom
+// edge per pixel column of each row. Where that exceeds kLooseBoundSteps,
+// the exact count of boundary edges: the top and bottom edges of every
+// pixel but those two neighbouring rows share.
+int64_t stepBound(const BoundarySpans &s, int32_t width) {
+    const int64_t spans = s.first[s.height + 1] - s.first[1] - s.height;
+    int64_t bound = 1 + 2 * spans + 2 * static_cast<int64_t>(width) * s.height;
+    if (bound > kLooseBoundSteps) {
+        bound = 1 + 2 * spans;
+        for (int32_t y = 0; y < s.height; ++y) {
+            for (int32_t k = s.first[y + 1]; s.start[k] != kSpanSentinel; ++k) bound += 2 * (s.end[k] - s.start[k]);
+            if (y > 0) bound -= 2 * overlap(s, s.first[y], s.first[y + 1]);
+        }
+    }
+    return bound;
+}
+
 // Room: a span per two runs (rounded up) and a sentinel per row, the two
 // empty rows around the box included. *bytes = what the arrays take.
 int64_t spanCapacity(const cblob_rleRow *rows, int32_t height, int64_t *bytes) {
@@ -109,7 +130,11 @@ int64_t spanCapacity(const cblob_rleRow *rows, int32_t height, int64_t *bytes) {
 // keeps no cleanup list and leaves at its one return.
 int32_t fillSpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *memory,
                   int64_t capacity, BoundarySpans *spans) {
-    BoundarySpans s;
+    // Written in place: a copy of the record at the end would stall on the
+    // fields just stored.
+    BoundarySpans &s = *spans;
+    s.memory = nullptr;
+    s.pixels = s.sumX = s.sumY = 0;
     s.first = static_cast<int32_t *>(memory);
     s.start = s.first + height + 3;
     s.end = s.start + capacity;
@@ -117,36 +142,28 @@ int32_t fillSpans(const cblob_rleRow *rows, int32_t height, bool grey, bool with
     // The empty row above the box.
     s.first[0] = 0;
     s.start[0] = s.end[0] = kSpanSentinel;
-    int32_t at = 1, status = 0;
-    int64_t bound = 1;  // the end marker
+    int32_t at = 1, status = 0, width = 0;
     for (int32_t y = 0; y < height && status == 0; ++y) {
         if (y > 0 && y % kPollRows == 0) status = csys_attention_check();
         const int32_t from = at;
         s.first[y + 1] = from;
         const int32_t room = static_cast<int32_t>((static_cast<int64_t>(rows[y].numRuns > 0 ? rows[y].numRuns : 0) + 1) / 2);
-        at = grey ? greyRowSpans(rows[y], from, room, &s) : binaryRowSpans(rows[y], from, room, &s);
+        int32_t length = 0;
+        at = grey ? greyRowSpans(rows[y], from, room, &s, &length) : binaryRowSpans(rows[y], from, room, &s, &length);
+        width = length > width ? length : width;
         if (at < 0) {
             cstd_assert_(__LINE__);  // a row with more runs than its entry counts
             status = csys_err_assertFailed;
             break;
         }
-        int64_t pixels = 0;
-        for (int32_t k = from; k < at - 1; ++k) pixels += s.end[k] - s.start[k];
         if (withMass) addRowMass(&s, from, at - 1, y);
-        bound += 2 * (static_cast<int64_t>(at - 1 - from) + pixels);
     }
     if (status == 0) {
         // The empty row below the box and the end of the table.
         s.first[height + 1] = at;
         s.start[at] = s.end[at] = kSpanSentinel;
         s.first[height + 2] = at + 1;
-        // Edges two neighbouring rows share are no boundary: twice the
-        // pixels of each overlap come off.
-        if (bound > kLooseBoundSteps) {
-            for (int32_t y = 1; y < height; ++y) bound -= 2 * overlap(s, s.first[y], s.first[y + 1]);
-        }
-        s.stepBound = bound;
-        *spans = s;
+        s.stepBound = stepBound(s, width);
     }
     return status;
 }

@@ -39,7 +39,8 @@ struct BoundarySpans {
 // nothing, else into one block from the memory service, spans->memory,
 // which the caller frees (csys_memory_free_internal; a frame's addMemory).
 // Polls the attention check before rows 32, 64, 96, ...
-// Statuses: the attention check's, memory failures (nothing held then);
+// Statuses: the attention check's, memory failures (then spans->memory is null
+// and the other fields are unspecified);
 // a row holding more runs than its entry counts is a broken invariant
 // (assert).
 int32_t buildBoundarySpans(const cblob_rleRow *rows, int32_t height, bool grey, bool withMass, void *local,
