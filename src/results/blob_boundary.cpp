@@ -32,6 +32,9 @@ DiagonalRules rulesOf(const cblob_blob *blob) {
 // Room on the stack for the spans and the chain of small blobs.
 constexpr int64_t kLocalSpanBytes = 2048;
 constexpr int64_t kLocalChainBytes = 1024;
+// Chain buffers end in this many spare bytes, so that a short run of steps
+// is one fixed-size store.
+constexpr int64_t kChainSlack = 16;
 
 // The blob's spans (in `local` when they fit); the caller frees
 // spans->memory. Builds nothing of its own: no cleanup list, one return.
@@ -48,13 +51,15 @@ int32_t blobSpans(cblob_blob *blob, bool withMass, void *local, BoundarySpans *s
     return status;
 }
 
-// Writes the steps into a buffer large enough for the whole boundary.
+// Writes the steps into a buffer large enough for the whole boundary and
+// kChainSlack bytes more.
 struct ChainSink {
     uint8_t *at;
     void horizontal(int32_t code, int32_t, int32_t, int32_t count) {
-        // Most runs are short: a loop beats a call for them.
-        if (count <= 16) {
-            for (int32_t k = 0; k < count; ++k) at[k] = static_cast<uint8_t>(code);
+        // Most runs are short: one 16-byte store (into the buffer's slack
+        // when it passes the boundary's end) beats a call for them.
+        if (count <= kChainSlack) {
+            std::memset(at, code, kChainSlack);
         } else {
             std::memset(at, code, static_cast<size_t>(count));
         }
@@ -137,7 +142,7 @@ int32_t writeChain(const cblob_blob *blob, const BoundarySpans &spans, uint8_t *
 int32_t writeChainInBlock(const cblob_blob *blob, const BoundarySpans &spans, cstd_vector8 *chain) {
     cblob::Frame<1> f;
     uint8_t *buffer = nullptr;
-    CBLOB_FRAME_TRY(f, allocate(spans.stepBound, &buffer));
+    CBLOB_FRAME_TRY(f, allocate(spans.stepBound + kChainSlack, &buffer));
     f.addMemory(&buffer, csys_cleanup_tempMemory);
     CBLOB_FRAME_TRY(f, writeChain(blob, spans, buffer, chain));
     return f.exit();
@@ -149,7 +154,7 @@ int32_t writeChainInBlock(const cblob_blob *blob, const BoundarySpans &spans, cs
 // the spans of a large blob are one block, freed at the single exit.
 int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *chain) {
     alignas(8) unsigned char localSpans[kLocalSpanBytes];
-    alignas(8) uint8_t localChain[kLocalChainBytes];
+    alignas(8) uint8_t localChain[kLocalChainBytes + kChainSlack];
     BoundarySpans spans;
     int32_t status = blobSpans(blob, false, localSpans, &spans);
     if (status == 0) {
