@@ -116,10 +116,6 @@ void centreOf(const cblob_blob *blob, const BoundarySpans &s, double *cx, double
                                blob->boxTop + s.sumY / s.pixels, cx, cy);
 }
 
-}  // namespace
-
-namespace {
-
 // Walks the spans into the chain buffer (room for the whole boundary) and
 // assigns the chain, end marker included, to *chain when it is non-null.
 int32_t writeChain(const cblob_blob *blob, const BoundarySpans &spans, uint8_t *buffer, cstd_vector8 *chain) {
@@ -174,6 +170,7 @@ int32_t traceBoundaryChain(cblob_blob *blob, int32_t start[2], cstd_vector8 *cha
 
 int32_t traceBoundaryMeasures(cblob_blob *blob, BoundaryMeasures *out) {
     cblob::Frame<1> f;
+    CBLOB_FRAME_REQUIRE(f, blob);
     CBLOB_FRAME_REQUIRE(f, out);
     alignas(8) unsigned char localSpans[kLocalSpanBytes];
     BoundarySpans spans;
