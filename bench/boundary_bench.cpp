@@ -199,9 +199,10 @@ int main(int argc, char **argv) {
         const auto it = counts().find(image.name);
         if (it == counts().end() || it->second.cblob <= 0 || it->second.opencv <= 0) continue;
         const Counts &c = it->second;
-        std::printf("| %s | %dx%d | %.0f | %.0f | %.0f | %.0f | %.3f | %.3f | %.2f |\n", image.name.c_str(),
+        const double ratio = c.cblob / c.opencv;
+        std::printf("| %s | %dx%d | %.0f | %.0f | %.0f | %.0f | %.3f | %.3f | %.*f |\n", image.name.c_str(),
                     image.width, image.height, c.blobs, c.contours, c.steps, c.points, c.cblob * 1e3, c.opencv * 1e3,
-                    c.cblob / c.opencv);
+                    ratio < 0.1 ? 3 : 2, ratio);
     }
     return 0;
 }
