@@ -9,9 +9,7 @@
 //   run_keep/      cblob_run8 with keepBlobImages = 1 into a fresh result set
 //                  (construction and run timed; the release is not)
 //   run_plain/     the same without keepBlobImages
-//   measures/      after an untimed run_keep: every code 1..47 but the
-//                  boundary codes 3, 4, 14 and 15 (cblob_err_notYetSupported
-//                  today, checked once per image and not read), for every
+//   measures/      after an untimed run_keep: every code 1..47 for every
 //                  blob (objects and holes), four times: at the default angle
 //                  and at the blob's principal angle (measure 13), each with
 //                  exclusion off and on (mode cblob_excludeAmountChecked,
@@ -74,8 +72,6 @@ int otsu(const GreyImage &image) {
     return static_cast<int>(cv::threshold(mat, out, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU)) + 1;
 }
 
-bool isBoundaryCode(int code) { return code == 3 || code == 4 || code == 14 || code == 15; }
-
 // An image wrapped for cblob with its run parameters; each run() goes into a
 // result set constructed for it, as a caller analysing a new image would.
 class CblobImage {
@@ -130,8 +126,7 @@ void BM_Run(benchmark::State &state, const GreyImage *image, bool keepBlobImages
 // blob: exclusion off, then on; for each, the default angle and then the
 // principal angle (so the principal group, whose values do not depend on the
 // angle asked, is computed once per exclusion setting, and the angle group
-// four times). A failing status stops the benchmark (the boundary codes are
-// not read).
+// four times). A failing status stops the benchmark.
 int32_t readAllMeasures(cblob_resultSet &rs, double &sink) {
     const double defaultAngle = 0.0;
     int32_t status =
@@ -145,7 +140,6 @@ int32_t readAllMeasures(cblob_resultSet &rs, double &sink) {
         for (int32_t exclusion = 0; exclusion < 2; ++exclusion)
             for (int atPrincipal = 0; atPrincipal < 2; ++atPrincipal)
                 for (int code = 1; code <= 47; ++code) {
-                    if (isBoundaryCode(code)) continue;
                     double value = 0.0;
                     status = atPrincipal ? cblob_blob_getMeasureAtAngle(blob, static_cast<cblob_measure>(code),
                                                                         exclusion, &value, &principalAngle)
@@ -187,34 +181,11 @@ int32_t precomputeGroups(cblob_resultSet &rs, double &sink) {
     return status;
 }
 
-// The boundary codes must answer cblob_err_notYetSupported (and nothing else)
-// for the benchmark to count them as answered.
-bool boundaryCodesAnswer(cblob_resultSet &rs) {
-    if (rs.numBlobs == 0) return true;
-    for (int code : {3, 4, 14, 15}) {
-        double value = 0.0;
-        if (cblob_blob_getMeasure(rs.allBlobs[0], static_cast<cblob_measure>(code), 0, &value) !=
-            static_cast<int32_t>(cblob_err_notYetSupported))
-            return false;
-    }
-    return true;
-}
-
 template <int32_t (*Read)(cblob_resultSet &, double &)>
 void BM_AfterRun(benchmark::State &state, const GreyImage *image) {
     CblobImage cblob(*image, true);
     double sink = 0.0;
     int32_t blobs = 0;
-    {
-        cblob_resultSet rs;
-        const int32_t status = cblob.run(&rs);
-        const bool answered = !CBLOB_FAILED(status) && boundaryCodesAnswer(rs);
-        cblob_resultSet_destruct(&rs);
-        if (!answered) {
-            state.SkipWithError("the boundary codes do not answer cblob_err_notYetSupported");
-            return;
-        }
-    }
     for (auto _ : state) {
         cblob_resultSet rs;
         int32_t status = cblob.run(&rs);

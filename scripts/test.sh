@@ -3,7 +3,7 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer build. Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev pkg-config
+scripts/deps.sh build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev pkg-config python3
 
 jobs=$(nproc)
 status=0

@@ -126,12 +126,26 @@ int main(void) {
         CHECK(cimg_image_initFromBuffer(&img, pixels, 8, 3, 3, 3, 10, 20) == 0);
         CHECK(cblob_runParams_construct(&params) == 0);
         CHECK(cblob_runParams_setSegmentationHardThresh(&params, 128, 0) == 0);
+        params.keepBlobImages = 1;
         CHECK(cblob_resultSet_construct(&rs) == 0);
         CHECK(cblob_run8(&img, NULL, &params, &rs) == 0);
         CHECK(rs.numBlobs == 1 && rs.numViewBlobs == 1 && rs.firstTopLevelBlob == rs.allBlobs[0]);
         CHECK(rs.allBlobs[0]->colour == 1 && rs.allBlobs[0]->area == 1.0);
         CHECK(rs.allBlobs[0]->boxLeft == 11 && rs.allBlobs[0]->boxTop == 21);
         CHECK(rs.allBlobs[0]->centerOfMassX == 11.5 && rs.allBlobs[0]->centerOfMassY == 21.5);
+        {
+            /* Its boundary: four steps around the pixel, then the end marker. */
+            cstd_vector8 chain;
+            int32_t start[2] = {0, 0};
+            const uint8_t *codes = NULL;
+            int32_t size = 0;
+            CHECK(cstd_vector8_constructEmpty(&chain) == 0);
+            CHECK(cblob_blob_getBoundaryChainCode(rs.allBlobs[0], start, &chain) == 0);
+            CHECK(start[0] == 11 && start[1] == 21);
+            CHECK(cstd_vector8_getBeginSize(&chain, (uint8_t **)&codes, &size) == 0 && size == 5);
+            CHECK(codes[0] == 0 && codes[1] == 2 && codes[2] == 1 && codes[3] == 3 && codes[4] == 4);
+            CHECK(cstd_vector8_destruct(&chain) == 0);
+        }
         CHECK(cblob_resultSet_destruct(&rs) == 0);
         CHECK(cblob_runParams_destruct(&params) == 0);
         CHECK(cimg_image_destruct(&img) == 0);

@@ -504,8 +504,8 @@ TEST(FilterSort, RefusedArgumentsChangeNothing) {
 }
 
 TEST(FilterSort, MeasureFailuresLeaveTheResultSetAsItWas) {
-    // Box measures need the blobs' runs, which this run did not keep;
-    // boundary measures are not available.
+    // Box and boundary measures need the blobs' runs, which this run did not
+    // keep.
     runtest::Results r;
     ASSERT_EQ(scene().copyInto(&r.rs), 0);
     ASSERT_EQ(addFilters(&r.rs, {{cblob_measureArea, 2, 50, false}}), 0);
@@ -514,7 +514,7 @@ TEST(FilterSort, MeasureFailuresLeaveTheResultSetAsItWas) {
     EXPECT_EQ(cblob_resultSet_addAndApplyFilter(&r.rs, {cblob_measureAngleBoxWidth, 0, 3, 0}),
               cblob_err_rleImageEmpty);
     EXPECT_EQ(addFilters(&r.rs, {{cblob_measureBoxTop, 0, 30, false}, {cblob_measurePerimeter, 0, 9, false}}),
-              cblob_err_notYetSupported);
+              cblob_err_rleImageEmpty);
     EXPECT_EQ(cblob_resultSet_sort(&r.rs, cblob_measurePrincipalBoxWidth, 0), cblob_err_rleImageEmpty);
     EXPECT_EQ(stateOf(r.rs), before);
     // A sort that fails while re-applying after an unset leaves it too.

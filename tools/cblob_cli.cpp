@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "blob_outlines.hpp"
 #include "cblob/cblob.h"
 #include "measure_names.h"
 #include "pgm_io.h"
@@ -56,6 +57,12 @@ const char *const kUsage =
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
     "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
+    "  --contours [FILE.csv]         each blob's outer boundary as corner points: a\n"
+    "                                \"contour\" array of [x, y] in --json, rows of\n"
+    "                                FILE.csv (file,label,point,x,y); the overlay\n"
+    "                                draws boundaries instead of boxes\n"
+    "  --geojson FILE                every blob as a GeoJSON polygon (holes as interior\n"
+    "                                rings) with its measures as properties\n"
     "Measures (extra columns):\n"
     "  --measures NAME,...|all       add these measures (cblob measures lists them)\n"
     "  --angle DEG                   the angle of the angle_box_* and median_* measures\n"
@@ -93,6 +100,8 @@ struct Options {
     enum class Format { table, csv, json } format = Format::table;
     bool csv = false, json = false;
     std::string overlay;
+    bool contours = false;
+    std::string contoursFile, geojson;
     std::vector<const tool_measureName *> measures;
     double angleDeg = 0.0;
     bool haveExclude = false, excludePercent = false;
@@ -118,6 +127,10 @@ struct Row {
     double inertiaMax;
     // the --measures columns; NaN where the library cannot give the measure
     std::vector<double> extra;
+    // --contours and --geojson: the outer boundary, and (--geojson) those of
+    // the blob's holes
+    tool::Outline outline;
+    std::vector<tool::Outline> holes;
 };
 
 double degrees(double radians) { return radians * 180.0 / kPi; }
@@ -192,6 +205,13 @@ void listMeasures() {
     const tool_measureName *names = tool_measureNames(&count);
     for (int32_t i = 0; i < count; ++i) std::printf("%-24s %s\n", names[i].name, names[i].meaning);
     finishOutput();
+}
+
+bool hasCsvExtension(const std::string &name) {
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".csv";
 }
 
 Options parseOptions(int argc, char **argv) {
@@ -271,6 +291,17 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--overlay") {
             need(1);
             o.overlay = argv[++i];
+        } else if (arg == "--contours" || arg.rfind("--contours=", 0) == 0) {
+            // The CSV file is optional: the next argument when it names one.
+            o.contours = true;
+            if (arg != "--contours") {
+                o.contoursFile = arg.substr(11);
+            } else if (i + 1 < argc && hasCsvExtension(argv[i + 1])) {
+                o.contoursFile = argv[++i];
+            }
+        } else if (arg == "--geojson") {
+            need(1);
+            o.geojson = argv[++i];
         } else if (arg == "--measures") {
             need(1);
             o.measures = parseMeasures(argv[++i]);
@@ -302,6 +333,8 @@ Options parseOptions(int argc, char **argv) {
     if (o.haveMinArea) o.cleanup = o.fill ? 2 : 1;
     if (o.csv && o.json) fail(2, "--csv conflicts with --json");
     o.format = o.csv ? Options::Format::csv : o.json ? Options::Format::json : Options::Format::table;
+    if (o.contours && o.contoursFile.empty() && o.format != Options::Format::json && o.overlay.empty())
+        fail(2, "--contours needs FILE.csv (or --json, or --overlay)");
     if (o.seg == Options::Seg::none) o.seg = Options::Seg::percent;
     return o;
 }
@@ -435,6 +468,22 @@ std::vector<double> readMeasures(cblob_blob *b, const Options &o, double angle, 
     return values;
 }
 
+bool isBoundaryMeasure(int32_t code) {
+    return code == cblob_measureBoundaryStepCount || code == cblob_measurePerimeter ||
+           code == cblob_measureCompactness || code == cblob_measureAcircularity;
+}
+
+// The blob's outline, and for --geojson those of its holes (its children).
+void readOutlines(cblob_blob *b, const Options &o, const std::string &file, Row *row) {
+    check(tool::readOutline(b, &row->outline), "boundary of blob " + std::to_string(b->label) + " of " + file);
+    if (o.geojson.empty()) return;
+    for (cblob_blob *child = b->firstChild; child; child = child->nextSibling) {
+        row->holes.emplace_back();
+        check(tool::readOutline(child, &row->holes.back()),
+              "boundary of blob " + std::to_string(child->label) + " of " + file);
+    }
+}
+
 void analyze(const std::string &file, const Options &o, const tool_greyImage *mask, std::vector<FileResult> &files,
              std::vector<Row> &rows, tool_greyImage *keep) {
     tool_greyImage pixels = readImage(file);
@@ -459,7 +508,10 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     // Boxes and medians at an angle, and the interior test against a mask,
     // read each blob's own runs, which the run keeps only when asked.
     for (const tool_measureName *m : o.measures)
-        if (m->code >= cblob_measureMedianX || (m->code == cblob_measureIsInterior && mask)) params.keepBlobImages = 1;
+        if (m->code >= cblob_measureMedianX || (m->code == cblob_measureIsInterior && mask) ||
+            isBoundaryMeasure(m->code))
+            params.keepBlobImages = 1;
+    if (o.contours || !o.geojson.empty()) params.keepBlobImages = 1;
     if (o.view.needsBlobRuns(mask != nullptr)) params.keepBlobImages = 1;
     cblob_resultSet rs;
     check(cblob_resultSet_construct(&rs), "result set");
@@ -486,7 +538,8 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
         ++shown;
         rows.push_back(Row{files.size() - 1, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
                            b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
-                           b->angle, b->inertiaMax, readMeasures(b, o, angle, file)});
+                           b->angle, b->inertiaMax, readMeasures(b, o, angle, file), {}, {}});
+        if (o.contours || !o.geojson.empty()) readOutlines(b, o, file, &rows.back());
     }
     cblob_resultSet_destruct(&rs);
     cblob_runParams_destruct(&params);
@@ -552,26 +605,35 @@ std::string number(double v, const char *missing) {
 
 int columnWidth(const tool_measureName *m) { return std::max(10, static_cast<int>(std::strlen(m->name))); }
 
+const char *const colourName[2] = {"hole", "object"};
+
+// The JSON members of one blob ("\"file\": ..., \"label\": ...", no braces):
+// a JSON output object, and the properties of a GeoJSON feature.
+std::string jsonMembers(const Row &r, const FileResult &f, const Options &o) {
+    const std::string high = f.soft ? std::to_string(f.high) : "null";
+    char fixed[768];
+    std::snprintf(fixed, sizeof fixed,
+                  "\"threshold\": %d, \"threshold_high\": %s, \"label\": %d, \"colour\": \"%s\", \"parent\": %d, "
+                  "\"%s\": %.17g, \"%s\": %.17g, \"%s\": %.17g, \"left\": %d, \"top\": %d, "
+                  "\"width\": %d, \"height\": %d, \"elongation\": %.17g, \"%s\": %.17g",
+                  f.thresh, high.c_str(), r.label, colourName[r.colour], r.parent, clientField(o.view, "area").c_str(),
+                  r.area, clientField(o.view, "center_x").c_str(), r.cx, clientField(o.view, "center_y").c_str(), r.cy,
+                  r.left, r.top, r.width, r.height, r.elongation, clientField(o.view, "angle_deg").c_str(),
+                  degrees(r.angle));
+    std::string out = "\"file\": " + jsonString(f.file) + ", " + fixed;
+    for (size_t m = 0; m < o.measures.size(); ++m)
+        out += ", \"" + std::string(o.measures[m]->name) + "\": " + number(r.extra[m], "null");
+    return out;
+}
+
 void printRows(const std::vector<FileResult> &files, const std::vector<Row> &rows, const Options &o) {
-    const char *colourName[2] = {"hole", "object"};
     const bool withFile = files.size() > 1;
     if (o.format == Options::Format::json) {
         std::printf("[");
         for (size_t i = 0; i < rows.size(); ++i) {
             const Row &r = rows[i];
-            const FileResult &f = files[r.file];
-            const std::string high = f.soft ? std::to_string(f.high) : "null";
-            std::printf("%s\n  {\"file\": %s, \"threshold\": %d, \"threshold_high\": %s, \"label\": %d, "
-                        "\"colour\": \"%s\", \"parent\": %d, \"%s\": %.17g, \"%s\": %.17g, "
-                        "\"%s\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, "
-                        "\"elongation\": %.17g, \"%s\": %.17g",
-                        i ? "," : "", jsonString(f.file).c_str(), f.thresh, high.c_str(), r.label,
-                        colourName[r.colour], r.parent, clientField(o.view, "area").c_str(), r.area,
-                        clientField(o.view, "center_x").c_str(), r.cx, clientField(o.view, "center_y").c_str(), r.cy,
-                        r.left, r.top, r.width, r.height, r.elongation, clientField(o.view, "angle_deg").c_str(),
-                        degrees(r.angle));
-            for (size_t m = 0; m < o.measures.size(); ++m)
-                std::printf(", \"%s\": %s", o.measures[m]->name, number(r.extra[m], "null").c_str());
+            std::printf("%s\n  {%s", i ? "," : "", jsonMembers(r, files[r.file], o).c_str());
+            if (o.contours) std::printf(", \"contour\": %s", tool::cornersJson(tool::outlineCorners(r.outline)).c_str());
             std::printf("}");
         }
         std::printf("%s]\n", rows.empty() ? "" : "\n");
@@ -647,7 +709,7 @@ struct Canvas {
 // Draws the overlay into `temporary`; the caller renames it into place once
 // the rest of the output has gone out, so a failure leaves no partial file.
 void writeOverlay(const std::string &temporary, const tool_greyImage &image, const std::vector<Row> &rows,
-                  const ViewOptions &view) {
+                  const ViewOptions &view, bool boundaries) {
     Canvas canvas{image.width, image.height, std::vector<uint8_t>(static_cast<size_t>(image.width) * image.height * 3)};
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
@@ -669,11 +731,15 @@ void writeOverlay(const std::string &temporary, const tool_greyImage &image, con
     for (Row r : rows) {
         toImageFrame(view, &r.cx, &r.cy, &r.angle, &r.area, &r.inertiaMax);
         const uint8_t *box = r.colour ? objectColour : holeColour;
-        const double x0 = r.left, y0 = r.top, x1 = r.left + r.width - 1, y1 = r.top + r.height - 1;
-        canvas.line(x0, y0, x1, y0, box);
-        canvas.line(x1, y0, x1, y1, box);
-        canvas.line(x1, y1, x0, y1, box);
-        canvas.line(x0, y1, x0, y0, box);
+        if (boundaries) {
+            tool::forEachBoundaryPixel(r.outline, [&](int32_t x, int32_t y) { canvas.put(x, y, box); });
+        } else {
+            const double x0 = r.left, y0 = r.top, x1 = r.left + r.width - 1, y1 = r.top + r.height - 1;
+            canvas.line(x0, y0, x1, y0, box);
+            canvas.line(x1, y0, x1, y1, box);
+            canvas.line(x1, y1, x0, y1, box);
+            canvas.line(x0, y1, x0, y0, box);
+        }
         canvas.line(r.cx - 3, r.cy, r.cx + 3, r.cy, markColour);
         canvas.line(r.cx, r.cy - 3, r.cx, r.cy + 3, markColour);
         if (r.colour && r.area > 0 && r.inertiaMax > 0) {
@@ -687,6 +753,22 @@ void writeOverlay(const std::string &temporary, const tool_greyImage &image, con
     if (tool_writePngRgb(temporary.c_str(), canvas.rgb.data(), image.width, image.height, error, sizeof error) != 0) {
         std::remove(temporary.c_str());
         fail(1, error);
+    }
+}
+
+// Writes the --geojson and --contours FILE.csv files beside their final
+// names (tool::commitOutputs moves them into place).
+void stageOutlineFiles(const std::vector<FileResult> &files, const std::vector<Row> &rows, const Options &o) {
+    std::string error;
+    if (!o.geojson.empty()) {
+        std::vector<tool::GeoFeature> features;
+        for (const Row &r : rows) features.push_back({jsonMembers(r, files[r.file], o), r.outline, r.holes});
+        if (!tool::stageGeoJson(o.geojson, features, &error)) fail(1, error);
+    }
+    if (!o.contoursFile.empty()) {
+        std::vector<tool::ContourRow> contours;
+        for (const Row &r : rows) contours.push_back({files[r.file].file, r.label, tool::outlineCorners(r.outline)});
+        if (!tool::stageContoursCsv(o.contoursFile, contours, &error)) fail(1, error);
     }
 }
 
@@ -723,9 +805,15 @@ int main(int argc, char **argv) {
         if (showProgress) progress(i + 1, files.size());
     }
     const std::string temporary = options.overlay.empty() ? std::string() : options.overlay + ".tmp";
-    if (!options.overlay.empty()) writeOverlay(temporary, kept, rows, options.view);
+    if (!options.overlay.empty()) writeOverlay(temporary, kept, rows, options.view, options.contours);
+    stageOutlineFiles(results, rows, options);
     printRows(results, rows, options);
     finishOutput(temporary);
+    std::string outlineError;
+    if (!tool::commitOutputs(&outlineError)) {
+        std::remove(temporary.c_str());
+        fail(1, outlineError);
+    }
     if (!options.overlay.empty() && std::rename(temporary.c_str(), options.overlay.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temporary.c_str());

@@ -19,6 +19,7 @@
 #include "cblob/blob.h"
 #include "cblob/result_set.h"
 #include "cblob/measure.h"
+#include "cblob/boundary.h"
 #include "cblob/run.h"
 
 #endif /* CBLOB_CBLOB_H */

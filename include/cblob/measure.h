@@ -58,8 +58,12 @@
  *   - the angle and principal groups need the blob's runs
  *     (cblob_blob_getRleRows): cblob_err_rleImageEmpty when the run did not
  *     keep per-blob images (keepBlobImages).
- *   - the boundary group (3, 4, 15, and 14 through 4) is not built yet:
- *     cblob_err_notYetSupported, after the whole-image checks below.
+ *   - the boundary group (3, 4, 15, and 14 through 4) traces the blob's
+ *     outer boundary (cblob/boundary.h defines the step count, perimeter,
+ *     compactness and acircularity); the trace reads the blob's runs:
+ *     cblob_err_rleImageEmpty without keepBlobImages. Without second
+ *     moments the acircularity is taken about the centre of the blob's
+ *     pixels.
  *
  * Conventions of every function here:
  *   - Returns 0 or a failure status (bit 31 set; cblob/status.h).
@@ -108,9 +112,11 @@ extern "C" {
  *   cblob_err_measureUnavailable (0x80001287)
  *                                          a moment measure (6-13, 28, 29,
  *                                          37-47) without second moments
- *   cblob_err_notYetSupported (0x80001300) the boundary group (3, 4, 14, 15)
- *   cblob_err_rleImageEmpty (0x80001286)   a box measure (26-47) when the
- *                                          blob's runs are not available
+ *   cblob_err_rleImageEmpty (0x80001286)   a box or boundary measure (3, 4,
+ *                                          14, 15, 26-47) when the blob's
+ *                                          runs are not available
+ *   csys_err_stopRequested                 the attention check stopped a
+ *                                          boundary trace
  *   memory failures of a computation.
  * Writes the result set's cache (see the thread-safety note above).
  */
@@ -138,7 +144,6 @@ CBLOB_API int32_t cblob_blob_getMeasureAtAngle(cblob_blob *blob, cblob_measure c
  *   cblob_err_rleImageEmpty (0x80001286)      the result set holds no blob
  *                                             database (the run did not
  *                                             keep per-blob images)
- *   cblob_err_notYetSupported (0x80001300)    the boundary group is asked
  *   then the first failure of a blob's computation (for instance
  *   cblob_err_measureUnavailable for the principal group without moments,
  *   or memory); the blobs computed before it keep their cached values.

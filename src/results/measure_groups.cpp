@@ -1,10 +1,10 @@
 // Computing a cached group of measures for one blob and storing it: the
-// angle box, the principal box, the interior flag; the boundary group waits
-// for boundary tracing.
+// boundary measures, the angle box, the principal box, the interior flag.
 #include <cstdint>
 
 #include "cblob/measure.h"
 #include "core/frame.hpp"
+#include "results/blob_boundary.hpp"
 #include "results/box_at_angle.hpp"
 #include "results/measure_internal.hpp"
 
@@ -68,6 +68,20 @@ int32_t computeBoxGroup(cblob_blob *blob, MeasureGroup group, double angle, int3
     return f.exit();
 }
 
+// One trace gives the whole boundary group: perimeter, step count and
+// acircularity (the order of groupCodes).
+int32_t computeBoundaryGroup(cblob_blob *blob) {
+    cblob::Frame<0> f;
+    // The whole-image blob has no boundary to trace.
+    CBLOB_FRAME_CHECK(f, blob->owner->postProcessing->connectivityType != 2, cblob_err_measureNotForMode);
+    BoundaryMeasures m;
+    CBLOB_FRAME_TRY(f, traceBoundaryMeasures(blob, &m));
+    CBLOB_FRAME_TRY(f, ensureGroupSlots(blob->owner, MeasureGroup::boundary));
+    const double values[] = {m.perimeter, m.steps, m.acircularity};
+    CBLOB_FRAME_TRY(f, storeGroup(blob->owner, blob, MeasureGroup::boundary, values));
+    return f.exit();
+}
+
 int32_t computeInterior(cblob_blob *blob) {
     cblob::Frame<0> f;
     int32_t interior = 0;
@@ -84,10 +98,7 @@ int32_t computeGroup(cblob_blob *blob, MeasureGroup group, double angle, int32_t
     cblob::Frame<0> f;
     switch (group) {
         case MeasureGroup::boundary:
-            // The whole-image blob has no boundary to trace; for the others
-            // boundary tracing is not built yet.
-            CBLOB_FRAME_CHECK(f, blob->owner->postProcessing->connectivityType != 2, cblob_err_measureNotForMode);
-            CBLOB_FRAME_CHECK(f, false, cblob_err_notYetSupported);
+            CBLOB_FRAME_TRY(f, computeBoundaryGroup(blob));
             break;
         case MeasureGroup::angle:
         case MeasureGroup::principal:

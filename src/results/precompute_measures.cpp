@@ -25,6 +25,9 @@ AskedGroups askedGroups(const cstd_vector_cblob_measure *codes) {
     return asked;
 }
 
+// The attention check is polled once per this many blobs.
+constexpr int32_t kPollBlobs = 256;
+
 // Every blob of the result set: its group at the default angle, unless it
 // is cached with matching keys.
 int32_t precomputeGroup(cblob_resultSet *rs, MeasureGroup group) {
@@ -34,6 +37,7 @@ int32_t precomputeGroup(cblob_resultSet *rs, MeasureGroup group) {
     const double angle = pp->defaultAngle;
     CBLOB_FRAME_TRY(f, ensureGroupSlots(rs, group));
     for (int32_t i = 0; i < rs->numBlobs; ++i) {
+        if (i % kPollBlobs == kPollBlobs - 1) CBLOB_FRAME_TRY(f, csys_attention_check());
         cblob_blob *blob = rs->allBlobs[i];
         double amount = 0;
         CBLOB_FRAME_TRY(f, exclusionAmount(blob, useExclusion, &amount));
@@ -61,9 +65,8 @@ int32_t cblob_resultSet_precomputeMeasures(cblob_resultSet *rs, const cstd_vecto
     int32_t noDatabase = 1;
     CBLOB_FRAME_TRY(f, cblob_blobRleDb_Ptrh_getIsNull(&rs->blobDbHandle, &noDatabase));
     CBLOB_FRAME_CHECK(f, !noDatabase, cblob_err_rleImageEmpty);
-    // Boundary tracing is not built yet.
-    CBLOB_FRAME_CHECK(f, !asked.boundary, cblob_err_notYetSupported);
     CBLOB_FRAME_REQUIRE(f, rs->postProcessing->validBits.untyped.size == rs->numBlobs);
+    if (asked.boundary) CBLOB_FRAME_TRY(f, precomputeGroup(rs, MeasureGroup::boundary));
     if (asked.angle) CBLOB_FRAME_TRY(f, precomputeGroup(rs, MeasureGroup::angle));
     if (asked.principal) CBLOB_FRAME_TRY(f, precomputeGroup(rs, MeasureGroup::principal));
     return f.exit();
