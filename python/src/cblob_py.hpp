@@ -98,14 +98,18 @@ struct MeasureOptions {
 // angle in degrees; exclude None, a number (pixels of mass) or "N%".
 MeasureOptions measureOptions(double angleDeg, const py::object &exclude);
 
-// The measure entry of a name, or a KeyError/AttributeError-free lookup
-// failure (null).
+// The measure entry of a name, or null.
 const tool_measureName *findMeasure(const std::string &name);
 
 // Reads one measure (degrees for angle measures). With `missingAsNan`, a
 // measure the library cannot give for this blob is NaN; otherwise it raises.
 double readMeasure(ResultCore &core, cblob_blob *blob, const tool_measureName *m, const MeasureOptions &options,
                    bool missingAsNan);
+// readMeasure in two steps, for many blobs: store the angle and the
+// exclusion setting in the result set once, then read each blob.
+void applyMeasureOptions(ResultCore &core, const MeasureOptions &options);
+double readMeasureAsSet(cblob_blob *blob, const tool_measureName *m, const MeasureOptions &options,
+                        bool missingAsNan);
 
 struct Result {
     std::shared_ptr<ResultCore> core;

@@ -61,27 +61,39 @@ py::dict table(const Result &r, const py::object &names, double angleDeg, const 
     }
     const MeasureOptions options = measureOptions(angleDeg, exclude);
     const py::ssize_t n = static_cast<py::ssize_t>(r.blobs.size());
-    py::dict out;
+    // One pass over the blobs fills every column: each record is read from
+    // memory once however many columns there are.
+    std::vector<py::array> arrays;
+    std::vector<int32_t *> ints(columns.size(), nullptr);
+    std::vector<double *> doubles(columns.size(), nullptr);
     for (size_t c = 0; c < columns.size(); ++c) {
-        const std::string &name = columns[c];
-        if (isIntegerColumn(name)) {
+        if (isIntegerColumn(columns[c])) {
             py::array_t<int32_t> column(n);
-            int32_t *v = column.mutable_data();
-            for (py::ssize_t i = 0; i < n; ++i) {
-                const cblob_blob *b = r.blobs[i];
-                v[i] = name == "label"    ? b->label
-                       : name == "parent" ? labelOf(b->parent)
-                       : name == "colour" ? b->colour
-                                          : b->numChildren;
-            }
-            out[py::str(name)] = column;
+            ints[c] = column.mutable_data();
+            arrays.push_back(column);
         } else {
             py::array_t<double> column(n);
-            double *v = column.mutable_data();
-            for (py::ssize_t i = 0; i < n; ++i) v[i] = readMeasure(*r.core, r.blobs[i], measures[c], options, true);
-            out[py::str(name)] = column;
+            doubles[c] = column.mutable_data();
+            arrays.push_back(column);
         }
     }
+    applyMeasureOptions(*r.core, options);
+    for (py::ssize_t i = 0; i < n; ++i) {
+        cblob_blob *b = r.blobs[i];
+        for (size_t c = 0; c < columns.size(); ++c) {
+            if (doubles[c]) {
+                doubles[c][i] = readMeasureAsSet(b, measures[c], options, true);
+                continue;
+            }
+            const std::string &name = columns[c];
+            ints[c][i] = name == "label"    ? b->label
+                         : name == "parent" ? labelOf(b->parent)
+                         : name == "colour" ? b->colour
+                                            : b->numChildren;
+        }
+    }
+    py::dict out;
+    for (size_t c = 0; c < columns.size(); ++c) out[py::str(columns[c])] = arrays[c];
     return out;
 }
 
@@ -147,10 +159,19 @@ MeasureOptions measureOptions(double angleDeg, const py::object &exclude) {
     return o;
 }
 
-double readMeasure(ResultCore &core, cblob_blob *blob, const tool_measureName *m, const MeasureOptions &options,
-                   bool missingAsNan) {
+void applyMeasureOptions(ResultCore &core, const MeasureOptions &options) {
     check(cblob_resultSet_setExcludeExtrema(&core.rs, options.excludeMode, options.excludeValue, &options.angleRad),
           "exclude");
+}
+
+double readMeasure(ResultCore &core, cblob_blob *blob, const tool_measureName *m, const MeasureOptions &options,
+                   bool missingAsNan) {
+    applyMeasureOptions(core, options);
+    return readMeasureAsSet(blob, m, options, missingAsNan);
+}
+
+double readMeasureAsSet(cblob_blob *blob, const tool_measureName *m, const MeasureOptions &options,
+                        bool missingAsNan) {
     double value = 0.0;
     const int32_t status = cblob_blob_getMeasureAtAngle(blob, static_cast<cblob_measure>(m->code),
                                                         options.useExclusion ? 1 : 0, &value, &options.angleRad);
