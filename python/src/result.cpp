@@ -40,6 +40,44 @@ std::string blobRepr(const Blob &b) {
     return out.str();
 }
 
+// The plain record measures, read straight from the blob record the way the
+// library's measure dispatcher reads them (cblob_blob_getMeasure), without
+// its per-call checks: a table of many blobs spends most of its time there.
+// The tests compare every column with the dispatcher's values. Returns
+// false for codes that are not plain record fields.
+bool readRecordMeasure(const cblob_blob *b, int32_t code, bool isAngle, double *value) {
+    constexpr int32_t kMomentsFirst = cblob_measureCenterOfMassX, kMomentsLast = cblob_measureAngle;
+    if (code >= kMomentsFirst && code <= kMomentsLast && b->momentsValid != 1) {
+        *value = std::nan("");
+        return true;
+    }
+    switch (code) {
+        case cblob_measureColour: *value = b->colour; break;
+        case cblob_measureArea: *value = b->area; break;
+        case cblob_measureNumChildren: *value = b->numChildren; break;
+        case cblob_measureCenterOfMassX: *value = b->centerOfMassX; break;
+        case cblob_measureCenterOfMassY: *value = b->centerOfMassY; break;
+        case cblob_measureInertiaX: *value = b->inertiaX; break;
+        case cblob_measureInertiaY: *value = b->inertiaY; break;
+        case cblob_measureInertiaMin: *value = b->inertiaMin; break;
+        case cblob_measureInertiaMax: *value = b->inertiaMax; break;
+        case cblob_measureElongation: *value = b->elongation; break;
+        case cblob_measureAngle: *value = b->angle; break;
+        case cblob_measureBoxCenterX: *value = b->boxCenterX; break;
+        case cblob_measureBoxCenterY: *value = b->boxCenterY; break;
+        case cblob_measureBoxLeft: *value = b->boxLeft; break;
+        case cblob_measureBoxRight: *value = static_cast<double>(int64_t{b->boxLeft} + b->boxWidth); break;
+        case cblob_measureBoxTop: *value = b->boxTop; break;
+        case cblob_measureBoxBottom: *value = static_cast<double>(int64_t{b->boxTop} + b->boxHeight); break;
+        case cblob_measureBoxWidth: *value = b->boxWidth; break;
+        case cblob_measureBoxHeight: *value = b->boxHeight; break;
+        case cblob_measureBoxAspect: *value = b->boxAspect; break;
+        default: return false;
+    }
+    if (isAngle) *value = *value * 180.0 / kPi;
+    return true;
+}
+
 py::dict table(const Result &r, const py::object &names, double angleDeg, const py::object &exclude) {
     std::vector<std::string> columns;
     if (names.is_none()) {
@@ -82,7 +120,8 @@ py::dict table(const Result &r, const py::object &names, double angleDeg, const 
         cblob_blob *b = r.blobs[i];
         for (size_t c = 0; c < columns.size(); ++c) {
             if (doubles[c]) {
-                doubles[c][i] = readMeasureAsSet(b, measures[c], options, true);
+                if (!readRecordMeasure(b, measures[c]->code, measures[c]->isAngle != 0, &doubles[c][i]))
+                    doubles[c][i] = readMeasureAsSet(b, measures[c], options, true);
                 continue;
             }
             const std::string &name = columns[c];
