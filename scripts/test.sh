@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: in a Release build and in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build. Warnings are errors.
-# The Python package's pytest suite runs in the Release build (a sanitized
-# extension module would need the sanitizer runtime preloaded into Python).
+# The Python package's pytest suite runs in both (in the sanitizer build with
+# the sanitizer runtimes preloaded into Debian's interpreter).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev pkg-config \
