@@ -38,6 +38,8 @@ int32_t toInt(const py::handle &value, const char *what) {
 }
 
 float toPercent(const py::handle &value, const char *what) {
+    if (py::isinstance<py::str>(value) || !PyNumber_Check(value.ptr()))
+        throw py::type_error(std::string(what) + " values must be numbers");
     const double v = value.cast<double>();
     if (!std::isfinite(v)) throw py::value_error(std::string(what) + " must be a finite number");
     return static_cast<float>(v);

@@ -118,6 +118,7 @@ def test_bad_arguments_raise_the_status_and_leak_nothing(coins, kwargs, status):
     (dict(threshold=1.5), TypeError),
     (dict(soft=(1,)), ValueError),
     (dict(percent=5), TypeError),
+    (dict(percent=(1, 1, "50")), TypeError),
     (dict(min_area=-1), ValueError),
     (dict(cleanup="shrink", min_area=5), ValueError),
     (dict(calibration=[[1, 2]]), ValueError),

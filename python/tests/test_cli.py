@@ -31,6 +31,7 @@ CASES = [
     ["--version"],
     ["--help"],
     ["frobnicate"],
+    [],
 ]
 if os.path.isdir(SHARED_DATA):
     CASES.append(["analyze", SHARED_DATA, "--json", "--measures", "area,principal_box_width,interior"])
@@ -40,7 +41,7 @@ def run(command):
     return subprocess.run(command, capture_output=True)
 
 
-@pytest.mark.parametrize("args", CASES, ids=lambda a: " ".join(os.path.basename(x) for x in a))
+@pytest.mark.parametrize("args", CASES, ids=lambda a: " ".join(os.path.basename(x) for x in a) or "no arguments")
 def test_same_output_as_the_tool(tool, args):
     expected = run([tool] + args)
     got = run([sys.executable, "-m", "cblob"] + args)
