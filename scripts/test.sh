@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: in a Release build and in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build. Warnings are errors.
+# The Python package's pytest suite runs in both (in the sanitizer build with
+# the sanitizer runtimes preloaded into Debian's interpreter).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev pkg-config python3
+scripts/deps.sh build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev pkg-config \
+  python3 pybind11-dev python3-dev python3-numpy python3-pytest
 
 jobs=$(nproc)
 status=0

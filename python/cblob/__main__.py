@@ -1,0 +1,561 @@
+"""python3 -m cblob: the `cblob` command line, through the Python package.
+
+Takes the same arguments and prints the same table, CSV or JSON as the
+`cblob` tool; exit codes 0 success, 1 a failed input or output, 2 bad usage.
+"""
+
+import math
+import os
+import re
+import sys
+
+import numpy as np
+
+import cblob
+from cblob import _cblob
+
+USAGE = """usage: cblob analyze FILE|DIR... [options]
+       cblob measures               list the measure names
+       cblob --help | --version
+
+Analyses 8- and 16-bit grey PNG, PGM and TIFF files; a folder stands for
+its .png, .pgm, .pnm, .tif and .tiff files.
+
+Segmentation (one of; default: --percent 1 1 50):
+  --threshold N                 object pixels are those >= N
+  --soft LOW HIGH [--softness S] graded edge between LOW and HIGH
+  --percent LOW_TAIL HIGH_TAIL PERCENT
+                                threshold at PERCENT of the histogram span,
+                                ignoring the tails (percentages)
+  --invert                      objects are the dark pixels
+Regions:
+  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels
+  --no-holes                    report objects only
+  --mask FILE                   analyse only where the 8-bit mask is non-zero
+Output:
+  --csv | --json                machine-readable output instead of a table
+  --overlay OUT.png             draw boxes, centres and principal axes (one input file)
+Measures (extra columns):
+  --measures NAME,...|all       add these measures (cblob measures lists them)
+  --angle DEG                   the angle of the angle_box_* and median_* measures
+  --exclude N[%]                box and median measures ignore N pixels of mass
+                                (or N percent of the blob) at each extreme
+
+The table's header line gives the threshold used (percent mode computes it
+per file); CSV and JSON carry it as threshold (and threshold_high for --soft).
+Angles are in degrees (angle_deg). Exit codes: 0 ok, 1 failed input or
+output, 2 bad usage.
+"""
+
+# The base columns and the measures they come from.
+BASE = ["area", "center_x", "center_y", "box_left", "box_top", "box_width", "box_height", "elongation",
+        "angle_deg", "inertia_max"]
+IMAGE_EXTENSIONS = ("png", "pgm", "pnm", "tif", "tiff")
+
+
+class Usage(Exception):
+    """A failure with its exit code and one-line message."""
+
+    def __init__(self, code, message):
+        super().__init__(message)
+        self.code = code
+
+
+def fail(code, message):
+    raise Usage(code, message)
+
+
+def c_long(option, text, low, high):
+    """An integer as strtol reads it (the whole text, base 10), in [low, high]."""
+    if not re.fullmatch(r"[ \t\n\v\f\r]*[+-]?[0-9]+", text) or abs(int(text)) > 2 ** 63 - 1:
+        fail(2, "%s expects an integer, not '%s'" % (option, text))
+    value = int(text)
+    if value < low or value > high:
+        fail(2, "%s %s is out of range (%d..%d)" % (option, text, low, high))
+    return value
+
+
+def c_double(text):
+    """A number as strtod reads the whole text, or None."""
+    if not text or "_" in text or text != text.lstrip():
+        return None
+    try:
+        return float(text)
+    except ValueError:
+        return None
+
+
+def parse_percent(option, text):
+    value = c_double(text)
+    if value is None or not math.isfinite(value):
+        fail(2, "%s expects a number, not '%s'" % (option, text))
+    if value < 0 or value > 100:
+        fail(2, "%s %s is out of range (0..100)" % (option, text))
+    return value
+
+
+def parse_number(option, text):
+    value = c_double(text)
+    if value is None or not math.isfinite(value):
+        fail(2, "%s needs a number, not '%s'" % (option, text))
+    return value
+
+
+def parse_measures(text):
+    info = cblob.measure_info()
+    if text == "all":
+        return info
+    by_name = {m[1]: m for m in info}
+    out = []
+    for name in text.split(","):
+        if name not in by_name:
+            fail(2, "unknown measure '%s' (cblob measures lists them)" % name)
+        out.append(by_name[name])
+    return out
+
+
+class Options:
+    def __init__(self):
+        self.inputs = []
+        self.seg = None
+        self.threshold = 0
+        self.soft_low = self.soft_high = 0
+        self.softness = None
+        self.low_tail, self.high_tail, self.percent = 1.0, 1.0, 50.0
+        self.invert = False
+        self.min_area = None
+        self.prune = self.fill = False
+        self.no_holes = False
+        self.mask = ""
+        self.csv = self.json = False
+        self.overlay = ""
+        self.measures = []
+        self.angle = 0.0
+        self.exclude = None  # None, a number or "N%"
+
+
+def parse_options(argv):
+    if len(argv) < 1:
+        sys.stderr.write(USAGE)
+        sys.exit(2)
+    for arg in argv:
+        if arg in ("--help", "-h"):
+            write_output(USAGE)
+            sys.exit(0)
+        if arg == "--version":
+            write_output("cblob %s\n" % cblob.__version__)
+            sys.exit(0)
+    if argv[0] == "measures" and len(argv) == 1:
+        write_output("".join("%-24s %s\n" % (m[1], m[2]) for m in cblob.measure_info()))
+        sys.exit(0)
+    if argv[0] != "analyze":
+        fail(2, "unknown command '%s' (try: cblob analyze, or cblob --help)" % argv[0])
+    o = Options()
+
+    def set_seg(seg, name):
+        if o.seg is not None:
+            fail(2, "%s conflicts with another segmentation option" % name)
+        o.seg = seg
+
+    i = 1
+    while i < len(argv):
+        arg = argv[i]
+
+        def need(count):
+            if i + count >= len(argv):
+                fail(2, "%s needs %d %s" % (arg, count, "value" if count == 1 else "values"))
+
+        if arg == "--threshold":
+            need(1)
+            set_seg("hard", arg)
+            o.threshold = c_long(arg, argv[i + 1], 0, 65535)
+            i += 1
+        elif arg == "--soft":
+            need(2)
+            set_seg("soft", arg)
+            o.soft_low = c_long(arg, argv[i + 1], 0, 65535)
+            o.soft_high = c_long(arg, argv[i + 2], 0, 65535)
+            i += 2
+            if o.soft_low >= o.soft_high:
+                fail(2, "--soft needs LOW below HIGH")
+        elif arg == "--softness":
+            need(1)
+            o.softness = c_long(arg, argv[i + 1], 0, 65534)
+            i += 1
+        elif arg == "--percent":
+            need(3)
+            set_seg("percent", arg)
+            o.low_tail = parse_percent(arg, argv[i + 1])
+            o.high_tail = parse_percent(arg, argv[i + 2])
+            o.percent = parse_percent(arg, argv[i + 3])
+            i += 3
+            if o.low_tail + o.high_tail > 100:
+                fail(2, "--percent tails add up to more than 100")
+        elif arg == "--invert":
+            o.invert = True
+        elif arg == "--min-area":
+            need(1)
+            o.min_area = c_long(arg, argv[i + 1], 0, 2147483647)
+            i += 1
+        elif arg == "--prune":
+            o.prune = True
+        elif arg == "--fill":
+            o.fill = True
+        elif arg == "--no-holes":
+            o.no_holes = True
+        elif arg == "--mask":
+            need(1)
+            o.mask = argv[i + 1]
+            i += 1
+        elif arg == "--csv":
+            o.csv = True
+        elif arg == "--json":
+            o.json = True
+        elif arg == "--overlay":
+            need(1)
+            o.overlay = argv[i + 1]
+            i += 1
+        elif arg == "--measures":
+            need(1)
+            o.measures = parse_measures(argv[i + 1])
+            i += 1
+        elif arg == "--angle":
+            need(1)
+            o.angle = parse_number(arg, argv[i + 1])
+            i += 1
+        elif arg == "--exclude":
+            need(1)
+            amount = argv[i + 1]
+            i += 1
+            percent = amount.endswith("%")
+            if percent:
+                amount = amount[:-1]
+            value = parse_number(arg, amount)
+            if value < 0 or (percent and value >= 50):
+                fail(2, "--exclude needs N >= 0 (a percentage below 50)")
+            o.exclude = ("%r%%" % value) if percent else value
+        elif len(arg) > 1 and arg[0] == "-":
+            fail(2, "unknown option %s (see cblob --help)" % arg)
+        else:
+            o.inputs.append(arg)
+        i += 1
+    if not o.inputs:
+        fail(2, "no input files")
+    if o.softness is not None and o.seg != "soft":
+        fail(2, "--softness needs --soft")
+    if o.softness is not None and o.softness > o.soft_high - o.soft_low:
+        fail(2, "--softness is larger than HIGH - LOW")
+    if o.prune and o.fill:
+        fail(2, "--prune conflicts with --fill")
+    if (o.prune or o.fill) and o.min_area is None:
+        fail(2, "%s needs --min-area" % ("--prune" if o.prune else "--fill"))
+    if o.csv and o.json:
+        fail(2, "--csv conflicts with --json")
+    if o.seg is None:
+        o.seg = "percent"
+    return o
+
+
+# ------------------------------------------------------------------ inputs
+
+def expand_inputs(inputs):
+    files = []
+    for name in inputs:
+        if not os.path.exists(name):
+            fail(1, "cannot read %s: no such file or directory" % name)
+        if not os.path.isdir(name):
+            files.append(name)
+            continue
+        try:
+            entries = os.listdir(name)
+        except OSError:
+            fail(1, "cannot read directory " + name)
+        found = sorted(os.path.join(name, e) if not name.endswith("/") else name + e for e in entries
+                       if "." in e and e.rsplit(".", 1)[1].lower() in IMAGE_EXTENSIONS)
+        if not found:
+            fail(1, "no PNG, PGM or TIFF files in directory " + name)
+        files.extend(found)
+    return files
+
+
+def read_image(path):
+    """The pixels of a PNG, PGM or TIFF file, recognised by its first bytes."""
+    try:
+        with open(path, "rb") as f:
+            magic = f.read(8)
+    except OSError as e:
+        fail(1, "cannot read %s: %s" % (path, e.strerror))
+    if magic == b"\x89PNG\r\n\x1a\n":
+        reader = _cblob._read_png
+    elif len(magic) >= 2 and magic[:1] == b"P" and magic[1:2] in (b"2", b"5"):
+        reader = _cblob._read_pgm
+    elif len(magic) >= 4 and (magic[:2] == b"II" and magic[2] in (42, 43) and magic[3] == 0 or
+                              magic[:2] == b"MM" and magic[2] == 0 and magic[3] in (42, 43)):
+        reader = _cblob._read_tiff
+    else:
+        fail(1, "cannot read %s: unknown file format (supported formats: PNG, PGM, TIFF)" % path)
+    try:
+        return reader(path)
+    except OSError as e:
+        fail(1, str(e))
+
+
+# ---------------------------------------------------------------- analysis
+
+def analyze(path, o, mask, files, rows):
+    pixels = read_image(path)
+    if mask is not None and mask.shape != pixels.shape:
+        fail(1, "mask %s is %dx%d but %s is %dx%d" % (o.mask, mask.shape[1], mask.shape[0], path, pixels.shape[1],
+                                                      pixels.shape[0]))
+    bits = 8 if pixels.dtype == np.uint8 else 16
+    max_pel = 255 if bits == 8 else 65535
+    kwargs = {}
+    if o.seg == "hard":
+        if o.threshold > max_pel:
+            fail(2, "--threshold %d is beyond the %d-bit pixel range of %s" % (o.threshold, bits, path))
+        kwargs["threshold"] = o.threshold
+    elif o.seg == "soft":
+        if o.soft_high > max_pel:
+            fail(2, "--soft %d is beyond the %d-bit pixel range of %s" % (o.soft_high, bits, path))
+        kwargs["soft"] = (o.soft_low, o.soft_high) if o.softness is None else (o.soft_low, o.soft_high, o.softness)
+    else:
+        kwargs["percent"] = (o.low_tail, o.high_tail, o.percent)
+    # Boxes and medians at an angle, and the interior test against a mask,
+    # read each blob's own runs.
+    keep_runs = any(m[0] >= 26 or (m[0] == 16 and mask is not None) for m in o.measures)
+    try:
+        result = cblob.analyze(pixels, invert=o.invert, mask=mask, min_area=o.min_area or 0,
+                               cleanup="fill" if o.fill else "prune", holes=not o.no_holes, keep_runs=keep_runs,
+                               **kwargs)
+    except cblob.Error as e:
+        fail(1, "analysing %s: %s" % (path, e.status_name))
+    files.append((path, o.seg == "soft", result.threshold, result.threshold_high))
+    names = [m[1] for m in o.measures]
+    base = result.table(["label", "colour", "parent"] + BASE)
+    extra = result.table(names, angle=o.angle, exclude=o.exclude) if names else {}
+    for i in range(len(result)):
+        row = {k: v[i] for k, v in base.items()}
+        row["file"] = len(files) - 1
+        row["extra"] = [extra[n][i] for n in names]
+        rows.append(row)
+    return pixels
+
+
+# ------------------------------------------------------------------ output
+
+def g17(v):
+    return "%.17g" % v
+
+
+def number(v, missing):
+    return missing if math.isnan(v) else g17(v)
+
+
+def json_string(text):
+    out = '"'
+    for c in text:
+        if c in '"\\':
+            out += "\\"
+        if ord(c) < 0x20:
+            out += "\\u%04x" % ord(c)
+            continue
+        out += c
+    return out + '"'
+
+
+def csv_field(text):
+    if not any(c in text for c in ',"\n'):
+        return text
+    return '"' + text.replace('"', '""') + '"'
+
+
+def threshold_text(f):
+    _, soft, low, high = f
+    return "%d..%d" % (low, high) if soft else "%d" % low
+
+
+def threshold_line(f, o):
+    line = "threshold " + threshold_text(f)
+    if o.seg == "percent":
+        line += " (--percent %s %s %s)" % (c_g(o.low_tail), c_g(o.high_tail), c_g(o.percent))
+    elif f[1]:
+        line += " (soft)"
+    if o.invert:
+        line += ", inverted"
+    return line
+
+
+def c_g(v):
+    return "%g" % v
+
+
+COLOUR = ("hole", "object")
+
+
+def format_rows(files, rows, o):
+    names = [m[1] for m in o.measures]
+    out = []
+    if o.json:
+        out.append("[")
+        for i, r in enumerate(rows):
+            f = files[r["file"]]
+            high = "%d" % f[3] if f[1] else "null"
+            out.append('%s\n  {"file": %s, "threshold": %d, "threshold_high": %s, "label": %d, "colour": "%s", '
+                       '"parent": %d, "area": %s, "center_x": %s, "center_y": %s, "left": %d, "top": %d, '
+                       '"width": %d, "height": %d, "elongation": %s, "angle_deg": %s'
+                       % ("," if i else "", json_string(f[0]), f[2], high, r["label"], COLOUR[r["colour"]],
+                          r["parent"], g17(r["area"]), g17(r["center_x"]), g17(r["center_y"]), r["box_left"],
+                          r["box_top"], r["box_width"], r["box_height"], g17(r["elongation"]),
+                          g17(r["angle_deg"])))
+            for name, v in zip(names, r["extra"]):
+                out.append(', "%s": %s' % (name, number(v, "null")))
+            out.append("}")
+        out.append("%s]\n" % ("" if not rows else "\n"))
+        return "".join(out)
+    if o.csv:
+        out.append("file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,"
+                   "elongation,angle_deg" + "".join("," + n for n in names) + "\n")
+        for r in rows:
+            f = files[r["file"]]
+            high = "%d" % f[3] if f[1] else ""
+            out.append("%s,%d,%s,%d,%s,%d,%s,%s,%s,%d,%d,%d,%d,%s,%s"
+                       % (csv_field(f[0]), f[2], high, r["label"], COLOUR[r["colour"]], r["parent"], g17(r["area"]),
+                          g17(r["center_x"]), g17(r["center_y"]), r["box_left"], r["box_top"], r["box_width"],
+                          r["box_height"], g17(r["elongation"]), g17(r["angle_deg"])))
+            out.append("".join("," + number(v, "") for v in r["extra"]) + "\n")
+        return "".join(out)
+    with_file = len(files) > 1
+    file_width = max([4] + [len(f[0]) for f in files])
+    for f in files:
+        out.append(("%s: %s\n" % (f[0], threshold_line(f, o))) if with_file else threshold_line(f, o) + "\n")
+    widths = [max(10, len(n)) for n in names]
+    header = ("%-*s  " % (file_width, "file")) if with_file else ""
+    header += "%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s" % (
+        "label", "colour", "parent", "area", "center_x", "center_y", "left", "top", "width", "height",
+        "elongation", "angle_deg")
+    header += "".join("  %*s" % (w, n) for w, n in zip(widths, names))
+    out.append(header + "\n")
+    for r in rows:
+        line = ("%-*s  " % (file_width, files[r["file"]][0])) if with_file else ""
+        line += "%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f" % (
+            r["label"], COLOUR[r["colour"]], r["parent"], r["area"], r["center_x"], r["center_y"], r["box_left"],
+            r["box_top"], r["box_width"], r["box_height"], r["elongation"], r["angle_deg"])
+        line += "".join("  %*s" % (w, "-" if math.isnan(v) else "%.4f" % v) for w, v in zip(widths, r["extra"]))
+        out.append(line + "\n")
+    if not rows:
+        out.append("(no blobs)\n")
+    return "".join(out)
+
+
+# ----------------------------------------------------------------- overlay
+
+def draw_line(canvas, x0, y0, x1, y1, colour):
+    height, width = canvas.shape[:2]
+    steps = int(max(abs(x1 - x0), abs(y1 - y0))) + 1
+    for i in range(steps + 1):
+        t = i / steps
+        x = math.floor(x0 + (x1 - x0) * t)
+        y = math.floor(y0 + (y1 - y0) * t)
+        if 0 <= x < width and 0 <= y < height:
+            canvas[y, x] = colour
+
+
+def write_overlay(path, pixels, rows):
+    grey = pixels if pixels.dtype == np.uint8 else (pixels >> 8).astype(np.uint8)
+    canvas = np.repeat(grey[:, :, None], 3, axis=2)
+    obj, hole, mark, axis = (40, 230, 40), (230, 40, 230), (255, 60, 40), (40, 160, 255)
+    for r in rows:
+        box = obj if r["colour"] else hole
+        x0, y0 = r["box_left"], r["box_top"]
+        x1, y1 = x0 + r["box_width"] - 1, y0 + r["box_height"] - 1
+        draw_line(canvas, x0, y0, x1, y0, box)
+        draw_line(canvas, x1, y0, x1, y1, box)
+        draw_line(canvas, x1, y1, x0, y1, box)
+        draw_line(canvas, x0, y1, x0, y0, box)
+        cx, cy = r["center_x"], r["center_y"]
+        draw_line(canvas, cx - 3, cy, cx + 3, cy, mark)
+        draw_line(canvas, cx, cy - 3, cx, cy + 3, mark)
+        if r["colour"] and r["area"] > 0 and r["inertia_max"] > 0:
+            # For a uniform ellipse the major moment is area * a^2 / 4.
+            half = 2.0 * math.sqrt(r["inertia_max"] / r["area"])
+            angle = math.radians(r["angle_deg"])
+            dx, dy = math.cos(angle) * half, math.sin(angle) * half
+            draw_line(canvas, cx - dx, cy - dy, cx + dx, cy + dy, axis)
+    try:
+        _cblob._write_png_rgb(path, canvas)
+    except OSError as e:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+        fail(1, str(e))
+
+
+def progress(done, total):
+    width = 30
+    filled = width * done // total
+    sys.stderr.write("\r[%s%s] %d/%d" % ("#" * filled, " " * (width - filled), done, total))
+    if done == total:
+        sys.stderr.write("\r%s\r" % (" " * (width + 24)))
+    sys.stderr.flush()
+
+
+def write_output(text):
+    """Writes to stdout; a failed write (a full disk, a closed pipe) is a failure."""
+    try:
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    except OSError as e:
+        # Nothing more can reach the reader; keep the interpreter from
+        # reporting the same failure again at exit.
+        try:
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        except OSError:
+            pass
+        fail(1, "cannot write the output: " + (e.strerror or "write error"))
+
+
+def main(argv):
+    if not _cblob._has_file_io:
+        sys.stderr.write("cblob: this build of the package cannot read image files\n")
+        return 1
+    try:
+        o = parse_options(argv)
+        files = expand_inputs(o.inputs)
+        if o.overlay and len(files) != 1:
+            fail(2, "--overlay needs exactly one input file")
+        mask = None
+        if o.mask:
+            mask = read_image(o.mask)
+            if mask.dtype != np.uint8:
+                fail(1, "mask %s must be an 8-bit image" % o.mask)
+        results, rows = [], []
+        kept = None
+        show_progress = len(files) > 1 and os.isatty(2)
+        for i, path in enumerate(files):
+            kept = analyze(path, o, mask, results, rows)
+            if show_progress:
+                progress(i + 1, len(files))
+        temporary = o.overlay + ".tmp" if o.overlay else ""
+        if o.overlay:
+            write_overlay(temporary, kept, rows)
+        try:
+            write_output(format_rows(results, rows, o))
+        except Usage:
+            if temporary:
+                os.remove(temporary)
+            raise
+        if o.overlay:
+            try:
+                os.rename(temporary, o.overlay)
+            except OSError as e:
+                os.remove(temporary)
+                fail(1, "cannot write %s: %s" % (o.overlay, e.strerror))
+    except Usage as e:
+        sys.stderr.write("cblob: %s\n" % e)
+        return e.code
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

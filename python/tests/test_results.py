@@ -1,0 +1,197 @@
+"""The package gives the library's results: compared with the cblob tool's
+CSV output on every sample image, and with scikit-image's labelling."""
+import csv
+import io
+import math
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import cblob
+from conftest import read, sample_files
+
+FILES = sample_files()
+
+
+def file_id(path):
+    return "/".join(path.split("/")[-2:])
+
+
+def settings_for(pixels):
+    """(tool arguments, analyze keywords, table keywords) covering the segmentations and options."""
+    t = int(np.median(pixels))
+    step = 20 if pixels.dtype == np.uint8 else 5000
+    low, high = max(t - step, 0), min(t + step, np.iinfo(pixels.dtype).max)
+    return [
+        ([], {}, {}),
+        (["--threshold", str(t), "--invert"], dict(threshold=t, invert=True), {}),
+        (["--soft", str(low), str(high)], dict(soft=(low, high)), {}),
+        (["--soft", str(low), str(high), "--softness", "7"], dict(soft=(low, high, 7)), {}),
+        (["--percent", "5", "5", "30", "--min-area", "20", "--fill", "--angle", "30", "--exclude", "5%"],
+         dict(percent=(5, 5, 30), min_area=20, cleanup="fill"), dict(angle=30, exclude="5%")),
+        (["--threshold", str(t), "--min-area", "40", "--no-holes", "--exclude", "3"],
+         dict(threshold=t, min_area=40, holes=False), dict(exclude=3)),
+    ]
+
+
+def tool_rows(tool, path, args):
+    out = subprocess.run([tool, "analyze", path, "--csv", "--measures", "all"] + args, check=True,
+                         capture_output=True, text=True).stdout
+    return list(csv.DictReader(io.StringIO(out)))
+
+
+def as_number(text):
+    return math.nan if text == "" else float(text)
+
+
+@pytest.mark.parametrize("path", FILES, ids=file_id)
+def test_tables_equal_the_tool(tool, path):
+    pixels = read(path)
+    for args, kwargs, table_kwargs in settings_for(pixels):
+        rows = tool_rows(tool, path, args)
+        result = cblob.analyze(pixels, keep_runs=True, **kwargs)
+        table = result.table(**table_kwargs)
+        assert len(result) == len(rows), args
+        if rows:
+            assert result.threshold == int(rows[0]["threshold"]), args
+            high = rows[0]["threshold_high"]
+            assert result.threshold_high == (int(high) if high else None), args
+        for name in cblob.measure_names():
+            expected = np.array([as_number(r[name]) for r in rows])
+            np.testing.assert_array_equal(table[name], expected, err_msg="%s %s" % (name, args))
+        np.testing.assert_array_equal(table["label"], [int(r["label"]) for r in rows])
+        np.testing.assert_array_equal(table["parent"], [int(r["parent"]) for r in rows])
+
+
+@pytest.mark.parametrize("path", FILES, ids=file_id)
+def test_blob_attributes_are_the_table(path):
+    pixels = read(path)
+    result = cblob.analyze(pixels, min_area=10, keep_runs=True)
+    table = result.table(angle=10, exclude=2)
+    for i, blob in enumerate(result):
+        assert blob.label == table["label"][i]
+        assert (blob.parent.label if blob.parent else 0) == table["parent"][i]
+        assert blob.box[2] == table["box_width"][i]
+        assert blob.is_object == bool(table["colour"][i])
+        assert blob.area == table["area"][i]
+        assert blob.angle_deg == table["angle_deg"][i]
+        for name in cblob.measure_names():
+            try:
+                value = blob.measure(name, angle=10, exclude=2)
+            except cblob.Error as e:
+                assert e.status_name == "cblob_err_notYetSupported"
+                value = math.nan
+            np.testing.assert_equal(table[name][i], value, err_msg=name)
+
+
+def test_objects_match_scikit_image(coins):
+    skimage_measure = pytest.importorskip("skimage.measure")
+    for threshold in (60, 100, 130, 170):
+        binary = coins >= threshold
+        labels = skimage_measure.label(binary, connectivity=2)
+        props = skimage_measure.regionprops_table(labels, properties=("area", "centroid", "bbox"))
+        result = cblob.analyze(coins, threshold=threshold, holes=False)
+        table = result.table(["area", "center_x", "center_y", "box_left", "box_top", "box_width", "box_height"])
+        # Order both by (top, left) of the box, which is unique per region.
+        ours = np.lexsort((table["box_left"], table["box_top"]))
+        theirs = np.lexsort((props["bbox-1"], props["bbox-0"]))
+        np.testing.assert_array_equal(table["area"][ours], props["area"][theirs])
+        np.testing.assert_array_equal(table["box_left"][ours], props["bbox-1"][theirs])
+        np.testing.assert_array_equal(table["box_width"][ours], (props["bbox-3"] - props["bbox-1"])[theirs])
+        # scikit-image puts pixel centres at integers, cblob at half-integers.
+        np.testing.assert_allclose(table["center_x"][ours], props["centroid-1"][theirs] + 0.5, rtol=0, atol=1e-9)
+        np.testing.assert_allclose(table["center_y"][ours], props["centroid-0"][theirs] + 0.5, rtol=0, atol=1e-9)
+
+
+def test_runs_and_image_cover_the_blob(coins):
+    result = cblob.analyze(coins, threshold=130, keep_runs=True)
+    for blob in result:
+        runs = blob.runs()
+        left, top, width, height = blob.box
+        mask = blob.image()
+        assert mask.shape == (height, width) and mask.dtype == bool
+        painted = np.zeros_like(mask)
+        for y, x, length in runs:
+            assert not painted[y - top, x - left:x - left + length].any()
+            painted[y - top, x - left:x - left + length] = True
+        np.testing.assert_array_equal(painted, mask)
+        assert runs[:, 2].sum() == blob.area
+        if blob.is_object:
+            # Object pixels are exactly the thresholded pixels of the blob.
+            assert (coins[top:top + height, left:left + width][mask] >= 130).all()
+
+
+def test_tree_links(coins):
+    result = cblob.analyze(coins, threshold=100)
+    by_label = {b.label: b for b in result}
+    for blob in result:
+        for child in blob.children:
+            assert child.parent == blob
+            assert child.is_object != blob.is_object
+        assert len(blob.children) == blob.num_children
+    objects_only = cblob.analyze(coins, threshold=100, holes=False)
+    assert [b.label for b in objects_only] == [b.label for b in result if b.is_object]
+    assert by_label
+
+
+def test_filter_and_sort(coins):
+    result = cblob.analyze(coins, threshold=130, min_area=50)
+    areas = result.table(["area"])["area"]
+    big = result.filter("area", 1000, None)
+    assert [b.area for b in big] == [a for a in areas if a >= 1000]
+    band = result.filter(area=(100, 2000), colour=(1, 1))
+    assert all(100 <= b.area <= 2000 and b.is_object for b in band)
+    assert len(band) == sum(1 for b in result if 100 <= b.area <= 2000 and b.is_object)
+    outside = result.filter(area=(100, 2000), outside=True)
+    assert len(outside) == sum(1 for b in result if not 100 <= b.area <= 2000)
+    ordered = result.sort("area", descending=True)
+    assert [b.area for b in ordered] == sorted(areas, reverse=True)
+    assert [b.label for b in result.sort("area")] == [result[i].label for i in np.argsort(areas, kind="stable")]
+    with pytest.raises(cblob.Error) as failure:
+        result.filter(median_x=(0, 10))  # needs the blobs' runs
+    assert failure.value.status_name == "cblob_err_rleImageEmpty"
+    assert "keep_runs=True" in str(failure.value)
+    with pytest.raises(KeyError):
+        result.sort("no_such_measure")
+
+
+def test_calibration_scales_the_measures(coins):
+    plain = cblob.analyze(coins, threshold=130).table()
+    scaled = cblob.analyze(coins, threshold=130, calibration=0.5).table()
+    np.testing.assert_allclose(scaled["area"], plain["area"] * 0.25)
+    np.testing.assert_allclose(scaled["center_x"], plain["center_x"] * 0.5)
+    np.testing.assert_array_equal(scaled["box_left"], plain["box_left"])  # boxes stay in pixels
+    affine = cblob.analyze(coins, threshold=130, calibration=[[2, 0, 10], [0, 3, -5]]).table()
+    np.testing.assert_allclose(affine["center_y"], plain["center_y"] * 3 - 5)
+    np.testing.assert_allclose(affine["area"], plain["area"] * 6)
+
+
+def test_measure_options(coins):
+    result = cblob.analyze(coins, threshold=130, min_area=800, holes=False, keep_runs=True)
+    blob = result[0]
+    assert blob.measure("angle_box_width", angle=0) == blob.box[2]
+    rotated = blob.measure("angle_box_width", angle=90)
+    assert rotated == blob.box[3]
+    assert blob.measure("angle_box_width", exclude="10%") < blob.box[2]
+    assert math.isnan(result.table(["perimeter"])["perimeter"][0])
+    with pytest.raises(cblob.Error) as failure:
+        blob.perimeter
+    assert failure.value.status_name == "cblob_err_notYetSupported"
+    with pytest.raises(AttributeError):
+        blob.no_such_measure
+    with pytest.raises(ValueError):
+        blob.measure("area", exclude="60%")
+
+
+def test_features_not_built_yet(coins):
+    with pytest.raises(NotImplementedError, match="morphology"):
+        cblob.analyze(coins, morphology=[("open", 3)])
+    with pytest.raises(NotImplementedError, match="threads"):
+        cblob.analyze(coins, threads=2)
+    blob = cblob.analyze(coins, threshold=130)[0]
+    with pytest.raises(NotImplementedError):
+        blob.contour()
+    with pytest.raises(NotImplementedError):
+        blob.chain_code()
