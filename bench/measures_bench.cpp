@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "photo_images.hpp"
 #include "synthetic_images.hpp"
 
 namespace {
@@ -53,24 +54,8 @@ std::vector<GreyImage> &images() {
     return all;
 }
 
-bool readPng(const std::string &path, GreyImage &image) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
-    png.format = PNG_FORMAT_GRAY;
-    image.width = static_cast<int>(png.width);
-    image.height = static_cast<int>(png.height);
-    image.pixels.resize(PNG_IMAGE_SIZE(png));
-    return png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr) != 0;
-}
-
-// Otsu's threshold, so that each photograph is cut where it separates best.
-int otsu(const GreyImage &image) {
-    cv::Mat mat(image.height, image.width, CV_8UC1, const_cast<uint8_t *>(image.pixels.data()));
-    cv::Mat out;
-    return static_cast<int>(cv::threshold(mat, out, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU)) + 1;
-}
+using cblobbench::otsu;
+using cblobbench::readPng;
 
 // An image wrapped for cblob with its run parameters; each run() goes into a
 // result set constructed for it, as a caller analysing a new image would.
