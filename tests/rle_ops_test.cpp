@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "cblob/rle_image.h"
+#include "rle/derived_image.hpp"
+#include "rle/mask_kernel.hpp"
 #include "support/fault_injection.hpp"
 #include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
@@ -79,6 +81,35 @@ TEST(RleMask, MatchesPixelReferenceInEveryStorage) {
                     }
                 }
             }
+        }
+    }
+}
+
+// The run pipeline's form: wide runs (4-byte lengths and a label slot),
+// sentinel rows included, holding the same runs as the narrow result.
+TEST(RleMask, WideOutputHoldsTheNarrowRuns) {
+    uint32_t seed = 900;
+    for (const Model &m : rletest::testModels()) {
+        for (Storage s : {Storage::Filled, Storage::Borrowed}) {
+            SCOPED_TRACE(label(m, s));
+            Image src(m, s);
+            Image mask(partner(m, seed++, false), Storage::Filled);
+            cblob_imageRle *wide = nullptr;
+            ASSERT_EQ(cblob::rle::maskImage(src.record(), mask.record(), 0, 0, 0, true, &wide), 0);
+            const Model want = rletest::encode(referenceMask(rletest::decode(m), rletest::decode(mask.m), 0, 0, false),
+                                               m.grey, m.offsetX, m.offsetY);
+            ASSERT_EQ(wide->data->isWide, 1);
+            EXPECT_EQ(wide->numRuns, want.numRuns());
+            EXPECT_EQ(wide->offsetX, m.offsetX);
+            EXPECT_EQ(wide->offsetY, m.offsetY);
+            for (int32_t e = 0; e < m.height() + 2; ++e) {
+                const cblob_rleRow &row = wide->rows[e];
+                const bool sentinel = e == 0 || e == m.height() + 1;
+                const rletest::Row expected = sentinel ? rletest::Row{{0, m.width}} : want.rows[e - 1];
+                EXPECT_EQ(rletest::decodeRow(row.runs, m.grey, row.startValue, true), expected) << "entry " << e;
+                EXPECT_EQ(row.numRuns, static_cast<int32_t>(expected.size()));
+            }
+            cblob::rle::deleteRecord(&wide);
         }
     }
 }
