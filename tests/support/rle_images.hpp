@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -157,6 +158,53 @@ inline std::vector<Model> testModels() {
     out.push_back(withUniformEdges(randomModel(seed++, 19, 8, false, 3), 1));
     out.push_back(withUniformEdges(randomModel(seed++, 30, 6, false, 4), 0));
     return out;
+}
+
+// One filter pass: the minimum or maximum over the pixel and its neighbours
+// along x (horizontal) or y, clipped to the image.
+inline Pixels filter(const Pixels &in, bool horizontal, bool minimum) {
+    Pixels out = in;
+    for (int32_t y = 0; y < in.height; ++y)
+        for (int32_t x = 0; x < in.width; ++x) {
+            uint8_t v = in.at(x, y);
+            for (int d : {-1, 1}) {
+                const int32_t nx = horizontal ? x + d : x, ny = horizontal ? y : y + d;
+                if (nx < 0 || ny < 0 || nx >= in.width || ny >= in.height) continue;
+                v = minimum ? std::min(v, in.at(nx, ny)) : std::max(v, in.at(nx, ny));
+            }
+            out.at(x, y) = v;
+        }
+    return out;
+}
+
+// The operation codes as filters on pixels, written from their definitions:
+// erosion takes minima, dilation maxima; 3 x 3 is both directions; closing
+// dilates then erodes, opening erodes then dilates.
+inline Pixels morphReference(const Pixels &in, int32_t op) {
+    auto erode = [](const Pixels &p, bool h, bool v) {
+        Pixels r = p;
+        if (h) r = filter(r, true, true);
+        if (v) r = filter(r, false, true);
+        return r;
+    };
+    auto dilate = [](const Pixels &p, bool h, bool v) {
+        Pixels r = p;
+        if (h) r = filter(r, true, false);
+        if (v) r = filter(r, false, false);
+        return r;
+    };
+    const int32_t element = op % 3;  // 0: 1 x 3, 1: 3 x 1, 2: 3 x 3
+    const bool h = element != 1, v = element != 0;
+    switch (op / 3) {
+        case 0:
+            return erode(in, h, v);
+        case 1:
+            return dilate(in, h, v);
+        case 2:
+            return erode(dilate(in, h, v), h, v);
+        default:
+            return dilate(erode(in, h, v), h, v);
+    }
 }
 
 }  // namespace rletest
