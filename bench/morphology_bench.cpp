@@ -1,0 +1,244 @@
+// Morphology on runs against OpenCV on pixels: cblob_imageRlePtrh_gmorph on
+// the binary run-length image of a thresholded image against cv::erode,
+// cv::dilate and cv::morphologyEx on the same binary image (0 / 255 pixels),
+// both with the 3 x 3 square and one thread, in the same run. Both treat the
+// outside of the image as neutral (OpenCV's default border for erosion and
+// dilation, the repeated edge of cblob), so both give the same pixels; the
+// program checks that once per image and operation before timing.
+//
+// cblob's cost follows the runs, OpenCV's the pixels: images with long runs
+// (photographs, parts scenes, text pages, blocky noise) favour runs,
+// single-pixel noise does not. After the benchmarks a table of ratios
+// (cblob time / OpenCV time, lower is better) is printed per image.
+#include <benchmark/benchmark.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "cblob/cblob.h"
+#include "synthetic_images.hpp"
+
+namespace {
+
+using cblobbench::GreyImage;
+
+// One benchmark image: the grey pixels, the binary pixels OpenCV works on,
+// and the binary run-length image cblob works on.
+struct Case {
+    GreyImage grey;
+    cv::Mat binary;
+    cblob_imageRlePtrh runs;
+    double runsPer256 = 0;
+};
+
+std::vector<Case *> &cases() {
+    static std::vector<Case *> all;
+    return all;
+}
+
+struct Op {
+    const char *name;
+    cblob_morphOp code;
+    int cvOp;  // cv::MORPH_*
+};
+const Op kOps[] = {
+    {"erode", cblob_morph_erode3x3, cv::MORPH_ERODE},
+    {"dilate", cblob_morph_dilate3x3, cv::MORPH_DILATE},
+    {"open", cblob_morph_open3x3, cv::MORPH_OPEN},
+    {"close", cblob_morph_close3x3, cv::MORPH_CLOSE},
+};
+
+bool readPng(const std::string &path, GreyImage &image) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
+    png.format = PNG_FORMAT_GRAY;
+    image.width = static_cast<int>(png.width);
+    image.height = static_cast<int>(png.height);
+    image.pixels.resize(PNG_IMAGE_SIZE(png));
+    return png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr) != 0;
+}
+
+cv::Mat matOf(const GreyImage &image) {
+    return cv::Mat(image.height, image.width, CV_8UC1, const_cast<uint8_t *>(image.pixels.data()));
+}
+
+// Otsu's threshold, so that each photograph is cut where it separates best.
+int otsu(const GreyImage &image) {
+    cv::Mat out;
+    return static_cast<int>(cv::threshold(matOf(image), out, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU)) + 1;
+}
+
+const cv::Mat &element() {
+    static const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+    return square;
+}
+
+void cvMorph(const cv::Mat &in, cv::Mat &out, int op) {
+    if (op == cv::MORPH_ERODE) {
+        cv::erode(in, out, element());
+    } else if (op == cv::MORPH_DILATE) {
+        cv::dilate(in, out, element());
+    } else {
+        cv::morphologyEx(in, out, op, element());
+    }
+}
+
+// Thresholds the image, encodes its runs and keeps both forms.
+void addCase(GreyImage grey) {
+    auto *c = new Case;
+    c->grey = std::move(grey);
+    cv::threshold(matOf(c->grey), c->binary, c->grey.threshold - 1, 255, cv::THRESH_BINARY);
+    cimg_image img;
+    cimg_image_constructUnbound(&img, 8);
+    cimg_image_initFromBuffer(&img, c->grey.pixels.data(), 8, c->grey.width, c->grey.height, c->grey.width, 0, 0);
+    cblob_imageRlePtrh_construct(&c->runs);
+    if (CBLOB_FAILED(cblob_imageRlePtrh_encodeHardThresh(&c->runs, &img, c->grey.threshold, 0))) {
+        std::fprintf(stderr, "%s: encoding failed\n", c->grey.name.c_str());
+    }
+    cimg_image_destruct(&img);
+    int32_t runs = 0;
+    cblob_imageRlePtrh_getNumRuns(&c->runs, &runs);
+    c->runsPer256 = 256.0 * runs / (static_cast<double>(c->grey.width) * c->grey.height);
+    cases().push_back(c);
+}
+
+// Whether cblob's result equals OpenCV's, pixel for pixel.
+bool sameResult(const Case &c, const Op &op) {
+    cblob_imageRlePtrh out;
+    cblob_imageRlePtrh_construct(&out);
+    if (CBLOB_FAILED(cblob_imageRlePtrh_gmorph(&c.runs, &out, op.code))) return false;
+    cimg_image rendered;
+    cimg_image_constructUnbound(&rendered, 8);
+    const bool drawn = !CBLOB_FAILED(cblob_imageRlePtrh_getImage(&out, &rendered));
+    cv::Mat want;
+    cvMorph(c.binary, want, op.cvOp);
+    bool same = drawn;
+    for (int y = 0; same && y < c.grey.height; ++y)
+        for (int x = 0; same && x < c.grey.width; ++x)
+            same = (rendered.pels[y * rendered.strideBytes + x] != 0) == (want.at<uint8_t>(y, x) != 0);
+    cimg_image_destruct(&rendered);
+    cblob_imageRlePtrh_destruct(&out);
+    return same;
+}
+
+void BM_Cblob(benchmark::State &state, const Case *c, const Op *op) {
+    csys_job_setThreadCount(1);
+    cblob_imageRlePtrh out;
+    cblob_imageRlePtrh_construct(&out);
+    for (auto _ : state) {
+        const int32_t status = cblob_imageRlePtrh_gmorph(&c->runs, &out, op->code);
+        if (CBLOB_FAILED(status)) {
+            state.SkipWithError(cblob_statusName(status));
+            break;
+        }
+    }
+    int32_t runs = 0;
+    cblob_imageRlePtrh_getNumRuns(&out, &runs);
+    state.counters["runs_out"] = runs;
+    cblob_imageRlePtrh_destruct(&out);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * c->grey.width * c->grey.height);
+}
+
+void BM_OpenCv(benchmark::State &state, const Case *c, const Op *op) {
+    cv::setNumThreads(1);
+    cv::Mat out;
+    for (auto _ : state) {
+        cvMorph(c->binary, out, op->cvOp);
+        benchmark::DoNotOptimize(out.data);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * c->grey.width * c->grey.height);
+}
+
+// Collects each run's time per iteration for the ratio table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs)
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+void addImages() {
+    const char *dirs[] = {CBLOB_BENCH_IMAGE_DIRS};
+    for (const char *file : {"coins.png", "parts8.png", "cell.png", "stars.png", "text.png"}) {
+        for (const char *dir : dirs) {
+            GreyImage image;
+            image.name = file;
+            if (!readPng(std::string(dir) + "/" + file, image)) continue;
+            image.threshold = otsu(image);
+            addCase(std::move(image));
+            break;
+        }
+    }
+    const int sizes[][2] = {{2048, 2048}, {4096, 4096}};
+    for (const auto &size : sizes) {
+        const std::string mp = std::to_string(size[0] * size[1] / (1024 * 1024)) + "MP";
+        GreyImage parts = cblobbench::partsImage(size[0], size[1]);
+        parts.name = "parts_" + mp;
+        addCase(std::move(parts));
+        GreyImage blocks = cblobbench::noiseImage(size[0], size[1], 0.5, 16);
+        blocks.name = "blocks_g16_" + mp;
+        addCase(std::move(blocks));
+    }
+    GreyImage page = cblobbench::textImage(2048, 2048);
+    page.name = "text_page_4MP";
+    addCase(std::move(page));
+    for (int cell : {4, 1}) {
+        GreyImage noise = cblobbench::noiseImage(2048, 2048, 0.5, cell);
+        noise.name = "noise_g" + std::to_string(cell) + "_4MP";
+        addCase(std::move(noise));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    addImages();
+    bool allSame = true;
+    for (const Case *c : cases()) {
+        for (const Op &op : kOps) {
+            if (!sameResult(*c, op)) {
+                std::fprintf(stderr, "MISMATCH: %s %s differs from OpenCV\n", c->grey.name.c_str(), op.name);
+                allSame = false;
+            }
+            benchmark::RegisterBenchmark(("cblob/" + std::string(op.name) + "/" + c->grey.name).c_str(), BM_Cblob, c,
+                                         &op);
+            benchmark::RegisterBenchmark(("opencv/" + std::string(op.name) + "/" + c->grey.name).c_str(), BM_OpenCv,
+                                         c, &op);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nEvery result %s OpenCV's pixels.\n", allSame ? "equals" : "does NOT equal");
+    std::printf("\n| image | size | runs / 256 px | erode | dilate | open | close |\n|---|---|---|---|---|---|---|\n");
+    for (const Case *c : cases()) {
+        std::printf("| %s | %dx%d | %.1f |", c->grey.name.c_str(), c->grey.width, c->grey.height, c->runsPer256);
+        for (const Op &op : kOps) {
+            const std::string suffix = std::string(op.name) + "/" + c->grey.name;
+            const auto a = reporter.times.find("cblob/" + suffix), b = reporter.times.find("opencv/" + suffix);
+            if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) {
+                std::printf(" - |");
+            } else {
+                std::printf(" %.2f |", a->second / b->second);
+            }
+        }
+        std::printf("\n");
+    }
+    for (Case *c : cases()) {
+        cblob_imageRlePtrh_destruct(&c->runs);
+        delete c;
+    }
+    return 0;
+}
