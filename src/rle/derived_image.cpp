@@ -86,9 +86,9 @@ int32_t StorageWriter::start(cblob_imageRleData_ *data, int32_t width, int32_t h
     return f.exit();
 }
 
-int32_t StorageWriter::beginRow(int32_t y, RunWriter *writer) {
+int32_t StorageWriter::beginRow(int32_t y, RunWriter *writer, bool poll) {
     Frame<0> f;
-    if (y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
+    if (poll && y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
     const int64_t estimate = runsPerRow_ * perRun_ * (static_cast<int64_t>(height_) - y + 1) + rowSpace_;
     CBLOB_FRAME_TRY(f, ensureSpace(data_, &block_, rowSpace_, nextBlockSize(estimate, rowSpace_)));
     rowStart_ = block_.cursor;

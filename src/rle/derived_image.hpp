@@ -41,9 +41,10 @@ public:
     // sized from the expected runs per row, and writes the top sentinel row.
     int32_t start(cblob_imageRleData_ *data, int32_t width, int32_t height, bool grey, bool wide, int64_t runsPerRow);
 
-    // Before image row y: polls the attention check every 32 rows and makes
-    // room for the row; returns a writer at the row's start.
-    int32_t beginRow(int32_t y, RunWriter *writer);
+    // Before image row y: polls the attention check every 32 rows (unless
+    // `poll` is false) and makes room for the row; returns a writer at the
+    // row's start.
+    int32_t beginRow(int32_t y, RunWriter *writer, bool poll = true);
 
     // After image row y: records the row's entry (runs, count, start value)
     // and adds its runs to the storage's count.

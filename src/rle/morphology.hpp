@@ -14,6 +14,10 @@
 
 namespace cblob::rle {
 
+// The four passes operations are made of: horizontal or vertical, minimum
+// (erosion) or maximum (dilation).
+enum class MorphPass : uint8_t { hMin, vMin, hMax, vMax };
+
 // Whether op is one of the operation codes (cblob_morph_* in rle_image.h).
 inline bool isMorphOp(int32_t op) { return op >= cblob_morph_erode1x3 && op <= cblob_morph_open3x3; }
 
@@ -30,6 +34,15 @@ int32_t horizontalPass(const cblob_rleRow *rows, int32_t width, int32_t height, 
                        bool minimum, int64_t runsPerRow);
 int32_t verticalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, cblob_imageRleData_ *dst,
                      bool minimum, int64_t runsPerRow);
+
+// The passes of a binary image, on foreground intervals: the rows
+// (narrow binary format, entry y is image row y) are decoded once, each
+// pass maps interval rows to interval rows, and the result is written into
+// `dst` (reset to `height` rows, sentinel rows included). Polls the
+// attention check every 32 rows of each pass. Statuses: the attention
+// check's, csys_err_badSize, memory failures.
+int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height, const MorphPass *passes,
+                         int32_t numPasses, cblob_imageRleData_ *dst);
 
 // Applies operation `op` to the image rows of src and makes dst show the
 // result: dst (constructed first when it is not) gets new owned storage with

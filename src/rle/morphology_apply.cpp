@@ -14,32 +14,30 @@ namespace cblob::rle {
 
 namespace {
 
-enum class Pass : uint8_t { hMin, vMin, hMax, vMax };
-
 // The passes of each operation code, in order (at most four).
 struct Steps {
     int32_t count;
-    Pass pass[4];
+    MorphPass pass[4];
 };
 constexpr Steps kSteps[] = {
-    {1, {Pass::hMin}},                                    // erode 1 x 3
-    {1, {Pass::vMin}},                                    // erode 3 x 1
-    {2, {Pass::hMin, Pass::vMin}},                        // erode 3 x 3
-    {1, {Pass::hMax}},                                    // dilate 1 x 3
-    {1, {Pass::vMax}},                                    // dilate 3 x 1
-    {2, {Pass::hMax, Pass::vMax}},                        // dilate 3 x 3
-    {2, {Pass::hMax, Pass::hMin}},                        // close 1 x 3
-    {2, {Pass::vMax, Pass::vMin}},                        // close 3 x 1
-    {4, {Pass::hMax, Pass::vMax, Pass::hMin, Pass::vMin}}, // close 3 x 3
-    {2, {Pass::hMin, Pass::hMax}},                        // open 1 x 3
-    {2, {Pass::vMin, Pass::vMax}},                        // open 3 x 1
-    {4, {Pass::hMin, Pass::vMin, Pass::hMax, Pass::vMax}}, // open 3 x 3
+    {1, {MorphPass::hMin}},                                                     // erode 1 x 3
+    {1, {MorphPass::vMin}},                                                     // erode 3 x 1
+    {2, {MorphPass::hMin, MorphPass::vMin}},                                    // erode 3 x 3
+    {1, {MorphPass::hMax}},                                                     // dilate 1 x 3
+    {1, {MorphPass::vMax}},                                                     // dilate 3 x 1
+    {2, {MorphPass::hMax, MorphPass::vMax}},                                    // dilate 3 x 3
+    {2, {MorphPass::hMax, MorphPass::hMin}},                                    // close 1 x 3
+    {2, {MorphPass::vMax, MorphPass::vMin}},                                    // close 3 x 1
+    {4, {MorphPass::hMax, MorphPass::vMax, MorphPass::hMin, MorphPass::vMin}},  // close 3 x 3
+    {2, {MorphPass::hMin, MorphPass::hMax}},                                    // open 1 x 3
+    {2, {MorphPass::vMin, MorphPass::vMax}},                                    // open 3 x 1
+    {4, {MorphPass::hMin, MorphPass::vMin, MorphPass::hMax, MorphPass::vMax}},  // open 3 x 3
 };
 
-int32_t runOnePass(Pass pass, const cblob_rleRow *rows, int32_t width, int32_t height, bool grey,
+int32_t runOnePass(MorphPass pass, const cblob_rleRow *rows, int32_t width, int32_t height, bool grey,
                    cblob_imageRleData_ *dst, int64_t runsPerRow) {
-    const bool minimum = pass == Pass::hMin || pass == Pass::vMin;
-    if (pass == Pass::hMin || pass == Pass::hMax) {
+    const bool minimum = pass == MorphPass::hMin || pass == MorphPass::vMin;
+    if (pass == MorphPass::hMin || pass == MorphPass::hMax) {
         return horizontalPass(rows, width, height, grey, dst, minimum, runsPerRow);
     }
     return verticalPass(rows, width, height, grey, dst, minimum, runsPerRow);
@@ -82,7 +80,11 @@ int32_t applyMorphology(const cblob_imageRle *src, cblob_imageRle *dst, int32_t 
     }
     const Steps &steps = kSteps[op];
     const cblob_rleRow *rows = imageRow(src, 0);
-    for (int32_t i = 0; i < steps.count; ++i) {
+    if (!grey) {
+        // Binary images: all passes on foreground intervals.
+        CBLOB_FRAME_TRY(f, binaryMorphology(rows, width, height, steps.pass, steps.count, storage[0]));
+    }
+    for (int32_t i = 0; grey && i < steps.count; ++i) {
         cblob_imageRleData_ *out = i + 1 == steps.count ? storage[0] : storage[1 + i % 2];
         CBLOB_FRAME_TRY(f, runOnePass(steps.pass[i], rows, width, height, grey, out, runsPerRow));
         rows = rowTable(out) + 1;
