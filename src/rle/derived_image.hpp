@@ -50,6 +50,12 @@ public:
     // and adds its runs to the storage's count.
     int32_t endRow(int32_t y, RunWriter *writer);
 
+    // The same for a row the caller writes byte by byte, terminator
+    // included (no polling): *cursor is where it starts; endRawRow takes the
+    // cursor after the terminator, the row's run count and start value.
+    int32_t beginRawRow(int32_t y, uint8_t **cursor);
+    int32_t endRawRow(int32_t y, uint8_t *cursor, int32_t runs, uint8_t startValue);
+
     // Writes the bottom sentinel row.
     int32_t finish();
 

@@ -1,9 +1,12 @@
-// Morphology of binary images on foreground intervals. The rows are decoded
-// once into flat arrays of [start, end) intervals, every pass maps interval
-// rows to interval rows (a horizontal pass moves each interval's ends, a
-// vertical pass intersects or unites three neighbouring rows), and the
-// last pass's rows are encoded once. No pass reads or writes the byte
-// format in between.
+// Morphology of binary images on intervals. The rows are decoded once into
+// flat arrays of [start, end) intervals of one value, every pass maps
+// interval rows to interval rows, and the last pass's rows are encoded
+// once; no pass reads or writes the byte format in between. Every pass is
+// an erosion: of the foreground intervals for a minimum, of the background
+// intervals for a maximum (dilating the foreground is eroding the
+// background, with the same repeated edges). A horizontal erosion moves
+// each interval's ends inwards, a vertical one intersects three
+// neighbouring rows; both are branch-free per interval.
 #include <algorithm>
 #include <cstdint>
 
@@ -62,158 +65,163 @@ int32_t reserveRows(IntervalRows *rows, int64_t intervals, int32_t height) {
 
 int64_t countOf(const IntervalRows &rows, int32_t height) { return rows.first[height]; }
 
-// The foreground intervals of the narrow binary rows (entry y is image row
-// y), cut at the width; a row that ends early is background after its last
-// run.
-int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, IntervalRows *out) {
+// The intervals of value `ink` (0 or 1) of the narrow binary rows (entry y
+// is image row y), cut at the width; a row that ends early is background
+// after its last run.
+int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8_t ink, IntervalRows *out) {
     Frame<0> f;
-    // A row of n runs has at most (n + 1) / 2 foreground runs. The rows'
-    // counts size the room; should a count be short, the room grows.
+    // A row of n runs has at most n / 2 + 1 runs of one value, counting the
+    // background that completes a row ending early. The rows' counts size
+    // the room; should a count be short, the room grows.
     int64_t bound = 0;
-    for (int32_t y = 0; y < height; ++y) bound += (static_cast<int64_t>(src[y].numRuns) + 2) / 2;
+    for (int32_t y = 0; y < height; ++y) bound += static_cast<int64_t>(src[y].numRuns) / 2 + 1;
     CBLOB_FRAME_TRY(f, reserveRows(out, bound, height));
     int64_t n = 0;
     for (int32_t y = 0; y < height; ++y) {
         out->first[y] = n;
         const uint8_t *p = src[y].runs;
-        if (!p) continue;
         int32_t x = 0;
-        for (uint8_t value = src[y].startValue ? 1 : 0; x < width; value ^= 1) {
+        uint8_t value = src[y].startValue ? 1 : 0;
+        while (p && x < width) {
             const int32_t length = readLength(p);
             if (length <= 0) break;
             const int32_t end = length < width - x ? x + length : width;
-            if (value) {
+            if (value == ink) {
                 if (n == out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
                 out->items[n++] = Interval{x, end};
             }
             x = end;
+            value ^= 1;
+        }
+        if (x < width && ink == 0) {
+            // The background after the last run of a row that ends early.
+            if (n == out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
+            if (n > out->first[y] && out->items[n - 1].end == x) {
+                out->items[n - 1].end = width;
+            } else {
+                out->items[n++] = Interval{x, width};
+            }
         }
     }
     out->first[height] = n;
     return f.exit();
 }
 
-// Horizontal erosion: each interval loses its end pixels, except at the
-// image's edges (the edge pixel repeats).
+// The gaps between the intervals of every row: the same pixels with the
+// other value.
+int32_t complementRows(const IntervalRows &in, int32_t width, int32_t height, IntervalRows *out) {
+    Frame<0> f;
+    CBLOB_FRAME_TRY(f, reserveRows(out, countOf(in, height) + height, height));
+    int64_t n = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        out->first[y] = n;
+        int32_t x = 0;
+        for (int64_t i = in.first[y]; i < in.first[y + 1]; ++i) {
+            out->items[n] = Interval{x, in.items[i].start};
+            n += x < in.items[i].start ? 1 : 0;
+            x = in.items[i].end;
+        }
+        out->items[n] = Interval{x, width};
+        n += x < width ? 1 : 0;
+    }
+    out->first[height] = n;
+    return f.exit();
+}
+
+// Horizontal erosion of one row: each interval loses its end pixels,
+// except at the image's edges (the edge pixel repeats).
 int64_t erodeRowH(const Interval *in, const Interval *inEnd, int32_t width, Interval *out) {
     Interval *o = out;
     for (; in != inEnd; ++in) {
-        const int32_t s = in->start > 0 ? in->start + 1 : 0;
-        const int32_t e = in->end < width ? in->end - 1 : width;
-        if (s < e) *o++ = Interval{s, e};
+        const int32_t s = in->start + (in->start > 0 ? 1 : 0);
+        const int32_t e = in->end - (in->end < width ? 1 : 0);
+        *o = Interval{s, e};
+        o += s < e ? 1 : 0;
     }
     return o - out;
 }
 
-// Horizontal dilation: each interval grows by a pixel on each side inside
-// the image; intervals that meet merge.
-int64_t dilateRowH(const Interval *in, const Interval *inEnd, int32_t width, Interval *out) {
-    Interval *o = out;
-    for (; in != inEnd; ++in) {
-        const int32_t s = in->start > 0 ? in->start - 1 : 0;
-        const int32_t e = in->end < width ? in->end + 1 : width;
-        if (o != out && s <= o[-1].end) {
-            o[-1].end = e;
-        } else {
-            *o++ = Interval{s, e};
-        }
-    }
-    return o - out;
-}
-
-// The intersection of three rows of intervals.
+// Vertical erosion of one row: the intersection of three rows. After a
+// piece is taken, every interval that ends where it ends can meet nothing
+// further and is passed; the others go on.
 int64_t intersect3(const Interval *a, const Interval *aEnd, const Interval *b, const Interval *bEnd,
                    const Interval *c, const Interval *cEnd, Interval *out) {
     Interval *o = out;
     while (a != aEnd && b != bEnd && c != cEnd) {
-        const int32_t s = std::max({a->start, b->start, c->start});
-        const int32_t e = std::min({a->end, b->end, c->end});
-        if (s < e) *o++ = Interval{s, e};
-        // The interval that ends first can meet nothing further.
-        if (a->end == e) {
-            ++a;
-        } else if (b->end == e) {
-            ++b;
-        } else {
-            ++c;
-        }
+        const int32_t s = std::max(std::max(a->start, b->start), c->start);
+        const int32_t e = std::min(std::min(a->end, b->end), c->end);
+        *o = Interval{s, e};
+        o += s < e ? 1 : 0;
+        a += a->end == e ? 1 : 0;
+        b += b->end == e ? 1 : 0;
+        c += c->end == e ? 1 : 0;
     }
     return o - out;
 }
 
-// The union of three rows of intervals; intervals that meet merge.
-int64_t unite3(const Interval *a, const Interval *aEnd, const Interval *b, const Interval *bEnd, const Interval *c,
-               const Interval *cEnd, Interval *out) {
-    Interval *o = out;
-    for (;;) {
-        const Interval *next = nullptr;
-        const Interval **from = nullptr;
-        if (a != aEnd) next = a, from = &a;
-        if (b != bEnd && (!next || b->start < next->start)) next = b, from = &b;
-        if (c != cEnd && (!next || c->start < next->start)) next = c, from = &c;
-        if (!next) break;
-        ++*from;
-        if (o != out && next->start <= o[-1].end) {
-            if (next->end > o[-1].end) o[-1].end = next->end;
-        } else {
-            *o++ = *next;
-        }
-    }
-    return o - out;
-}
-
-// One pass from `in` into `out`.
-int32_t runPass(MorphPass pass, const IntervalRows &in, int32_t width, int32_t height, IntervalRows *out) {
+// One erosion pass of the intervals in `in` into `out`: horizontal or
+// vertical. Dilation is the erosion of the other value's intervals.
+int32_t erodePass(bool vertical, const IntervalRows &in, int32_t width, int32_t height, IntervalRows *out) {
     Frame<0> f;
-    const bool vertical = pass == MorphPass::vMin || pass == MorphPass::vMax;
-    const int64_t total = countOf(in, height);
-    // A vertical pass may give each row as many intervals as its three
-    // source rows hold together, and never more than one per two pixels.
-    int64_t bound = vertical ? 3 * total : total;
-    bound = std::min<int64_t>(bound, static_cast<int64_t>(height) * (width / 2 + 1));
-    CBLOB_FRAME_TRY(f, reserveRows(out, bound, height));
+    // A horizontal erosion never adds intervals. A vertical one may give a
+    // row as many as its three source rows hold together: the room grows
+    // when a row could need more (each row may also write one interval past
+    // its last).
+    CBLOB_FRAME_TRY(f, reserveRows(out, countOf(in, height) + 1, height));
     int64_t n = 0;
     for (int32_t y = 0; y < height; ++y) {
         if (y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
         out->first[y] = n;
         const Interval *row = in.items + in.first[y];
         const Interval *rowEnd = in.items + in.first[y + 1];
-        Interval *dst = out->items + n;
-        if (pass == MorphPass::hMin) {
-            n += erodeRowH(row, rowEnd, width, dst);
-        } else if (pass == MorphPass::hMax) {
-            n += dilateRowH(row, rowEnd, width, dst);
+        if (!vertical) {
+            n += erodeRowH(row, rowEnd, width, out->items + n);
         } else {
             const int32_t up = y > 0 ? y - 1 : 0;
             const int32_t down = y + 1 < height ? y + 1 : y;
-            const Interval *a = in.items + in.first[up], *aEnd = in.items + in.first[up + 1];
-            const Interval *c = in.items + in.first[down], *cEnd = in.items + in.first[down + 1];
-            n += pass == MorphPass::vMin ? intersect3(a, aEnd, row, rowEnd, c, cEnd, dst)
-                                    : unite3(a, aEnd, row, rowEnd, c, cEnd, dst);
+            const int64_t most = n + (in.first[up + 1] - in.first[up]) + (rowEnd - row) +
+                                 (in.first[down + 1] - in.first[down]) + 1;
+            if (most > out->capacity) CBLOB_FRAME_TRY(f, growRows(out, std::max(most, 2 * out->capacity)));
+            n += intersect3(in.items + in.first[up], in.items + in.first[up + 1], row, rowEnd,
+                            in.items + in.first[down], in.items + in.first[down + 1], out->items + n);
         }
     }
     out->first[height] = n;
     return f.exit();
 }
 
-// Writes the interval rows as binary rows of new storage.
-int32_t encodeRows(const IntervalRows &rows, int32_t width, int32_t height, cblob_imageRleData_ *dst) {
+// Writes the interval rows as binary rows of new storage: the intervals
+// hold value `ink`, the gaps the other value. Intervals never touch (every
+// pass keeps them maximal), so lengths are written as they are.
+int32_t encodeRows(const IntervalRows &rows, uint8_t ink, int32_t width, int32_t height,
+                   cblob_imageRleData_ *dst) {
     Frame<0> f;
     StorageWriter writer;
     const int64_t perRow = height > 0 ? 2 * countOf(rows, height) / height + 1 : 1;
     CBLOB_FRAME_TRY(f, writer.start(dst, width, height, false, false, perRow));
     for (int32_t y = 0; y < height; ++y) {
-        RunWriter w;
-        CBLOB_FRAME_TRY(f, writer.beginRow(y, &w, false));
+        uint8_t *cursor = nullptr;
+        CBLOB_FRAME_TRY(f, writer.beginRawRow(y, &cursor));
+        const Interval *iv = rows.items + rows.first[y];
+        const Interval *end = rows.items + rows.first[y + 1];
+        const bool inkFirst = iv != end && iv->start == 0;
+        int32_t runs = 0;
         int32_t x = 0;
-        for (int64_t i = rows.first[y]; i < rows.first[y + 1]; ++i) {
-            const Interval &iv = rows.items[i];
-            w.add(0, iv.start - x);
-            w.add(1, iv.end - iv.start);
-            x = iv.end;
+        for (; iv != end; ++iv) {
+            if (iv->start > x) {
+                writeLength(cursor, iv->start - x);
+                ++runs;
+            }
+            writeLength(cursor, iv->end - iv->start);
+            ++runs;
+            x = iv->end;
         }
-        w.add(0, width - x);
-        CBLOB_FRAME_TRY(f, writer.endRow(y, &w));
+        if (x < width) {
+            writeLength(cursor, width - x);
+            ++runs;
+        }
+        writeBinaryTerminator(cursor);
+        CBLOB_FRAME_TRY(f, writer.endRawRow(y, cursor, runs, inkFirst ? ink : static_cast<uint8_t>(ink ^ 1)));
     }
     CBLOB_FRAME_TRY(f, writer.finish());
     return f.exit();
@@ -226,14 +234,26 @@ int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height
     Frame<3> f;
     IntervalRows buffers[3];
     for (IntervalRows &b : buffers) f.addObject<&releaseRows>(&b, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, decodeRows(rows, width, height, &buffers[0]));
+    // Erosion works on the foreground (ink 1), dilation on the background
+    // (ink 0): the rows switch between the two when the passes do.
+    auto inkOf = [](MorphPass pass) -> uint8_t { return pass == MorphPass::hMin || pass == MorphPass::vMin ? 1 : 0; };
+    uint8_t ink = numPasses > 0 ? inkOf(passes[0]) : 1;
+    CBLOB_FRAME_TRY(f, decodeRows(rows, width, height, ink, &buffers[0]));
     int32_t current = 0;
+    auto other = [&current] { return current == 1 ? 2 : 1; };
     for (int32_t i = 0; i < numPasses; ++i) {
-        const int32_t next = current == 1 ? 2 : 1;
-        CBLOB_FRAME_TRY(f, runPass(passes[i], buffers[current], width, height, &buffers[next]));
+        if (inkOf(passes[i]) != ink) {
+            const int32_t next = other();
+            CBLOB_FRAME_TRY(f, complementRows(buffers[current], width, height, &buffers[next]));
+            current = next;
+            ink ^= 1;
+        }
+        const int32_t next = other();
+        const bool vertical = passes[i] == MorphPass::vMin || passes[i] == MorphPass::vMax;
+        CBLOB_FRAME_TRY(f, erodePass(vertical, buffers[current], width, height, &buffers[next]));
         current = next;
     }
-    CBLOB_FRAME_TRY(f, encodeRows(buffers[current], width, height, dst));
+    CBLOB_FRAME_TRY(f, encodeRows(buffers[current], ink, width, height, dst));
     return f.exit();
 }
 
