@@ -9,6 +9,7 @@
 // neighbouring rows; both are branch-free per interval.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "rle/derived_image.hpp"
 #include "rle/morphology.hpp"
@@ -65,6 +66,23 @@ int32_t reserveRows(IntervalRows *rows, int64_t intervals, int32_t height) {
 
 int64_t countOf(const IntervalRows &rows, int32_t height) { return rows.first[height]; }
 
+// Whether two rows of intervals are equal (a and b hold n intervals each).
+bool sameIntervals(const Interval *a, const Interval *b, int64_t n) {
+    if (a == b) return true;
+    for (int64_t i = 0; i < n; ++i)
+        if (a[i].start != b[i].start || a[i].end != b[i].end) return false;
+    return true;
+}
+
+// Whether the row at `row` begins with the n bytes at `previous`; stops at
+// the first difference, so it never reads past the row's terminator (a row
+// whose bytes match another's up to its terminator ends there too).
+bool startsWith(const uint8_t *row, const uint8_t *previous, int64_t n) {
+    for (int64_t i = 0; i < n; ++i)
+        if (row[i] != previous[i]) return false;
+    return true;
+}
+
 // The intervals of value `ink` (0 or 1) of the narrow binary rows (entry y
 // is image row y), cut at the width; a row that ends early is background
 // after its last run.
@@ -77,11 +95,24 @@ int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8
     for (int32_t y = 0; y < height; ++y) bound += static_cast<int64_t>(src[y].numRuns) / 2 + 1;
     CBLOB_FRAME_TRY(f, reserveRows(out, bound, height));
     int64_t n = 0;
+    // Rows often repeat the row above (straight edges, empty margins): a
+    // row whose bytes equal the previous row's takes its intervals.
+    const uint8_t *previous = nullptr;
+    int64_t previousBytes = 0;
     for (int32_t y = 0; y < height; ++y) {
         out->first[y] = n;
         const uint8_t *p = src[y].runs;
         int32_t x = 0;
         uint8_t value = src[y].startValue ? 1 : 0;
+        if (previous && p && y > 0 && src[y].numRuns == src[y - 1].numRuns &&
+            value == (src[y - 1].startValue ? 1 : 0) && startsWith(p, previous, previousBytes)) {
+            const int64_t count = n - out->first[y - 1];
+            if (n + count > out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * (n + count) + 16));
+            std::memcpy(out->items + n, out->items + out->first[y - 1], static_cast<size_t>(count) * sizeof(Interval));
+            n += count;
+            continue;
+        }
+        previous = p;
         while (p && x < width) {
             const int32_t length = readLength(p);
             if (length <= 0) break;
@@ -93,6 +124,7 @@ int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8
             x = end;
             value ^= 1;
         }
+        previousBytes = p ? p - previous : 0;
         if (x < width && ink == 0) {
             // The background after the last run of a row that ends early.
             if (n == out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
@@ -167,7 +199,9 @@ int32_t erodePass(bool vertical, const IntervalRows &in, int32_t width, int32_t 
     // row as many as its three source rows hold together: the room grows
     // when a row could need more (each row may also write one interval past
     // its last).
-    CBLOB_FRAME_TRY(f, reserveRows(out, countOf(in, height) + 1, height));
+    int64_t widest = 0;
+    for (int32_t y = 0; vertical && y < height; ++y) widest = std::max(widest, in.first[y + 1] - in.first[y]);
+    CBLOB_FRAME_TRY(f, reserveRows(out, countOf(in, height) + 3 * widest + 1, height));
     int64_t n = 0;
     for (int32_t y = 0; y < height; ++y) {
         if (y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
@@ -182,8 +216,18 @@ int32_t erodePass(bool vertical, const IntervalRows &in, int32_t width, int32_t 
             const int64_t most = n + (in.first[up + 1] - in.first[up]) + (rowEnd - row) +
                                  (in.first[down + 1] - in.first[down]) + 1;
             if (most > out->capacity) CBLOB_FRAME_TRY(f, growRows(out, std::max(most, 2 * out->capacity)));
-            n += intersect3(in.items + in.first[up], in.items + in.first[up + 1], row, rowEnd,
-                            in.items + in.first[down], in.items + in.first[down + 1], out->items + n);
+            const Interval *a = in.items + in.first[up];
+            const Interval *c = in.items + in.first[down];
+            const int64_t count = rowEnd - row;
+            if (in.first[up + 1] - in.first[up] == count && in.first[down + 1] - in.first[down] == count &&
+                sameIntervals(a, row, count) && sameIntervals(c, row, count)) {
+                // Three equal rows: the row stays as it is.
+                std::memcpy(out->items + n, row, static_cast<size_t>(count) * sizeof(Interval));
+                n += count;
+            } else {
+                n += intersect3(a, in.items + in.first[up + 1], row, rowEnd, c, in.items + in.first[down + 1],
+                                out->items + n);
+            }
         }
     }
     out->first[height] = n;
@@ -199,11 +243,24 @@ int32_t encodeRows(const IntervalRows &rows, uint8_t ink, int32_t width, int32_t
     StorageWriter writer;
     const int64_t perRow = height > 0 ? 2 * countOf(rows, height) / height + 1 : 1;
     CBLOB_FRAME_TRY(f, writer.start(dst, width, height, false, false, perRow));
+    // A row equal to the row above is a copy of its bytes.
+    const uint8_t *previous = nullptr;
+    int64_t previousBytes = 0;
+    int32_t previousRuns = 0;
+    uint8_t previousStart = 0;
     for (int32_t y = 0; y < height; ++y) {
         uint8_t *cursor = nullptr;
         CBLOB_FRAME_TRY(f, writer.beginRawRow(y, &cursor));
         const Interval *iv = rows.items + rows.first[y];
         const Interval *end = rows.items + rows.first[y + 1];
+        if (previous && y > 0 && rows.first[y] - rows.first[y - 1] == end - iv &&
+            sameIntervals(rows.items + rows.first[y - 1], iv, end - iv)) {
+            std::memcpy(cursor, previous, static_cast<size_t>(previousBytes));
+            previous = cursor;
+            CBLOB_FRAME_TRY(f, writer.endRawRow(y, cursor + previousBytes, previousRuns, previousStart));
+            continue;
+        }
+        uint8_t *const rowStart = cursor;
         const bool inkFirst = iv != end && iv->start == 0;
         int32_t runs = 0;
         int32_t x = 0;
@@ -221,7 +278,11 @@ int32_t encodeRows(const IntervalRows &rows, uint8_t ink, int32_t width, int32_t
             ++runs;
         }
         writeBinaryTerminator(cursor);
-        CBLOB_FRAME_TRY(f, writer.endRawRow(y, cursor, runs, inkFirst ? ink : static_cast<uint8_t>(ink ^ 1)));
+        previous = rowStart;
+        previousBytes = cursor - rowStart;
+        previousRuns = runs;
+        previousStart = inkFirst ? ink : static_cast<uint8_t>(ink ^ 1);
+        CBLOB_FRAME_TRY(f, writer.endRawRow(y, cursor, runs, previousStart));
     }
     CBLOB_FRAME_TRY(f, writer.finish());
     return f.exit();

@@ -141,6 +141,16 @@ inline Model withUniformEdges(Model m, uint8_t value) {
     return m;
 }
 
+// The model with each row repeated 1 to 4 times (straight vertical edges,
+// as parts and text have), cut back to its height.
+inline Model withRepeatedRows(Model m) {
+    std::vector<Row> rows;
+    for (size_t y = 0; rows.size() < m.rows.size(); ++y)
+        for (size_t k = 0; k < 1 + (y * 7 + 3) % 4 && rows.size() < m.rows.size(); ++k) rows.push_back(m.rows[y]);
+    m.rows = rows;
+    return m;
+}
+
 // Random grey and binary images of many sizes (1 pixel wide and high among
 // them), long runs, full 8-bit values, and uniform edge rows.
 inline std::vector<Model> testModels() {
@@ -157,6 +167,9 @@ inline std::vector<Model> testModels() {
     out.push_back(withUniformEdges(randomModel(seed++, 19, 8, true, 4, 5), 3));
     out.push_back(withUniformEdges(randomModel(seed++, 19, 8, false, 3), 1));
     out.push_back(withUniformEdges(randomModel(seed++, 30, 6, false, 4), 0));
+    out.push_back(withRepeatedRows(randomModel(seed++, 37, 29, false, 5)));
+    out.push_back(withRepeatedRows(randomModel(seed++, 300, 21, false, 90)));
+    out.push_back(withRepeatedRows(randomModel(seed++, 26, 19, true, 4, 3)));
     return out;
 }
 
