@@ -68,10 +68,7 @@ int64_t countOf(const IntervalRows &rows, int32_t height) { return rows.first[he
 
 // Whether two rows of intervals are equal (a and b hold n intervals each).
 bool sameIntervals(const Interval *a, const Interval *b, int64_t n) {
-    if (a == b) return true;
-    for (int64_t i = 0; i < n; ++i)
-        if (a[i].start != b[i].start || a[i].end != b[i].end) return false;
-    return true;
+    return a == b || std::memcmp(a, b, static_cast<size_t>(n) * sizeof(Interval)) == 0;
 }
 
 // Whether the row at `row` begins with the n bytes at `previous`; stops at
@@ -83,10 +80,22 @@ bool startsWith(const uint8_t *row, const uint8_t *previous, int64_t n) {
     return true;
 }
 
+// Horizontal erosion of one interval: it loses its end pixels, except at
+// the image's edges (the edge pixel repeats). Written at *o, which moves on
+// when the interval is not empty.
+inline void erodeInterval(int32_t start, int32_t end, int32_t width, Interval *&o) {
+    const int32_t s = start + (start > 0 ? 1 : 0);
+    const int32_t e = end - (end < width ? 1 : 0);
+    *o = Interval{s, e};
+    o += s < e ? 1 : 0;
+}
+
 // The intervals of value `ink` (0 or 1) of the narrow binary rows (entry y
 // is image row y), cut at the width; a row that ends early is background
-// after its last run.
-int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8_t ink, IntervalRows *out) {
+// after its last run. With `erode`, the intervals are stored eroded
+// horizontally (the first pass of the operation, polled as a pass is).
+int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8_t ink, bool erode,
+                   IntervalRows *out) {
     Frame<0> f;
     // A row of n runs has at most n / 2 + 1 runs of one value, counting the
     // background that completes a row ending early. The rows' counts size
@@ -100,6 +109,7 @@ int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8
     const uint8_t *previous = nullptr;
     int64_t previousBytes = 0;
     for (int32_t y = 0; y < height; ++y) {
+        if (erode && y % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
         out->first[y] = n;
         const uint8_t *p = src[y].runs;
         int32_t x = 0;
@@ -113,13 +123,26 @@ int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8
             continue;
         }
         previous = p;
+        // The row's intervals, the last one held back: a row that ends
+        // early may extend it with the background after its last run.
+        int32_t heldStart = 0, heldEnd = -1;
         while (p && x < width) {
             const int32_t length = readLength(p);
             if (length <= 0) break;
             const int32_t end = length < width - x ? x + length : width;
             if (value == ink) {
-                if (n == out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
-                out->items[n++] = Interval{x, end};
+                if (n + 1 >= out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
+                Interval *o = out->items + n;
+                if (heldEnd >= 0) {
+                    if (erode) {
+                        erodeInterval(heldStart, heldEnd, width, o);
+                    } else {
+                        *o++ = Interval{heldStart, heldEnd};
+                    }
+                }
+                n = o - out->items;
+                heldStart = x;
+                heldEnd = end;
             }
             x = end;
             value ^= 1;
@@ -127,12 +150,32 @@ int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8
         previousBytes = p ? p - previous : 0;
         if (x < width && ink == 0) {
             // The background after the last run of a row that ends early.
-            if (n == out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
-            if (n > out->first[y] && out->items[n - 1].end == x) {
-                out->items[n - 1].end = width;
+            if (heldEnd == x) {
+                heldEnd = width;
             } else {
-                out->items[n++] = Interval{x, width};
+                if (n + 1 >= out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
+                Interval *o = out->items + n;
+                if (heldEnd >= 0) {
+                    if (erode) {
+                        erodeInterval(heldStart, heldEnd, width, o);
+                    } else {
+                        *o++ = Interval{heldStart, heldEnd};
+                    }
+                }
+                n = o - out->items;
+                heldStart = x;
+                heldEnd = width;
             }
+        }
+        if (heldEnd >= 0) {
+            if (n + 1 >= out->capacity) CBLOB_FRAME_TRY(f, growRows(out, 2 * n + 16));
+            Interval *o = out->items + n;
+            if (erode) {
+                erodeInterval(heldStart, heldEnd, width, o);
+            } else {
+                *o++ = Interval{heldStart, heldEnd};
+            }
+            n = o - out->items;
         }
     }
     out->first[height] = n;
@@ -164,12 +207,7 @@ int32_t complementRows(const IntervalRows &in, int32_t width, int32_t height, In
 // except at the image's edges (the edge pixel repeats).
 int64_t erodeRowH(const Interval *in, const Interval *inEnd, int32_t width, Interval *out) {
     Interval *o = out;
-    for (; in != inEnd; ++in) {
-        const int32_t s = in->start + (in->start > 0 ? 1 : 0);
-        const int32_t e = in->end - (in->end < width ? 1 : 0);
-        *o = Interval{s, e};
-        o += s < e ? 1 : 0;
-    }
+    for (; in != inEnd; ++in) erodeInterval(in->start, in->end, width, o);
     return o - out;
 }
 
@@ -328,10 +366,12 @@ int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height
     // (ink 0): the rows switch between the two when the passes do.
     auto inkOf = [](MorphPass pass) -> uint8_t { return pass == MorphPass::hMin || pass == MorphPass::vMin ? 1 : 0; };
     uint8_t ink = numPasses > 0 ? inkOf(passes[0]) : 1;
-    CBLOB_FRAME_TRY(f, decodeRows(rows, width, height, ink, &buffers[0]));
+    // A first horizontal pass is done as the rows are decoded.
+    const bool fused = numPasses > 0 && (passes[0] == MorphPass::hMin || passes[0] == MorphPass::hMax);
+    CBLOB_FRAME_TRY(f, decodeRows(rows, width, height, ink, fused, &buffers[0]));
     int32_t current = 0;
     auto other = [&current] { return current == 1 ? 2 : 1; };
-    for (int32_t i = 0; i < numPasses; ++i) {
+    for (int32_t i = fused ? 1 : 0; i < numPasses; ++i) {
         if (inkOf(passes[i]) != ink) {
             const int32_t next = other();
             CBLOB_FRAME_TRY(f, complementRows(buffers[current], width, height, &buffers[next]));
