@@ -243,7 +243,10 @@ TEST(RunMorphology, RunsFailCleanlyAndStopWhenAsked) {
     Image mask(maskModel, Storage::Filled);
     std::mt19937 rng(5);
     GreyImage img(50, 70, 8, runtest::randomValues(rng, 50, 70, 8, 0.5, 2));
-    GreyImage maskImg(50, 70, 8, std::vector<uint16_t>(3500, 9));
+    std::vector<uint16_t> maskValues(3500, 9);
+    for (size_t i = 0; i < maskValues.size(); i += 7) maskValues[i] = 0;
+    GreyImage maskImg(50, 70, 8, maskValues, m.offsetX, m.offsetY);
+    GreyImage imageMask(50, 70, 8, maskValues);
     const std::vector<std::function<int32_t()>> runs = {
         [&] {
             cblob_runParams p;
@@ -270,11 +273,28 @@ TEST(RunMorphology, RunsFailCleanlyAndStopWhenAsked) {
             if (CBLOB_FAILED(st)) return st;
             st = cblob_resultSet_construct(&rs);
             if (!CBLOB_FAILED(st)) {
+                cblob_runParams_setSegmentationNone(&p, 1);
+                const cblob_morphOp op = cblob_morph_erode1x3;
+                st = cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op);
+                p.keepMaskImage = p.keepThresholdedImage = 1;
+                if (!CBLOB_FAILED(st)) st = cblob_runRle8_withMask8(&input.h, maskImg.image(), &p, &rs);
+                cblob_resultSet_destruct(&rs);
+            }
+            cblob_runParams_destruct(&p);
+            return st;
+        },
+        [&] {
+            cblob_runParams p;
+            cblob_resultSet rs;
+            int32_t st = cblob_runParams_construct(&p);
+            if (CBLOB_FAILED(st)) return st;
+            st = cblob_resultSet_construct(&rs);
+            if (!CBLOB_FAILED(st)) {
                 cblob_runParams_setSegmentationHardThresh(&p, 128, 0);
                 const cblob_morphOp op = cblob_morph_close3x3;
                 st = cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op);
                 p.keepThresholdedImage = p.keepMorphedThresholdedImage = 1;
-                if (!CBLOB_FAILED(st)) st = cblob_run8(img.image(), maskImg.image(), &p, &rs);
+                if (!CBLOB_FAILED(st)) st = cblob_run8(img.image(), imageMask.image(), &p, &rs);
                 cblob_resultSet_destruct(&rs);
             }
             cblob_runParams_destruct(&p);

@@ -411,12 +411,12 @@ int32_t maskRunLengthInput(Run &r) {
     Frame<2> f;
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
     const cblob_imageRle *mask = r.maskRecord;
+    cblob_runParams inside;  // lives as long as the frame that destructs it
     if (!mask) {
         const cimg_windowConst &w = *r.maskWindow;
         CBLOB_FRAME_CHECK(f, w.pels, cblob_err_maskUnbound);
         CBLOB_FRAME_CHECK(f, w.bitsPerPel == 8, cimg_err_badDepth);
         CBLOB_FRAME_CHECK(f, w.width == r.g.width && w.height == r.g.height, cblob_err_maskGeometryMismatch);
-        cblob_runParams inside;
         CBLOB_FRAME_TRY(f, cblob_runParams_construct(&inside));
         f.addObject<&cblob_runParams_destruct>(&inside, csys_cleanup_tempObject);
         CBLOB_FRAME_TRY(f, cblob_runParams_setSegmentationHardThresh(&inside, 1, 0));
