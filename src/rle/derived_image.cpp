@@ -105,25 +105,9 @@ int32_t StorageWriter::endRow(int32_t y, RunWriter *writer) {
     return addRunCount(data_, writer->runs());
 }
 
-int32_t StorageWriter::beginRawRow(int32_t y, uint8_t **cursor) {
-    // Called for every row: no frame, and a new block only when needed.
-    int32_t status = 0;
-    if (block_.bytesLeft() < rowSpace_) {
-        const int64_t estimate = runsPerRow_ * perRun_ * (static_cast<int64_t>(height_) - y + 1) + rowSpace_;
-        status = ensureSpace(data_, &block_, rowSpace_, nextBlockSize(estimate, rowSpace_));
-    }
-    rowStart_ = block_.cursor;
-    *cursor = block_.cursor;
-    return status;
-}
-
-int32_t StorageWriter::endRawRow(int32_t y, uint8_t *cursor, int32_t runs, uint8_t startValue) {
-    block_.cursor = cursor;
-    cblob_rleRow &entry = rows_[y + 1];
-    entry.runs = rowStart_;
-    entry.numRuns = runs;
-    entry.startValue = startValue;
-    return addRunCount(data_, runs);
+int32_t StorageWriter::newRowBlock(int32_t y) {
+    const int64_t estimate = runsPerRow_ * perRun_ * (static_cast<int64_t>(height_) - y + 1) + rowSpace_;
+    return ensureSpace(data_, &block_, rowSpace_, nextBlockSize(estimate, rowSpace_));
 }
 
 int32_t StorageWriter::finish() {

@@ -53,13 +53,30 @@ public:
     // The same for a row the caller writes byte by byte, terminator
     // included (no polling): *cursor is where it starts; endRawRow takes the
     // cursor after the terminator, the row's run count and start value.
-    int32_t beginRawRow(int32_t y, uint8_t **cursor);
-    int32_t endRawRow(int32_t y, uint8_t *cursor, int32_t runs, uint8_t startValue);
+    // Both run for every row, so they are inline and take no frame.
+    int32_t beginRawRow(int32_t y, uint8_t **cursor) {
+        int32_t status = 0;
+        if (block_.bytesLeft() < rowSpace_) status = newRowBlock(y);
+        rowStart_ = block_.cursor;
+        *cursor = block_.cursor;
+        return status;
+    }
+    int32_t endRawRow(int32_t y, uint8_t *cursor, int32_t runs, uint8_t startValue) {
+        block_.cursor = cursor;
+        cblob_rleRow &entry = rows_[y + 1];
+        entry.runs = rowStart_;
+        entry.numRuns = runs;
+        entry.startValue = startValue;
+        return addRunCount(data_, runs);
+    }
 
     // Writes the bottom sentinel row.
     int32_t finish();
 
 private:
+    // Starts a block for row y and the rows after it.
+    int32_t newRowBlock(int32_t y);
+
     cblob_imageRleData_ *data_ = nullptr;
     cblob_rleRow *rows_ = nullptr;
     WriteBlock block_;
