@@ -15,6 +15,7 @@
 #include "cblob/rle_image.h"
 #include "rle/derived_image.hpp"
 #include "rle/mask_kernel.hpp"
+#include "rle/wide_copy.hpp"
 #include "support/fault_injection.hpp"
 #include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
@@ -428,6 +429,66 @@ TEST(RleMaskRegion, StatusesInOrder) {
     cimg_image_destruct(&deep);
     cimg_image_destruct(&empty);
     cimg_image_destruct(&unbound);
+}
+
+// --------------------------------------------------------- wide inputs
+
+// A handle on a wide copy of a model's image (the layout the connectivity
+// scans label): every operation reads it as it reads the narrow image.
+struct WideImage {
+    explicit WideImage(const Model &m) : narrow(m, Storage::Filled) {
+        cblob_imageRlePtrh_construct(&h);
+        EXPECT_EQ(rletest::makeHandle(&h, [&](cblob_imageRle *img) {
+                      return cblob::rle::constructWideCopy(img, narrow.record());
+                  }),
+                  0);
+    }
+    ~WideImage() { cblob_imageRlePtrh_destruct(&h); }
+    Image narrow;
+    cblob_imageRlePtrh h;
+};
+
+TEST(RleOps, WideInputsGiveTheResultsOfNarrowOnes) {
+    uint32_t seed = 1200;
+    uint8_t table[256];
+    for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(i == 1 ? 0 : 255 - i);
+    for (const Model &m : rletest::testModels()) {
+        SCOPED_TRACE(label(m, Storage::Filled));
+        WideImage wide(m);
+        const Model maskModel = partner(m, seed++, false);
+        WideImage wideMask(maskModel);
+        // Each operation on the narrow and on the wide form.
+        auto same = [&](const char *what, const std::function<int32_t(const cblob_imageRlePtrh *,
+                                                                     const cblob_imageRlePtrh *,
+                                                                     cblob_imageRlePtrh *)> &op) {
+            SCOPED_TRACE(what);
+            cblob_imageRlePtrh a, b;
+            cblob_imageRlePtrh_construct(&a);
+            cblob_imageRlePtrh_construct(&b);
+            ASSERT_EQ(op(&wide.narrow.h, &wideMask.narrow.h, &a), 0);
+            ASSERT_EQ(op(&wide.h, &wideMask.h, &b), 0);
+            int32_t equal = 0;
+            cblob_imageRlePtrh_compareEqual(&a, &b, &equal);
+            EXPECT_EQ(equal, 1);
+            cblob_imageRlePtrh_destruct(&a);
+            cblob_imageRlePtrh_destruct(&b);
+        };
+        same("mask", [](auto *src, auto *mask, auto *out) { return cblob_imageRlePtrh_mask(src, mask, out, 1, 0, 1); });
+        same("combine", [&](auto *src, auto *mask, auto *out) {
+            return cblob_imageRlePtrh_combine(1, -1, src, mask, table, 256, 0, out);
+        });
+        for (int32_t op = 0; op < 12; ++op) {
+            same("gmorph", [op](auto *src, auto *, auto *out) { return cblob_imageRlePtrh_gmorph(src, out, op); });
+        }
+        const cstd_rect32 r{0, 0, m.width, m.height()};
+        same("subWindow", [&](auto *src, auto *, auto *out) { return cblob_imageRlePtrh_subWindow(src, &r, out); });
+        // Copy and histogram with a wide mask.
+        Plain src(m.width, m.height(), maskModel.offsetX, maskModel.offsetY, seed);
+        uint32_t h1[256] = {}, h2[256] = {};
+        ASSERT_EQ(cblob_imageRlePtrh_maskAndHistogramRegion(&src.img, &wideMask.narrow.h, 0, 0, 0, h1, 256), 0);
+        ASSERT_EQ(cblob_imageRlePtrh_maskAndHistogramRegion(&src.img, &wideMask.h, 0, 0, 0, h2, 256), 0);
+        EXPECT_TRUE(std::equal(h1, h1 + 256, h2));
+    }
 }
 
 // ------------------------------------- faults and cancellation, every op

@@ -20,8 +20,9 @@
  * Adjacent grey runs always differ in value. The runs of an owned row cover
  * exactly `width` pixels. A wide layout (4-byte lengths followed by a 4-byte
  * label slot) exists for the connectivity scans; only the storage flag
- * `isWide` marks it, and every function of this header reads and writes the
- * narrow layout.
+ * `isWide` marks it. Every function of this header writes the narrow
+ * layout; the masking, sub-window, combination and morphology operations
+ * also read sources held in the wide layout.
  *
  * Owned storage (cblob_imageRleData_) has height + 2 row-table entries:
  * entry 0 and entry height + 1 are sentinel rows (one run of value 0 over
@@ -526,7 +527,8 @@ CBLOB_API int32_t cblob_imageRlePtrh_encodeSoftThreshPercentWithSoftness(
  * sources: on success it holds the only reference to the new record and
  * drops the one it held before (other handles keep that record); on every
  * failure it is left detached (null) and nothing leaks. Rows that end early
- * (binary rows borrowed from a blob database) read as 0 up to the width.
+ * (binary rows borrowed from a blob database) read as 0 up to the width;
+ * sources in the wide layout are read as well.
  * Each polls the attention check every 32 rows and returns its status when
  * the host stops the call. A null required pointer, or a record that is not
  * constructed, is reported through cstd_assert_.

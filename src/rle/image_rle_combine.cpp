@@ -25,7 +25,7 @@ struct Overlay {
 // Row y of a with b's row laid over the columns [x0, x1).
 void combineRow(const cblob_imageRle &a, const cblob_imageRle &b, int32_t y, const Overlay &o, const uint8_t *table,
                 uint8_t transparent, RunWriter &w) {
-    RunCursor under(*cblob::rle::imageRow(&a, y), a.isGrey != 0, a.width);
+    RunCursor under(*cblob::rle::imageRow(&a, y), a.isGrey != 0, a.width, cblob::rle::hasWideRows(&a));
     const int64_t by = y - o.by;
     if (by < 0 || by >= b.height || o.x0 >= o.x1) {
         cblob::rle::copyPixels(under, a.width, w);
@@ -33,7 +33,7 @@ void combineRow(const cblob_imageRle &a, const cblob_imageRle &b, int32_t y, con
     }
     cblob::rle::copyPixels(under, o.x0, w);
     RunCursor over(*cblob::rle::imageRow(&b, static_cast<int32_t>(by)), b.isGrey != 0,
-                   static_cast<int32_t>(o.x1 - o.bx));
+                   static_cast<int32_t>(o.x1 - o.bx), cblob::rle::hasWideRows(&b));
     over.skip(static_cast<int32_t>(o.x0 - o.bx));
     for (int32_t x = o.x0; x < o.x1;) {
         const int32_t n = std::min({under.left(), over.left(), o.x1 - x});

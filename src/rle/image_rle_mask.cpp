@@ -23,10 +23,11 @@ struct MaskTest {
 
 // One row: each mask piece either lets the source pieces under it through
 // or becomes one run of the replacement.
-void maskRow(const cblob_rleRow &source, bool grey, const cblob_rleRow &maskRow, bool maskGrey, int32_t width,
-             const MaskTest &t, RunWriter &w) {
-    RunCursor src(source, grey, width);
-    RunCursor mask(maskRow, maskGrey, width);
+void maskRow(const cblob_imageRle &srcImage, const cblob_imageRle &maskImage, int32_t y, const MaskTest &t,
+             RunWriter &w) {
+    const int32_t width = srcImage.width;
+    RunCursor src(*imageRow(&srcImage, y), srcImage.isGrey != 0, width, hasWideRows(&srcImage));
+    RunCursor mask(*imageRow(&maskImage, y), maskImage.isGrey != 0, width, hasWideRows(&maskImage));
     while (mask.left() > 0) {
         int32_t n = mask.left();
         if ((mask.value() == t.value) == t.keepEqual) {
@@ -65,7 +66,7 @@ int32_t maskImage(const cblob_imageRle *src, const cblob_imageRle *mask, uint8_t
     for (int32_t y = 0; y < height; ++y) {
         RunWriter w;
         CBLOB_FRAME_TRY(f, writer.beginRow(y, &w));
-        maskRow(*imageRow(src, y), grey, *imageRow(mask, y), mask->isGrey != 0, width, test, w);
+        maskRow(*src, *mask, y, test, w);
         CBLOB_FRAME_TRY(f, writer.endRow(y, &w));
     }
     CBLOB_FRAME_TRY(f, writer.finish());

@@ -60,7 +60,7 @@ int32_t walkMask(const cblob_imageRle &mask, const Box &placed, const Box &area,
         if ((y - area.y0) % kPollRows == 0) CBLOB_FRAME_TRY(f, csys_attention_check());
         const auto row = static_cast<int32_t>(y - placed.y0);
         cblob::rle::RunCursor c(*cblob::rle::imageRow(&mask, row), mask.isGrey != 0,
-                                static_cast<int32_t>(area.x1 - placed.x0));
+                                static_cast<int32_t>(area.x1 - placed.x0), cblob::rle::hasWideRows(&mask));
         c.skip(static_cast<int32_t>(area.x0 - placed.x0));
         for (int64_t x = area.x0; x < area.x1;) {
             const int32_t n = static_cast<int32_t>(std::min<int64_t>(c.left(), area.x1 - x));

@@ -44,7 +44,8 @@ int32_t cblob_imageRlePtrh_subWindow(const cblob_imageRlePtrh *src, const cstd_r
     for (int32_t y = 0; y < r.height; ++y) {
         cblob::rle::RunWriter w;
         CBLOB_FRAME_TRY(f, writer.beginRow(y, &w));
-        cblob::rle::RunCursor in(*cblob::rle::imageRow(source, r.y + y), grey, r.x + r.width);
+        cblob::rle::RunCursor in(*cblob::rle::imageRow(source, r.y + y), grey, r.x + r.width,
+                                 cblob::rle::hasWideRows(source));
         in.skip(r.x);
         while (in.left() > 0) {
             w.add(in.value(), in.left());

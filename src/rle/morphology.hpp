@@ -21,8 +21,8 @@ enum class MorphPass : uint8_t { hMin, vMin, hMax, vMax };
 // Whether op is one of the operation codes (cblob_morph_* in rle_image.h).
 inline bool isMorphOp(int32_t op) { return op >= cblob_morph_erode1x3 && op <= cblob_morph_open3x3; }
 
-// One pass from the image rows `rows` (entry y is image row y; narrow
-// format, rows that end early read as 0 up to the width) into `dst`, which
+// One pass from the image rows `rows` (entry y is image row y; narrow, or
+// wide with `wide`; rows that end early read as 0 up to the width) into `dst`, which
 // is reset to `height` rows of the same format with sentinel rows. Each
 // output pixel is the minimum (`minimum` true) or maximum of the pixel and
 // its left and right neighbours inside the row (horizontal) or of the rows
@@ -30,19 +30,19 @@ inline bool isMorphOp(int32_t op) { return op >= cblob_morph_erode1x3 && op <= c
 // check every 32 rows. Statuses: the attention check's, csys_err_badSize for
 // more than INT32_MAX runs, memory failures (dst then holds part of the
 // rows).
-int32_t horizontalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, cblob_imageRleData_ *dst,
-                       bool minimum, int64_t runsPerRow);
-int32_t verticalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, cblob_imageRleData_ *dst,
-                     bool minimum, int64_t runsPerRow);
+int32_t horizontalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, bool wide,
+                       cblob_imageRleData_ *dst, bool minimum, int64_t runsPerRow);
+int32_t verticalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, bool wide,
+                     cblob_imageRleData_ *dst, bool minimum, int64_t runsPerRow);
 
-// The passes of a binary image, on foreground intervals: the rows
-// (narrow binary format, entry y is image row y) are decoded once, each
+// The passes of a binary image, on foreground intervals: the rows (binary,
+// narrow or wide with `wide`; entry y is image row y) are decoded once, each
 // pass maps interval rows to interval rows, and the result is written into
 // `dst` (reset to `height` rows, sentinel rows included). Polls the
 // attention check every 32 rows of each pass. Statuses: the attention
 // check's, csys_err_badSize, memory failures.
-int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height, const MorphPass *passes,
-                         int32_t numPasses, cblob_imageRleData_ *dst);
+int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height, bool wide,
+                         const MorphPass *passes, int32_t numPasses, cblob_imageRleData_ *dst);
 
 // Applies operation `op` to the image rows of src and makes dst show the
 // result: dst (constructed first when it is not) gets new owned storage with

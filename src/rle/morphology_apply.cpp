@@ -34,13 +34,13 @@ constexpr Steps kSteps[] = {
     {4, {MorphPass::hMin, MorphPass::vMin, MorphPass::hMax, MorphPass::vMax}},  // open 3 x 3
 };
 
-int32_t runOnePass(MorphPass pass, const cblob_rleRow *rows, int32_t width, int32_t height, bool grey,
+int32_t runOnePass(MorphPass pass, const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, bool wide,
                    cblob_imageRleData_ *dst, int64_t runsPerRow) {
     const bool minimum = pass == MorphPass::hMin || pass == MorphPass::vMin;
     if (pass == MorphPass::hMin || pass == MorphPass::hMax) {
-        return horizontalPass(rows, width, height, grey, dst, minimum, runsPerRow);
+        return horizontalPass(rows, width, height, grey, wide, dst, minimum, runsPerRow);
     }
-    return verticalPass(rows, width, height, grey, dst, minimum, runsPerRow);
+    return verticalPass(rows, width, height, grey, wide, dst, minimum, runsPerRow);
 }
 
 // Makes dst show `fresh` (taken over; *fresh becomes null) with the geometry
@@ -82,11 +82,14 @@ int32_t applyMorphology(const cblob_imageRle *src, cblob_imageRle *dst, int32_t 
     const cblob_rleRow *rows = imageRow(src, 0);
     if (!grey) {
         // Binary images: all passes on foreground intervals.
-        CBLOB_FRAME_TRY(f, binaryMorphology(rows, width, height, steps.pass, steps.count, storage[0]));
+        CBLOB_FRAME_TRY(f, binaryMorphology(rows, width, height, hasWideRows(src), steps.pass, steps.count,
+                                            storage[0]));
     }
     for (int32_t i = 0; grey && i < steps.count; ++i) {
         cblob_imageRleData_ *out = i + 1 == steps.count ? storage[0] : storage[1 + i % 2];
-        CBLOB_FRAME_TRY(f, runOnePass(steps.pass[i], rows, width, height, grey, out, runsPerRow));
+        // Only the source may be wide; the passes write narrow rows.
+        CBLOB_FRAME_TRY(f, runOnePass(steps.pass[i], rows, width, height, grey, i == 0 && hasWideRows(src), out,
+                                      runsPerRow));
         rows = rowTable(out) + 1;
     }
     CBLOB_FRAME_TRY(f, takeStorage(dst, &storage[0], src->offsetX, src->offsetY, width, height, &imageFromClient));

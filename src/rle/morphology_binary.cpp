@@ -94,7 +94,7 @@ inline void erodeInterval(int32_t start, int32_t end, int32_t width, Interval *&
 // is image row y), cut at the width; a row that ends early is background
 // after its last run. With `erode`, the intervals are stored eroded
 // horizontally (the first pass of the operation, polled as a pass is).
-int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8_t ink, bool erode,
+int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, bool wide, uint8_t ink, bool erode,
                    IntervalRows *out) {
     Frame<0> f;
     // A row of n runs has at most n / 2 + 1 runs of one value, counting the
@@ -127,7 +127,7 @@ int32_t decodeRows(const cblob_rleRow *src, int32_t width, int32_t height, uint8
         // early may extend it with the background after its last run.
         int32_t heldStart = 0, heldEnd = -1;
         while (p && x < width) {
-            const int32_t length = readLength(p);
+            const int32_t length = wide ? readWideBinaryRun(p) : readLength(p);
             if (length <= 0) break;
             const int32_t end = length < width - x ? x + length : width;
             if (value == ink) {
@@ -357,8 +357,8 @@ int32_t encodeRows(const IntervalRows &rows, uint8_t ink, int32_t width, int32_t
 
 }  // namespace
 
-int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height, const MorphPass *passes,
-                         int32_t numPasses, cblob_imageRleData_ *dst) {
+int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height, bool wide,
+                         const MorphPass *passes, int32_t numPasses, cblob_imageRleData_ *dst) {
     Frame<3> f;
     IntervalRows buffers[3];
     for (IntervalRows &b : buffers) f.addObject<&releaseRows>(&b, csys_cleanup_tempObject);
@@ -368,7 +368,7 @@ int32_t binaryMorphology(const cblob_rleRow *rows, int32_t width, int32_t height
     uint8_t ink = numPasses > 0 ? inkOf(passes[0]) : 1;
     // A first horizontal pass is done as the rows are decoded.
     const bool fused = numPasses > 0 && (passes[0] == MorphPass::hMin || passes[0] == MorphPass::hMax);
-    CBLOB_FRAME_TRY(f, decodeRows(rows, width, height, ink, fused, &buffers[0]));
+    CBLOB_FRAME_TRY(f, decodeRows(rows, width, height, wide, ink, fused, &buffers[0]));
     int32_t current = 0;
     auto other = [&current] { return current == 1 ? 2 : 1; };
     for (int32_t i = fused ? 1 : 0; i < numPasses; ++i) {

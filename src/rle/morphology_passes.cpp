@@ -22,8 +22,8 @@ inline uint8_t pick(uint8_t a, uint8_t b) {
 // sees both neighbours. Equal values merge in the writer, so a losing run
 // shrinks and the winning neighbour grows by the pixels it takes.
 template <bool Minimum>
-void horizontalRow(const cblob_rleRow &row, bool grey, int32_t width, RunWriter &w) {
-    RunCursor in(row, grey, width);
+void horizontalRow(const cblob_rleRow &row, bool grey, bool wide, int32_t width, RunWriter &w) {
+    RunCursor in(row, grey, width, wide);
     uint8_t value = in.value();
     int32_t length = in.left();
     uint8_t before = value;  // the first pixel of a row has no left neighbour
@@ -47,11 +47,11 @@ void horizontalRow(const cblob_rleRow &row, bool grey, int32_t width, RunWriter 
 // One row of the vertical pass: the three rows walked in step, each piece
 // as long as the shortest of the three current runs.
 template <bool Minimum>
-void verticalRow(const cblob_rleRow &above, const cblob_rleRow &row, const cblob_rleRow &below, bool grey,
+void verticalRow(const cblob_rleRow &above, const cblob_rleRow &row, const cblob_rleRow &below, bool grey, bool wide,
                  int32_t width, RunWriter &w) {
-    RunCursor a(above, grey, width);
-    RunCursor b(row, grey, width);
-    RunCursor c(below, grey, width);
+    RunCursor a(above, grey, width, wide);
+    RunCursor b(row, grey, width, wide);
+    RunCursor c(below, grey, width, wide);
     while (b.left() > 0) {
         const int32_t n = std::min({a.left(), b.left(), c.left()});
         w.add(pick<Minimum>(pick<Minimum>(a.value(), b.value()), c.value()), n);
@@ -80,26 +80,26 @@ int32_t runPass(int32_t width, int32_t height, bool grey, cblob_imageRleData_ *d
 
 }  // namespace
 
-int32_t horizontalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, cblob_imageRleData_ *dst,
-                       bool minimum, int64_t runsPerRow) {
+int32_t horizontalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, bool wide,
+                       cblob_imageRleData_ *dst, bool minimum, int64_t runsPerRow) {
     return runPass(width, height, grey, dst, runsPerRow, [&](int32_t y, RunWriter &w) {
         if (minimum) {
-            horizontalRow<true>(rows[y], grey, width, w);
+            horizontalRow<true>(rows[y], grey, wide, width, w);
         } else {
-            horizontalRow<false>(rows[y], grey, width, w);
+            horizontalRow<false>(rows[y], grey, wide, width, w);
         }
     });
 }
 
-int32_t verticalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, cblob_imageRleData_ *dst,
-                     bool minimum, int64_t runsPerRow) {
+int32_t verticalPass(const cblob_rleRow *rows, int32_t width, int32_t height, bool grey, bool wide,
+                     cblob_imageRleData_ *dst, bool minimum, int64_t runsPerRow) {
     return runPass(width, height, grey, dst, runsPerRow, [&](int32_t y, RunWriter &w) {
         const cblob_rleRow &above = rows[y > 0 ? y - 1 : 0];
         const cblob_rleRow &below = rows[y + 1 < height ? y + 1 : y];
         if (minimum) {
-            verticalRow<true>(above, rows[y], below, grey, width, w);
+            verticalRow<true>(above, rows[y], below, grey, wide, width, w);
         } else {
-            verticalRow<false>(above, rows[y], below, grey, width, w);
+            verticalRow<false>(above, rows[y], below, grey, wide, width, w);
         }
     });
 }

@@ -81,14 +81,24 @@ private:
     uint8_t startValue_ = 0;
 };
 
-// Walks one narrow row over exactly `width` pixels: runs reaching past the
-// width are cut there, and a row that ends early (a binary row borrowed from
-// the blob database ends after its last foreground run) continues with
-// value 0 up to the width. value() and left() describe the piece at the
-// current position; left() is 0 only once the whole width is passed.
+// Whether the image's rows hold the wide layout (owned storage written for
+// the connectivity scans); borrowed rows are narrow.
+inline bool hasWideRows(const cblob_imageRle *img) { return img->data && img->data->isWide; }
+
+// Walks one row, narrow or wide, over exactly `width` pixels: runs reaching
+// past the width are cut there, and a row that ends early (a binary row
+// borrowed from the blob database ends after its last foreground run)
+// continues with value 0 up to the width. Grey rows end after the entry's
+// run count or at the terminator, binary rows at the terminator. value()
+// and left() describe the piece at the current position; left() is 0 only
+// once the whole width is passed.
 class RunCursor {
 public:
-    RunCursor(const cblob_rleRow &row, bool grey, int32_t width) : reader_(row, grey), widthLeft_(width) { load(); }
+    RunCursor(const cblob_rleRow &row, bool grey, int32_t width, bool wide = false)
+        : cursor_(row.runs), runsLeft_(row.numRuns), binary_(row.startValue ? 1 : 0), grey_(grey), wide_(wide),
+          widthLeft_(width) {
+        load();
+    }
 
     uint8_t value() const { return value_; }
     int32_t left() const { return left_; }
@@ -109,15 +119,32 @@ public:
     }
 
 private:
+    // The next run of the row; false at its end.
+    bool nextRun(uint8_t &value, int32_t &length) {
+        if (!cursor_) return false;
+        if (grey_) {
+            if (runsLeft_-- <= 0) return false;
+            length = wide_ ? readWideGreyRun(cursor_, value) : readGreyRun(cursor_, value);
+        } else {
+            length = wide_ ? readWideBinaryRun(cursor_) : readLength(cursor_);
+            value = binary_;
+            binary_ ^= 1;
+        }
+        if (length > 0) return true;
+        cursor_ = nullptr;
+        return false;
+    }
+
     void load() {
         if (widthLeft_ <= 0) {
             left_ = 0;
             return;
         }
-        Run run;
-        if (!ended_ && reader_.next(run)) {
-            value_ = run.value;
-            left_ = run.length < widthLeft_ ? run.length : widthLeft_;
+        uint8_t value = 0;
+        int32_t length = 0;
+        if (!ended_ && nextRun(value, length)) {
+            value_ = value;
+            left_ = length < widthLeft_ ? length : widthLeft_;
         } else {
             ended_ = true;
             value_ = 0;
@@ -126,7 +153,11 @@ private:
         widthLeft_ -= left_;
     }
 
-    RowReader reader_;
+    const uint8_t *cursor_;
+    int32_t runsLeft_;
+    uint8_t binary_;
+    bool grey_;
+    bool wide_;
     int32_t widthLeft_;
     uint8_t value_ = 0;
     int32_t left_ = 0;
