@@ -297,11 +297,8 @@ struct Missing {
 };
 
 const Missing kMissing[] = {
-    {"morphology", "morphology", "every"},
     {"connectivityType 1 (labelled)", "connectivityType 1", "every"},
     {"connectivityType 2 (whole image)", "connectivityType 2", "every"},
-    {"a run-length input masked by a run-length image", "segmentation none", "runRle8_withRleMask + mask"},
-    {"a run-length input masked by a mask image", "segmentation none", "runRle8_withMask8 + mask"},
 };
 
 const Missing *missingFor(const Form &form, const Request &request) {
@@ -375,8 +372,8 @@ TEST(RunEntry, SoftWithoutLevelsLeavesCallerParams) {
 
 // Every allocation of the entry points' own work (transforms, rendering,
 // local run parameters) fails in turn through the refused branches too: a
-// rendered run-length input whose run asks for morphology, which this build
-// refuses.
+// rendered run-length input whose run asks for the labelled scan, which this
+// build refuses.
 TEST(RunEntry, RefusedRunsLeakNothing) {
     Inputs in;
     int refusals = 0;
@@ -389,9 +386,8 @@ TEST(RunEntry, RefusedRunsLeakNothing) {
         if (!CBLOB_FAILED(status)) {
             // Rendered from the run-length input, then refused by the front end's copy.
             cblob_runParams_setSegmentationSoftThreshWithSoftness(&p, 0, 1, 0, 0);
-            const cblob_morphOp op = 1;
-            status = cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op);
-            if (!CBLOB_FAILED(status)) status = cblob_runRle8_withMask8(&in.rleInput.h, in.mask.image(), &p, &rs);
+            p.connectivityType = 1;
+            status = cblob_runRle8_withMask8(&in.rleInput.h, in.mask.image(), &p, &rs);
             if (status == cblob_err_notYetSupported) {
                 ++refusals;
                 status = 0;
@@ -402,7 +398,7 @@ TEST(RunEntry, RefusedRunsLeakNothing) {
         return status;
     };
     ASSERT_EQ(refused(), 0);
-    ASSERT_EQ(refusals, 1) << "morphology now works: test its allocation failures instead";
+    ASSERT_EQ(refusals, 1) << "the labelled scan now works: test its allocation failures instead";
     cblobtest::expectCleanUnderAllocationFailures(refused);
 }
 

@@ -30,6 +30,7 @@
 #include "png_io.h"
 #include "tiff_io.h"
 #include "view_options.hpp"
+#include "morph_options.h"
 
 namespace {
 
@@ -54,6 +55,10 @@ const char *const kUsage =
     "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
     "  --no-holes                    report objects only\n"
     "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
+    "Clean-up (repeatable, applied in order before labelling):\n"
+    "  --erode E | --dilate E | --open E | --close E\n"
+    "                                morphology with the element E: 3x3,\n"
+    "                                1x3 (horizontal) or 3x1 (vertical)\n"
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
     "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
@@ -107,6 +112,7 @@ struct Options {
     bool haveExclude = false, excludePercent = false;
     double exclude = 0.0;
     ViewOptions view;
+    std::vector<int32_t> morphOps;  // --erode, --dilate, --open, --close in order
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -319,6 +325,11 @@ Options parseOptions(int argc, char **argv) {
                 fail(2, "--exclude needs N >= 0 (a percentage below 50)");
         } else if (std::string error; parseViewOption(argc, argv, &i, &o.view, &error)) {
             if (!error.empty()) fail(2, error);
+        } else if (tool_morphCode(arg.c_str(), "") != -1) {
+            need(1);
+            const int32_t code = tool_morphCode(arg.c_str(), argv[++i]);
+            if (code < 0) fail(2, arg + " needs an element: 3x3, 1x3 or 3x1");
+            o.morphOps.push_back(code);
         } else if (arg.size() > 1 && arg[0] == '-') {
             fail(2, "unknown option " + arg + " (see cblob --help)");
         } else {
@@ -505,6 +516,7 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     setSegmentation(&params, o, file, pixels.bitsPerPel);
     params.connectivityCleanup = o.cleanup;
     params.minArea = static_cast<int32_t>(o.minArea);
+    check(tool_addMorphOps(&params, o.morphOps.data(), static_cast<int32_t>(o.morphOps.size())), "morphology");
     // Boxes and medians at an angle, and the interior test against a mask,
     // read each blob's own runs, which the run keeps only when asked.
     for (const tool_measureName *m : o.measures)

@@ -182,6 +182,28 @@ typedef int32_t cblob_measure;
 /** A morphology operation code, applied to the segmented run-length image. */
 typedef int32_t cblob_morphOp;
 
+/**
+ * The morphology operation codes (cblob_imageRlePtrh_gmorph in
+ * cblob/rle_image.h; the morphOps of the run parameters). The 1 x 3 element
+ * is horizontal (a pixel and its left and right neighbours), 3 x 1 vertical,
+ * 3 x 3 the square. Closing is dilation then erosion, opening erosion then
+ * dilation, with the same element.
+ */
+enum {
+    cblob_morph_erode1x3 = 0,
+    cblob_morph_erode3x1 = 1,
+    cblob_morph_erode3x3 = 2,
+    cblob_morph_dilate1x3 = 3,
+    cblob_morph_dilate3x1 = 4,
+    cblob_morph_dilate3x3 = 5,
+    cblob_morph_close1x3 = 6,
+    cblob_morph_close3x1 = 7,
+    cblob_morph_close3x3 = 8,
+    cblob_morph_open1x3 = 9,
+    cblob_morph_open3x1 = 10,
+    cblob_morph_open3x3 = 11
+};
+
 CSTD_VECTOR_DECLARE(cstd_vector_cblob_measure, cblob_measure)
 CSTD_VECTOR_DECLARE(cstd_vector_cblob_morphOp, cblob_morphOp)
 

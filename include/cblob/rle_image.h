@@ -1,8 +1,9 @@
 /*
  * cblob run-length images: the record, its owned run storage, the counted
  * handle, the lifecycle and builders, the read-only queries and rendering,
- * encoding 8-bit images into run-length images, and value mapping,
- * histograms and projections.
+ * encoding 8-bit images into run-length images, masking, sub-windows and
+ * combination, value mapping, histograms and projections, and grey
+ * morphology.
  *
  * A run-length image stores every row as a sequence of runs, each a count of
  * consecutive pixels sharing one value. An image holds either grey runs (a
@@ -19,8 +20,9 @@
  * Adjacent grey runs always differ in value. The runs of an owned row cover
  * exactly `width` pixels. A wide layout (4-byte lengths followed by a 4-byte
  * label slot) exists for the connectivity scans; only the storage flag
- * `isWide` marks it, and every function of this header reads and writes the
- * narrow layout.
+ * `isWide` marks it. Every function of this header writes the narrow
+ * layout; the masking, sub-window, combination and morphology operations
+ * also read sources held in the wide layout.
  *
  * Owned storage (cblob_imageRleData_) has height + 2 row-table entries:
  * entry 0 and entry height + 1 are sentinel rows (one run of value 0 over
@@ -514,6 +516,133 @@ CBLOB_API int32_t cblob_imageRlePtrh_encodeHardThreshPercent(cblob_imageRlePtrh 
 CBLOB_API int32_t cblob_imageRlePtrh_encodeSoftThreshPercentWithSoftness(
     cblob_imageRlePtrh *h, const cimg_imageConst *image, float lowTailPercent, float highTailPercent,
     float lowThreshPercent, float highThreshPercent, int32_t softness, int32_t invert);
+
+/* --------------------------------- masking, sub-windows and combination */
+
+/*
+ * Operations that derive a new image from one or two others by walking
+ * their runs in step, never expanding rows to pixels. The new image owns
+ * its storage (narrow runs, sentinel rows, each row's run count and the
+ * total in numRuns). `result` is a constructed handle and may be one of the
+ * sources: on success it holds the only reference to the new record and
+ * drops the one it held before (other handles keep that record); on every
+ * failure it is left detached (null) and nothing leaks. Rows that end early
+ * (binary rows borrowed from a blob database) read as 0 up to the width;
+ * sources in the wide layout are read as well.
+ * Each polls the attention check every 32 rows and returns its status when
+ * the host stops the call. A null required pointer, or a record that is not
+ * constructed, is reported through cstd_assert_.
+ * Thread-safety: the sources are only read.
+ */
+
+/**
+ * Masks src by a second run-length image: pixel (x, y) of the result is
+ * src's pixel where the mask passes, else `replacement`. The mask passes at
+ * a pixel when (mask value == value) equals (keepEqual != 0); a binary mask
+ * has values 0 and 1. The mask is read from its own first pixel (its offset
+ * is not consulted) and must have src's width and height. The result has
+ * src's offset, size, format (grey or binary) and client transform; for a
+ * binary src any non-zero replacement is foreground (1). Both images may own
+ * their storage or borrow a blob database's rows.
+ * Statuses: cblob_err_nullRleImage (0x800012E2) for a null src or mask
+ * handle; cblob_err_rleImageEmpty (0x80001286) for an image without rows;
+ * cblob_err_maskGeometryMismatch (0x80001284) for a mask of another size;
+ * csys_err_badSize for more than INT32_MAX runs; the attention check's;
+ * memory failures.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_mask(const cblob_imageRlePtrh *src, const cblob_imageRlePtrh *mask,
+                                          cblob_imageRlePtrh *result, uint8_t value, uint8_t replacement,
+                                          int32_t keepEqual);
+
+/**
+ * Cuts the rectangle *rect (x, y relative to src's first pixel) out of src
+ * as an image of its own: offset src's offset + (x, y), the rectangle's
+ * size, src's format and client transform; runs are split at the
+ * rectangle's left and right edges.
+ * Statuses: cblob_err_nullRleImage (0x800012E2) for a null handle;
+ * cblob_err_rleImageNoRows (0x800012E3) for a source without owned storage
+ * (a blob's image borrowing database rows included: cblob_imageRle_constructDeepCopy
+ * gives it storage); cblob_err_badSubWindow (0x800012E6) unless x >= 0,
+ * y >= 0, width >= 1, height >= 1 and the rectangle lies inside src; the
+ * attention check's; memory failures.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_subWindow(const cblob_imageRlePtrh *src, const cstd_rect32 *rect,
+                                               cblob_imageRlePtrh *result);
+
+/**
+ * Lays b over a through a value table. b sits at (b.offsetX - a.offsetX +
+ * dx, b.offsetY - a.offsetY + dy) relative to a's first pixel; the part of
+ * b outside a is clipped away. Where b covers a pixel, t = table[b's value]
+ * (a binary b gives index 0 or 1) and the result is t, or a's value when t
+ * equals `transparent`; elsewhere the result is a's value (0 or 1 for a
+ * binary a). The result is always grey, with a's offset, size and client
+ * transform. table: 256 entries, required; tableSize is not read. Both
+ * images may own their storage or borrow a blob database's rows.
+ * Statuses: cblob_err_nullRleImage (0x800012E2) for a null handle;
+ * cblob_err_rleImageEmpty (0x80001286) for an image without rows;
+ * csys_err_badSize; the attention check's; memory failures.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_combine(int32_t dx, int32_t dy, const cblob_imageRlePtrh *a,
+                                             const cblob_imageRlePtrh *b, const uint8_t *table, int32_t tableSize,
+                                             uint8_t transparent, cblob_imageRlePtrh *result);
+
+/**
+ * Copies the pixels of the 8-bit image *src that lie under the mask into
+ * *dst. The mask covers the rectangle (mask.offsetX - dx, mask.offsetY -
+ * dy, mask.width, mask.height) of src's image coordinates, clipped to src.
+ * A pixel is selected when (mask value != 0) differs from (invert != 0); a
+ * selected pixel is copied to the pixel of dst at the same image
+ * coordinates, an unselected one gets fillValue when `fill` is non-zero and
+ * is left alone otherwise. An unbound dst first gets new zero-filled 8-bit
+ * storage of the clipped rectangle's size with its origin at the
+ * rectangle's; a bound dst clips the rectangle further to its own extent.
+ * A mask that covers none of src does nothing and succeeds.
+ * Statuses, in order: cblob_err_imageUnbound (0x80001282) for an unbound
+ * src; cblob_err_nullRleImage (0x800012E2) for a null mask handle;
+ * cblob_err_rleImageNoRows (0x800012E3) for a mask without owned storage;
+ * cblob_err_emptyWindow (0x800012F9) for a src without pixels;
+ * cimg_err_badDepth for a src or dst that is not 8-bit; the attention
+ * check's (the rows copied before it stay copied); memory failures of dst's
+ * new storage.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_maskAndCopyRegion(const cimg_imageConst *src, const cblob_imageRlePtrh *mask,
+                                                       int32_t dx, int32_t dy, uint8_t fillValue, int32_t fill,
+                                                       int32_t invert, cimg_image *dst);
+
+/**
+ * Adds the pixels of the 8-bit image *src selected by the mask (placed and
+ * selected as in cblob_imageRlePtrh_maskAndCopyRegion) to hist: pixel p
+ * increments hist[min(p, maxBin)], maxBin = numBins - 1 below 256 bins, else
+ * 255. The counters are added to, never cleared. Allocates nothing.
+ * Statuses: those of cblob_imageRlePtrh_maskAndCopyRegion for src and the
+ * mask; cip_err_badBins for numBins below 1; the attention check's (the rows
+ * counted before it stay counted).
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_maskAndHistogramRegion(const cimg_imageConst *src,
+                                                            const cblob_imageRlePtrh *mask, int32_t dx, int32_t dy,
+                                                            int32_t invert, uint32_t *hist, int32_t numBins);
+
+/* --------------------------------------------------------------- morphology */
+
+/**
+ * Applies one morphology operation (cblob_morph_* in cblob/containers.h) to
+ * src and makes *result refer to a new image with src's offset, size,
+ * format and client transform. Erosion takes the minimum and dilation the
+ * maximum over the element, of grey values or of binary 0 and 1; outside
+ * the image the nearest edge pixel repeats (an object touching the border
+ * is not eroded from it). Computed on runs: a horizontal pass moves run
+ * boundaries within each row, a vertical pass merges each row with its
+ * neighbours; the 3 x 3 element is the two passes in turn, opening and
+ * closing two elements in turn. src may own its storage or borrow a blob
+ * database's rows; result may be src's own handle (see above).
+ * Statuses: cblob_err_nullRleImage (0x800012E2) for a null src handle;
+ * cblob_err_badMorphOp (0x800012FA) for a code outside 0..11;
+ * cblob_err_rleImageEmpty (0x80001286) for a source without rows;
+ * csys_err_badSize; the attention check's (polled every 32 rows of each
+ * pass); memory failures. On failure *result is detached.
+ */
+CBLOB_API int32_t cblob_imageRlePtrh_gmorph(const cblob_imageRlePtrh *src, cblob_imageRlePtrh *result,
+                                            cblob_morphOp op);
 
 /* ------------------------------------ mapping, histograms and projections */
 

@@ -37,7 +37,9 @@
  *      segmentation). A hard threshold with nothing kept runs in one pass
  *      that segments the window while labelling it; every other run first
  *      segments the input into a run-length image (applying the mask),
- *      keeps the images the run parameters ask for, and labels that image.
+ *      applies the morphology operations of the run parameters (morphOps,
+ *      in order; cblob_morph_* codes, cblob/containers.h), keeps the images
+ *      the run parameters ask for, and labels that image.
  *      Each phase is timed into the result set's runTimings: [0]
  *      segmentation, [1] segmentation when a mask was given (else 0), [2]
  *      morphology, [3] connectivity (milliseconds).
@@ -49,9 +51,22 @@
  * Kept images (run-parameter flags): keepThresholdedImage keeps the
  * segmentation of the whole input without the mask (for a run-length input,
  * the input itself); keepMaskedAndThresholdedImage, with a mask, keeps the
- * masked segmentation the blobs came from. Read them with
- * cblob_resultSet_getThresholdedImageRlePtrh and
- * cblob_resultSet_getMaskedAndThresholdedImageRlePtrh.
+ * masked segmentation the blobs came from; keepMorphedThresholdedImage keeps
+ * the image after morphology, the one the blobs came from (without
+ * morphology operations, the segmentation itself). Read them with
+ * cblob_resultSet_getThresholdedImageRlePtrh,
+ * cblob_resultSet_getMaskedAndThresholdedImageRlePtrh and
+ * cblob_resultSet_getMorphedThresholdedImageRlePtrh. Morphology never
+ * writes the caller's image or a kept image: each operation writes a new
+ * image of the run's own.
+ *
+ * A run-length input with a mask and segmentation type 4
+ * (cblob_runRle8_withRleMask, cblob_runRle8_withMask8): a mask image is
+ * first segmented into a binary run-length image (non-zero pixels inside),
+ * then the input is masked run by run: pixels under the mask's value 0
+ * become 0, the others keep the input's value. The masked image (timed into
+ * runTimings[0] and [1]) is what morphology and the scan work on. The mask
+ * must have the input's size (cblob_err_maskGeometryMismatch).
  *
  * Per-blob images: with keepBlobImages set, or keepMaskImage set while a
  * mask of any kind is given, the scan labels wide runs (the segmentation is
@@ -66,19 +81,13 @@
  *
  * Requests this build does not serve yet return cblob_err_notYetSupported
  * (0x80001300) after the result set was cleared, before any segmentation:
- *   - morphology (a non-empty morphOps vector);
  *   - connectivityType other than 0 (the labelled scan 1, the whole-image
  *     mode 2; cblob_run8 reports 2 with a cleanup mode as
- *     cblob_err_connectivityConflict first);
- *   - a run-length input masked by a run-length image or by a mask image
- *     (cblob_runRle8_withRleMask and cblob_runRle8_withMask8 with a mask and
- *     segmentation type 4; with other types the input is rendered and run as
- *     an image, which is served).
- *   Setting keepMorphedThresholdedImage alone is served but keeps nothing
- *   (there is no morphology to keep the result of).
+ *     cblob_err_connectivityConflict first).
  *
  * Statuses of the pipeline, common to every entry point (after its own
- * checks): cblob_err_notYetSupported (above); cblob_err_badScaleVal
+ * checks): cblob_err_notYetSupported (above); cblob_err_badMorphOp
+ * (0x800012FA) for a morphology code outside 0..11; cblob_err_badScaleVal
  * (0x8000128A) for a scaleVal below 1 written directly into the run
  * parameters; cmath_err_singularXform (0x80000582); the segmentation checks
  * (cblob/run_params.h): cblob_err_noneNeeds8Bit (0x800012EF) for type 4 on a
@@ -252,7 +261,8 @@ CBLOB_API int32_t cblob_run16_withTORVRleMask(const cimg_imageConst *image, cons
  *     by the binary scan, grey runs by the weighted scan (a run's weight is
  *     its value / scaleVal). keepThresholdedImage keeps the input handle
  *     itself. A TORV mask gives cblob_err_torvMaskWithRleInput (0x800012F8);
- *     a run-length or image mask gives cblob_err_notYetSupported.
+ *     a run-length or image mask (of the input's size) masks the input
+ *     into a new image first (see "A run-length input with a mask" above).
  *   - any other type: the image is rendered into a temporary 8-bit image
  *     (grey runs as their values, binary runs as 0 and 1, at the image's
  *     offset and with its transform) and the matching image entry point

@@ -73,7 +73,7 @@ enum {
 /** Run parameters. Defaults are those set by cblob_runParams_construct. */
 typedef struct cblob_runParams {
     int32_t connectivityType;              /* cblob_connectivity*; default 0 */
-    cstd_vector_cblob_morphOp morphOps;    /* morphology applied in order to the segmented image; owned; empty */
+    cstd_vector_cblob_morphOp morphOps;    /* morphology (cblob_morph_* codes) applied in order to the segmented image; owned; empty */
     int32_t keepThresholdedImage;          /* flag: the result set keeps the segmented image; 0 */
     int32_t keepMorphedThresholdedImage;   /* flag: ... the image after morphology; 0 */
     int32_t keepMaskedAndThresholdedImage; /* flag: ... the segmented image after masking; 0 */

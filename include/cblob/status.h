@@ -115,6 +115,7 @@ extern "C" {
     X(cblob_err_xformNotLinear        , 0x800012F7) /* the result set's client transform is not linear */ \
     X(cblob_err_torvMaskWithRleInput  , 0x800012F8) /* a TORV mask given with a run-length input */ \
     X(cblob_err_emptyWindow           , 0x800012F9) /* an image window of zero width or height */ \
+    X(cblob_err_badMorphOp            , 0x800012FA) /* a morphology operation code outside 0..11 */ \
     X(cblob_err_notYetSupported       , 0x80001300) /* the run asks for a feature this build does not provide yet */ \
     /* end of list */
 

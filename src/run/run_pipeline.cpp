@@ -13,6 +13,9 @@
 #include "connect/standard_scan.hpp"
 #include "results/blob_run_table.hpp"
 #include "results/result_set_internal.hpp"
+#include "rle/derived_image.hpp"
+#include "rle/mask_kernel.hpp"
+#include "rle/morphology.hpp"
 #include "rle/wide_copy.hpp"
 #include "core/frame.hpp"
 #include "run/run_entry_checks.hpp"
@@ -34,15 +37,17 @@ struct Geometry {
     int32_t x = 0, y = 0, width = 0, height = 0;
 };
 
-// Requests whose machinery this build does not have: morphology, the
-// labelled and whole-image scans, and masking a run-length input. Each is
-// refused with its own status instead of being run without what it asked
-// for.
-int32_t checkServed(const cblob_imageRlePtrh *rleInput, const cimg_windowConst *maskWindow,
-                    const cblob_imageRlePtrh *rleMask, const cblob_runParams &p) {
-    const bool served = p.morphOps.untyped.size == 0 && p.connectivityType == cblob_connectivityStandard &&
-                        !(rleInput && (maskWindow || rleMask));
-    return served ? 0 : cblob_err_notYetSupported;
+// Requests whose machinery this build does not have: the labelled and
+// whole-image scans. They are refused instead of being run without what
+// they asked for. Unknown morphology codes are refused before any work.
+int32_t checkServed(const cblob_runParams &p) {
+    Frame<0> f;
+    CBLOB_FRAME_CHECK(f, p.connectivityType == cblob_connectivityStandard, cblob_err_notYetSupported);
+    const auto *ops = static_cast<const cblob_morphOp *>(p.morphOps.untyped.begin);
+    for (int64_t i = 0; i < p.morphOps.untyped.size; ++i) {
+        CBLOB_FRAME_CHECK(f, rle::isMorphOp(ops[i]), cblob_err_badMorphOp);
+    }
+    return f.exit();
 }
 
 // The client transform as the scan takes it. A linear transform (a null
@@ -129,6 +134,7 @@ int32_t attachKept(const cblob_imageRlePtrh *kept, cblob_imageRlePtrh *handle, c
 struct KeptImages {
     const cblob_imageRlePtrh *thresholded = nullptr;
     const cblob_imageRlePtrh *masked = nullptr;
+    const cblob_imageRlePtrh *morphed = nullptr;
     const cblob_imageRlePtrh *mask = nullptr;
 };
 
@@ -172,6 +178,7 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
     CBLOB_FRAME_TRY(f, cstd_rect32_init(&rs->runWindow, g.x, g.y, g.width, g.height));
     CBLOB_FRAME_TRY(f, attachKept(kept.thresholded, &rs->thresholdedImage, &rs->thresholdedRows));
     CBLOB_FRAME_TRY(f, attachKept(kept.masked, &rs->maskedAndThresholdedImage, &rs->maskedRows));
+    CBLOB_FRAME_TRY(f, attachKept(kept.morphed, &rs->morphedThresholdedImage, &rs->morphedRows));
     if (kept.mask) CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_assign(&rs->maskImage, kept.mask));
     CBLOB_FRAME_TRY(f, clientFromImage ? cmath_xformPtrhConst_assign(&rs->clientFromImage, clientFromImage)
                                        : cmath_xformPtrhConst_assignNull(&rs->clientFromImage));
@@ -270,7 +277,12 @@ struct Run {
     cblob_imageRlePtrh maskImage;
     cblob_imageRle *keptMaskRecord = nullptr;
     cblob_imageRlePtrh labelled;
+    bool maskedInput = false;  // a run-length input masked into `labelled`
     const cblob_imageRle *scanImage = nullptr;
+    // Morphology: the two records the operations write in turn, and the
+    // handle of the image the scan labels before any wide copy.
+    cblob_imageRlePtrh morphed[2];
+    const cblob_imageRlePtrh *current = nullptr;
     // Per-blob images: the wide copy the scan labels when the segmentation
     // is also kept or the input is a run-length image, and the label map.
     cblob_imageRlePtrh wide;
@@ -280,7 +292,7 @@ struct Run {
 };
 
 // The frame of the pipeline: every object of a Run is registered in it.
-using PipelineFrame = Frame<12>;
+using PipelineFrame = Frame<14>;
 
 // The client transform; without one the run works in image coordinates (a
 // null handle is the identity).
@@ -363,7 +375,9 @@ int32_t prepareMask(PipelineFrame &outer, Run &r) {
     outer.addObject<&cblob_imageRlePtrh_destruct>(&r.maskImage, csys_cleanup_tempObject);
     if (p.keepMaskImage && r.maskRecord) {
         CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_assign(&r.maskImage, r.rleMask));
-    } else if (p.keepMaskImage && (r.maskWindow || r.torvMask)) {
+    } else if ((p.keepMaskImage && (r.maskWindow || r.torvMask)) || (r.rleInput && r.maskWindow)) {
+        // A run-length input masked by a window: the window is segmented
+        // into this record first, which the run keeps when asked.
         CBLOB_FRAME_TRY(f, newRecord(&r.maskImage, r.g, r.runXform, &r.keptMaskRecord));
     }
     CBLOB_FRAME_CHECK(f, !(r.rleInput && r.torvMask && !r.maskWindow && !r.maskRecord),
@@ -372,10 +386,57 @@ int32_t prepareMask(PipelineFrame &outer, Run &r) {
 }
 
 // Whether keepImages attaches the segmentation the scan labels (the window
-// segmented with its mask) to the result set.
+// segmented with its mask, or the masked run-length input) to the result
+// set.
 bool segmentationIsKept(const Run &r) {
     const cblob_runParams &p = *r.params;
-    return r.window && ((p.keepMaskedAndThresholdedImage && r.anyMask) || (p.keepThresholdedImage && !r.anyMask));
+    return (p.keepMaskedAndThresholdedImage && r.anyMask) || (r.window && p.keepThresholdedImage && !r.anyMask);
+}
+
+bool wantsMorphology(const Run &r) { return r.params->morphOps.untyped.size > 0; }
+
+// Whether the image the pipeline makes for the scan may be written in the
+// wide format at once: per-blob images need wide runs, but kept images and
+// the input of morphology are narrow (the scan then labels a wide copy).
+bool writeWide(const Run &r) {
+    return r.blobImagesFromBlobs && !segmentationIsKept(r) && !wantsMorphology(r) &&
+           !r.params->keepMorphedThresholdedImage;
+}
+
+// A run-length input with a mask: a mask window is first segmented into a
+// binary run-length image (non-zero pixels inside), then the input is
+// masked by it (or by the run-length mask given) into a new image: pixels
+// under mask value 0 become 0. Timed as the segmentation.
+int32_t maskRunLengthInput(Run &r) {
+    Frame<2> f;
+    CBLOB_FRAME_TRY(f, startPhase(&r.timer));
+    const cblob_imageRle *mask = r.maskRecord;
+    cblob_runParams inside;  // lives as long as the frame that destructs it
+    if (!mask) {
+        const cimg_windowConst &w = *r.maskWindow;
+        CBLOB_FRAME_CHECK(f, w.pels, cblob_err_maskUnbound);
+        CBLOB_FRAME_CHECK(f, w.bitsPerPel == 8, cimg_err_badDepth);
+        CBLOB_FRAME_CHECK(f, w.width == r.g.width && w.height == r.g.height, cblob_err_maskGeometryMismatch);
+        CBLOB_FRAME_TRY(f, cblob_runParams_construct(&inside));
+        f.addObject<&cblob_runParams_destruct>(&inside, csys_cleanup_tempObject);
+        CBLOB_FRAME_TRY(f, cblob_runParams_setSegmentationHardThresh(&inside, 1, 0));
+        CBLOB_FRAME_REQUIRE(f, r.keptMaskRecord);
+        CBLOB_FRAME_TRY(f, seg::segmentImage(r.maskWindow, nullptr, nullptr, &inside, r.keptMaskRecord, nullptr,
+                                             nullptr, 0, 0, r.maskRow));
+        mask = r.keptMaskRecord;
+    }
+    cblob_imageRle *masked = nullptr;
+    CBLOB_FRAME_TRY(f, rle::maskImage(r.input, mask, 0, 0, 0, writeWide(r), &masked));
+    f.addObject<&rle::deleteRecord>(&masked, csys_cleanup_resultObject);
+    CBLOB_FRAME_TRY(f, rle::attachResult(&r.labelled, &masked));
+    double ms = 0.0;
+    CBLOB_FRAME_TRY(f, endPhase(&r.timer, &ms));
+    r.rs->runTimings[0] = ms;
+    r.rs->runTimings[1] = ms;
+    CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(&r.labelled, &masked));
+    r.scanImage = masked;
+    r.maskedInput = true;
+    return f.exit();
 }
 
 // The run-length image the scan labels, when the pipeline makes one: the
@@ -387,6 +448,10 @@ int32_t makeLabelledImage(PipelineFrame &outer, Run &r) {
     CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&r.labelled));
     outer.addObject<&cblob_imageRlePtrh_destruct>(&r.labelled, csys_cleanup_tempObject);
     r.scanImage = r.input;
+    if (r.input && (r.maskWindow || r.maskRecord)) {
+        CBLOB_FRAME_TRY(f, maskRunLengthInput(r));
+        return f.exit();
+    }
     if (r.input && !r.input->data) {
         cblob_imageRle *copy = nullptr;
         CBLOB_FRAME_TRY(f, newOwnedCopy(&r.labelled, r.input, &copy));
@@ -407,7 +472,7 @@ int32_t makeLabelledImage(PipelineFrame &outer, Run &r) {
     // For per-blob images the scan labels wide runs: segmented wide at once
     // unless the segmentation is also kept (kept images have narrow runs;
     // the scan then labels a wide copy, see makeWideScanImage).
-    const int32_t wide = r.blobImagesFromBlobs && !segmentationIsKept(r) ? 1 : 0;
+    const int32_t wide = writeWide(r) ? 1 : 0;
     CBLOB_FRAME_TRY(f, seg::segmentImage(r.window8, r.window16, r.maskWindow, r.params, record,
                                          r.maskRecord ? r.maskRecord : r.keptMaskRecord, r.torvMask,
                                          r.maskIsRleOrTorv, wide, r.maskRow));
@@ -425,7 +490,9 @@ int32_t makeLabelledImage(PipelineFrame &outer, Run &r) {
 int32_t keepImages(PipelineFrame &outer, Run &r) {
     Frame<0> f;
     const cblob_runParams &p = *r.params;
-    if (p.keepMaskedAndThresholdedImage && r.anyMask && r.segmentationStep) r.kept.masked = &r.labelled;
+    if (p.keepMaskedAndThresholdedImage && r.anyMask && (r.segmentationStep || r.maskedInput)) {
+        r.kept.masked = &r.labelled;
+    }
     CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&r.thresholded));
     outer.addObject<&cblob_imageRlePtrh_destruct>(&r.thresholded, csys_cleanup_tempObject);
     if (p.keepThresholdedImage) {
@@ -442,6 +509,51 @@ int32_t keepImages(PipelineFrame &outer, Run &r) {
         }
     }
     if (p.keepMaskImage && r.anyMask) r.kept.mask = &r.maskImage;
+    return f.exit();
+}
+
+// A new record with empty owned storage, attached to the empty handle *h.
+int32_t newMorphRecord(cblob_imageRlePtrh *h) {
+    Frame<1> f;
+    cblob_imageRle *record = nullptr;
+    CBLOB_FRAME_TRY(f, rle::newOwnedRecord(&record));
+    f.addObject<&rle::deleteRecord>(&record, csys_cleanup_resultObject);
+    CBLOB_FRAME_TRY(f, rle::attachResult(h, &record));
+    return f.exit();
+}
+
+// Morphology: each operation of the run parameters, in order, from the
+// current image into one of two records of the pipeline's own, used in
+// turn (the caller's image and the kept images are only read). Each
+// operation is timed into runTimings[2]. Then the final image is kept as
+// the morphed thresholded image when asked (without operations, the image
+// the scan labels).
+int32_t morph(PipelineFrame &outer, Run &r) {
+    Frame<0> f;
+    const cblob_runParams &p = *r.params;
+    for (cblob_imageRlePtrh &h : r.morphed) {
+        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_construct(&h));
+        outer.addObject<&cblob_imageRlePtrh_destruct>(&h, csys_cleanup_tempObject);
+    }
+    r.current = r.labelled.ptrh.shared ? &r.labelled : r.rleInput;
+    const auto *ops = static_cast<const cblob_morphOp *>(p.morphOps.untyped.begin);
+    const int64_t count = p.morphOps.untyped.size;
+    for (int64_t i = 0; i < count; ++i) {
+        cblob_imageRlePtrh &target = r.morphed[i % 2];
+        if (i < 2) CBLOB_FRAME_TRY(f, newMorphRecord(&target));
+        cblob_imageRle *dst = nullptr;
+        CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_getImageRle(&target, &dst));
+        CBLOB_FRAME_REQUIRE(f, r.scanImage && dst);
+        CBLOB_FRAME_TRY(f, startPhase(&r.timer));
+        CBLOB_FRAME_TRY(f, rle::applyMorphology(r.scanImage, dst, ops[i]));
+        double ms = 0.0;
+        CBLOB_FRAME_TRY(f, endPhase(&r.timer, &ms));
+        r.rs->runTimings[2] += ms;
+        r.scanImage = dst;
+        r.current = &target;
+    }
+    if (count > 0) CBLOB_FRAME_TRY(f, csys_attention_check());
+    if (p.keepMorphedThresholdedImage && r.current) r.kept.morphed = r.current;
     return f.exit();
 }
 
@@ -477,7 +589,10 @@ int32_t keepLabelledImage(Run &r) {
     Frame<0> f;
     // The handle that holds the labelled image: the wide copy, the wide
     // segmentation, or a run-length input that has wide runs itself.
-    const cblob_imageRlePtrh *h = r.wide.ptrh.shared ? &r.wide : r.labelled.ptrh.shared ? &r.labelled : r.rleInput;
+    const cblob_imageRlePtrh *h = r.wide.ptrh.shared        ? &r.wide
+                                  : r.morphed[0].ptrh.shared ? r.current
+                                  : r.labelled.ptrh.shared   ? &r.labelled
+                                                             : r.rleInput;
     CBLOB_FRAME_REQUIRE(f, h);
     CBLOB_FRAME_TRY(f, cblob_imageRlePtrh_assign(&r.rs->sourceImage, h));
     int32_t count = 0;
@@ -540,7 +655,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_REQUIRE(f, (window8 ? 1 : 0) + (window16 ? 1 : 0) + (rleInput ? 1 : 0) == 1);
     CBLOB_FRAME_REQUIRE(f, blobImagesWanted || !blobImagesFromBlobs);
-    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, *params));
+    CBLOB_FRAME_TRY(f, checkServed(*params));
     CBLOB_FRAME_CHECK(f, params->scaleVal >= 1, cblob_err_badScaleVal);
     r.window8 = window8;
     r.window16 = window16;
@@ -563,6 +678,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_TRY(f, prepareMask(f, r));
     CBLOB_FRAME_TRY(f, makeLabelledImage(f, r));
     CBLOB_FRAME_TRY(f, keepImages(f, r));
+    CBLOB_FRAME_TRY(f, morph(f, r));
     if (r.blobImagesFromBlobs) CBLOB_FRAME_TRY(f, makeWideScanImage(f, r));
     CBLOB_FRAME_TRY(f, csys_attention_check());
     CBLOB_FRAME_TRY(f, label(r));

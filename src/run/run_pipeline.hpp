@@ -60,9 +60,8 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
 
 // The pipeline core, for one band and connectivityType 0. In order:
 //   1. requests this build does not serve: cblob_err_notYetSupported for
-//      morphology, connectivityType other than 0, a run-length input with a
-//      mask window or run-length mask; then a scaleVal below 1:
-//      cblob_err_badScaleVal
+//      connectivityType other than 0; cblob_err_badMorphOp for an unknown
+//      morphology code; then a scaleVal below 1: cblob_err_badScaleVal
 //   2. the client transform: a linear one must not be singular
 //      (cmath_err_singularXform); a perspective one gets the result set's
 //      transform blocks, filled by the scan with each blob's approximation
@@ -80,12 +79,17 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
 //   7. row buffers; the kept mask record (keepMaskImage with a mask window or
 //      TORV mask); a run-length input with a TORV mask:
 //      cblob_err_torvMaskWithRleInput
-//   8. segmentation (timed into runTimings[0], and [1] with a mask); wide
-//      runs when blob images are built from the blobs and the segmentation
-//      is not also kept
+//   8. segmentation (timed into runTimings[0], and [1] with a mask); a
+//      run-length input with a mask window or run-length mask is masked
+//      instead (the window first segmented at 1 into a binary image; timed
+//      into [0] and [1]); wide runs when blob images are built from the
+//      blobs and the image is neither kept nor morphed
 //   9. kept images: the masked segmentation; the unmasked segmentation (a
 //      second segmentation without the mask when a mask was given; the
-//      input itself for a run-length input); with blob images built from
+//      input itself for a run-length input); morphology, each operation
+//      into one of two records of the pipeline's own (timed into
+//      runTimings[2]), attention poll, the morphed image (the image before
+//      any wide copy); with blob images built from
 //      the blobs, a wide copy of a narrow scan image (a run-length input or
 //      a kept segmentation: neither is ever written), the scan's label map
 //      and the result set's run labels; attention poll
