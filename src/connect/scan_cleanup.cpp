@@ -32,12 +32,13 @@ int32_t fillInto(ScanState &st, cblob_blob_internal_ *into, cblob_blob_internal_
 }
 
 // Finishes every child of `parent` that is still a working record (fill
-// mode holds completed regions until their parent's fate is known).
+// mode holds completed regions until their parent's fate is known). In a
+// band, regions that touch its first row wait for the seam join.
 int32_t finishHeldChildren(ScanState &st, cblob_blob_internal_ *parent) {
     void *child = parent->firstChild;
     while (child) {
         void *next = nodeNextSibling(child);
-        if (!isBlobNode(child)) {
+        if (!isBlobNode(child) && static_cast<cblob_blob_internal_ *>(child)->seamState == kSeamInside) {
             const int32_t status = finishRegion(st, static_cast<cblob_blob_internal_ *>(child));
             if (CBLOB_FAILED(status)) return status;
         }

@@ -69,6 +69,12 @@ void addRegionSums(const ScanState &st, cblob_blob_internal_ *into, const cblob_
 int32_t mergeRegion(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_ *g) {
     CBLOB_REQUIRE_ARG(s && g && s != g);
     addRegionSums(st, s, g);
+    // In a band, the survivor touches the band's first row when either did;
+    // the seam join follows the merged first-row labels.
+    if (g->seamState == kSeamTouching) s->seamState = kSeamTouching;
+    if (st.seam && g->label - st.labelBase <= st.seam->opened) {
+        st.seam->link[g->label - st.labelBase] = s->label - st.labelBase;
+    }
     if (st.keepTree) {
         int32_t status = 0;
         void *moved = g->firstChild;

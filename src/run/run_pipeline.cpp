@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "cblob/job.h"
+#include "connect/banded_scan.hpp"
 #include "connect/blob_internal_pool.hpp"
 #include "connect/blob_record.hpp"
 #include "connect/standard_scan.hpp"
@@ -181,11 +182,16 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
     return f.exit();
 }
 
-// The bands the scan runs in for a planned number. The standard scan of
-// this build has no banded form yet and labels the whole window as one band,
-// so every plan runs as one band; the banded scan will take the plan as it
-// is.
-int32_t scanBands(int32_t /*plannedBands*/) { return 1; }
+// The bands the scan runs in for a planned number: the plan, except for
+// runs that keep per-blob images (whose run labels the scan keeps in one
+// label space) or map blobs through a non-linear client transform (whose
+// blocks of local transforms one scan fills), which label in one band.
+int32_t scanBands(int32_t plannedBands, bool blobImages, const cmath_xformPtrhConst *clientFromImage) {
+    if (plannedBands <= 1 || blobImages) return 1;
+    int32_t isLinear = 1;
+    if (clientFromImage && CBLOB_FAILED(cmath_xformPtrhConst_getIsLinear(clientFromImage, &isLinear))) return 1;
+    return isLinear ? plannedBands : 1;
+}
 
 // The scan's input on the one-pass path: the window, segmented row by row
 // with the hard threshold, and its mask.
@@ -260,7 +266,8 @@ struct Run {
     cblob_imageRle *input = nullptr;  // the run-length input's record
     csys_jobThreadGroup group;
     int32_t bands = 1;
-    connect::BlobInternalPool pool;
+    connect::BlobInternalPool *pools = nullptr;  // one per band
+    int32_t constructedPools = 0;
     bool segmentationStep = false;
     cblob_imageRle *maskRecord = nullptr;
     int32_t maskIsRleOrTorv = 0;
@@ -281,6 +288,18 @@ struct Run {
 
 // The frame of the pipeline: every object of a Run is registered in it.
 using PipelineFrame = Frame<12>;
+
+// Destructs the bands' record pools and frees their array.
+int32_t destructPools(Run *r) {
+    int32_t status = 0;
+    for (int32_t b = 0; b < r->constructedPools; ++b) {
+        const int32_t step = connect::poolDestruct(&r->pools[b]);
+        if (!CBLOB_FAILED(status)) status = step;
+    }
+    r->constructedPools = 0;
+    const int32_t step = release(&r->pools);
+    return CBLOB_FAILED(status) ? status : step;
+}
 
 // The client transform; without one the run works in image coordinates (a
 // null handle is the identity).
@@ -314,12 +333,16 @@ int32_t planLabelling(PipelineFrame &outer, Run &r) {
     outer.addObject<&csys_jobThreadGroup_destruct>(&r.group, csys_cleanup_tempObject);
     int32_t threads = 1;
     CBLOB_FRAME_TRY(f, csys_jobGetCurrentThreadState(&threads, &r.group));
-    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType));
+    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType), r.blobImagesFromBlobs,
+                        r.clientFromImage);
     int32_t recordsPerBlock = 0;
     CBLOB_FRAME_TRY(f, connect::poolRecordsPerBlock(r.g.width, r.bands, p.connectivityCleanup, p.connectivityType,
                                                     &recordsPerBlock));
-    CBLOB_FRAME_TRY(f, connect::poolConstruct(&r.pool, recordsPerBlock));
-    outer.addObject<&connect::poolDestruct>(&r.pool, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(connect::BlobInternalPool)) * r.bands, &r.pools));
+    outer.addObject<&destructPools>(&r, csys_cleanup_tempObject);
+    for (; r.constructedPools < r.bands; ++r.constructedPools) {
+        CBLOB_FRAME_TRY(f, connect::poolConstruct(&r.pools[r.constructedPools], recordsPerBlock));
+    }
     return f.exit();
 }
 
@@ -508,9 +531,13 @@ int32_t label(Run &r) {
     r.settings.spareBlobBlocks = r.spares ? &r.spares->blocks : nullptr;
     r.settings.labelMap = r.labelMap;
     r.settings.blobLabels = r.blobImagesFromBlobs ? r.rs->runLabels : nullptr;
-    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
-    CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pool, scratch, r.rs));
+    if (r.bands > 1) {
+        CBLOB_FRAME_TRY(f, connect::scanBanded(source, r.settings, r.pools, r.bands, scratch, &r.group, r.rs));
+    } else {
+        CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
+        CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pools[0], scratch, r.rs));
+    }
     double scanMs = 0.0;
     CBLOB_FRAME_TRY(f, endPhase(&r.timer, &scanMs));
     r.rs->runTimings[3] = scanMs;
