@@ -67,9 +67,7 @@
  * Requests this build does not serve yet return cblob_err_notYetSupported
  * (0x80001300) after the result set was cleared, before any segmentation:
  *   - morphology (a non-empty morphOps vector);
- *   - connectivityType other than 0 (the labelled scan 1, the whole-image
- *     mode 2; cblob_run8 reports 2 with a cleanup mode as
- *     cblob_err_connectivityConflict first);
+ *   - connectivityType 1 (the labelled scan);
  *   - a run-length input masked by a run-length image or by a mask image
  *     (cblob_runRle8_withRleMask and cblob_runRle8_withMask8 with a mask and
  *     segmentation type 4; with other types the input is rendered and run as

@@ -12,6 +12,7 @@
 #include "connect/blob_internal_pool.hpp"
 #include "connect/blob_record.hpp"
 #include "connect/standard_scan.hpp"
+#include "connect/whole_image_scan.hpp"
 #include "results/blob_run_table.hpp"
 #include "results/result_set_internal.hpp"
 #include "rle/wide_copy.hpp"
@@ -36,12 +37,11 @@ struct Geometry {
 };
 
 // Requests whose machinery this build does not have: morphology, the
-// labelled and whole-image scans, and masking a run-length input. Each is
-// refused with its own status instead of being run without what it asked
-// for.
+// labelled scan, and masking a run-length input. Each is refused with its
+// own status instead of being run without what it asked for.
 int32_t checkServed(const cblob_imageRlePtrh *rleInput, const cimg_windowConst *maskWindow,
                     const cblob_imageRlePtrh *rleMask, const cblob_runParams &p) {
-    const bool served = p.morphOps.untyped.size == 0 && p.connectivityType == cblob_connectivityStandard &&
+    const bool served = p.morphOps.untyped.size == 0 && p.connectivityType != cblob_connectivityLabelled &&
                         !(rleInput && (maskWindow || rleMask));
     return served ? 0 : cblob_err_notYetSupported;
 }
@@ -186,7 +186,11 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
 // runs that keep per-blob images (whose run labels the scan keeps in one
 // label space) or map blobs through a non-linear client transform (whose
 // blocks of local transforms one scan fills), which label in one band.
-int32_t scanBands(int32_t plannedBands, bool blobImages, const cmath_xformPtrhConst *clientFromImage) {
+// The whole-image scan takes any plan: its bands write disjoint rows and
+// finish one blob on the calling thread.
+int32_t scanBands(int32_t plannedBands, int32_t connectivityType, bool blobImages,
+                  const cmath_xformPtrhConst *clientFromImage) {
+    if (connectivityType == cblob_connectivityWholeImage) return plannedBands;
     if (plannedBands <= 1 || blobImages) return 1;
     int32_t isLinear = 1;
     if (clientFromImage && CBLOB_FAILED(cmath_xformPtrhConst_getIsLinear(clientFromImage, &isLinear))) return 1;
@@ -333,8 +337,8 @@ int32_t planLabelling(PipelineFrame &outer, Run &r) {
     outer.addObject<&csys_jobThreadGroup_destruct>(&r.group, csys_cleanup_tempObject);
     int32_t threads = 1;
     CBLOB_FRAME_TRY(f, csys_jobGetCurrentThreadState(&threads, &r.group));
-    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType), r.blobImagesFromBlobs,
-                        r.clientFromImage);
+    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType), p.connectivityType,
+                        r.blobImagesFromBlobs, r.clientFromImage);
     int32_t recordsPerBlock = 0;
     CBLOB_FRAME_TRY(f, connect::poolRecordsPerBlock(r.g.width, r.bands, p.connectivityCleanup, p.connectivityType,
                                                     &recordsPerBlock));
@@ -513,8 +517,9 @@ int32_t keepLabelledImage(Run &r) {
     return f.exit();
 }
 
-// Connectivity: the standard scan (timed) over the labelled image, or over
-// the window thresholded row by row on the one-pass path.
+// Connectivity (timed): the whole-image sum for connectivityType 2, else the
+// standard scan, banded or not, over the labelled image, or over the window
+// thresholded row by row on the one-pass path.
 int32_t label(Run &r) {
     Frame<0> f;
     const cblob_runParams &p = *r.params;
@@ -532,7 +537,10 @@ int32_t label(Run &r) {
     r.settings.labelMap = r.labelMap;
     r.settings.blobLabels = r.blobImagesFromBlobs ? r.rs->runLabels : nullptr;
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
-    if (r.bands > 1) {
+    if (p.connectivityType == cblob_connectivityWholeImage) {
+        CBLOB_FRAME_REQUIRE(f, r.scanImage);  // segmented first, or a run-length input
+        CBLOB_FRAME_TRY(f, connect::scanWholeImage(r.scanImage, r.settings, r.pools, r.bands, &r.group, r.rs));
+    } else if (r.bands > 1) {
         CBLOB_FRAME_TRY(f, connect::scanBanded(source, r.settings, r.pools, r.bands, scratch, &r.group, r.rs));
     } else {
         CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
