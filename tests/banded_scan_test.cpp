@@ -413,3 +413,86 @@ TEST(BandedScan, AllocationFailuresAndCancellationLeaveNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pipeline's thread count for as long as it lives.
+struct Threads {
+    int32_t saved = 1;
+    explicit Threads(int32_t count) {
+        csys_job_getThreadCount(&saved);
+        csys_job_setThreadCount(count);
+    }
+    ~Threads() { csys_job_setThreadCount(saved); }
+};
+
+TEST(BandedScan, RunsOnEveryThreadCountGiveTheReferenceBlobs) {
+    std::mt19937 rng(59);
+    const int w = 300, h = 200;  // up to 12 bands by its pixels
+    for (int i = 0; i < 4; ++i) {
+        runtest::GreyImage image(w, h, 8, runtest::randomValues(rng, w, h, 8, 0.2 + 0.2 * i, 1 + i), 2, 3);
+        std::vector<uint16_t> maskValues(static_cast<size_t>(w * h));
+        for (auto &v : maskValues) v = rng() % 13 ? 1 : 0;
+        runtest::GreyImage mask(w, h, 8, maskValues, 2, 3);
+        for (const int cleanup : {0, 1, 2}) {
+            cblobtest::RefOptions o;
+            o.cleanup = cleanup, o.minArea = cleanup ? 6 : 0, o.originX = 2, o.originY = 3;
+            const auto ref = cblobtest::referenceBlobs(runtest::hardObjects(image, 128, 0), w, h, o);
+            const auto refMasked = cblobtest::referenceBlobs(runtest::hardObjects(image, 128, 0, &mask), w, h, o);
+            for (int threads = 1; threads <= 8; ++threads) {
+                SCOPED_TRACE("image " + std::to_string(i) + " cleanup " + std::to_string(cleanup) + ", " +
+                             std::to_string(threads) + " threads");
+                Threads use(threads);
+                for (const bool masked : {false, true}) {
+                    runtest::Params params;
+                    runtest::Results results;
+                    cblob_runParams_setSegmentationHardThresh(&params.p, 128, 0);
+                    params.p.connectivityCleanup = cleanup;
+                    params.p.minArea = o.minArea;
+                    params.p.keepThresholdedImage = i % 2;  // segmented first, or thresholded while labelled
+                    ASSERT_EQ(cblob_run8(image.image(), masked ? mask.image() : nullptr, &params.p, &results.rs), 0);
+                    EXPECT_TRUE(runtest::blobsMatch(results.rs, masked ? refMasked : ref));
+                }
+            }
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(BandedScan, RunsInBandsStopCleanlyAtEveryPollAndFailure) {
+    std::mt19937 rng(61);
+    const int w = 160, h = 140;
+    runtest::GreyImage image(w, h, 8, runtest::randomValues(rng, w, h, 8, 0.45, 2), 0, 0);
+    Threads use(4);
+    for (const int variant : {0, 1, 2}) {
+        SCOPED_TRACE("variant " + std::to_string(variant));
+        auto operation = [&]() -> int32_t {
+            cblob_runParams p;
+            int32_t status = cblob_runParams_construct(&p);
+            if (CBLOB_FAILED(status)) return status;
+            cblob_resultSet rs;
+            status = cblob_resultSet_construct(&rs);
+            if (CBLOB_FAILED(status)) {
+                cblob_runParams_destruct(&p);
+                return status;
+            }
+            if (variant == 1) {
+                cblob_runParams_setSegmentationSoftThreshWithSoftness(&p, 100, 160, 20, 0);  // weighted
+                p.connectivityCleanup = cblob_connectivityCleanupFill;
+                p.minArea = 5;
+            } else {
+                cblob_runParams_setSegmentationHardThresh(&p, 128, 0);
+                if (variant == 2) p.connectivityType = cblob_connectivityWholeImage;
+            }
+            status = cblob_run8(image.image(), nullptr, &p, &rs);
+            const int32_t end = cblob_resultSet_destruct(&rs);
+            cblob_runParams_destruct(&p);
+            return CBLOB_FAILED(status) ? status : end;
+        };
+        const auto report = cblobtest::expectCleanUnderAllocationFailures(operation);
+        EXPECT_GT(report.failuresInjected, 8);
+        EXPECT_GT(cblobtest::expectCleanUnderCancellation(operation), 4);
+    }
+}
+
+}  // namespace

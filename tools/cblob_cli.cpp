@@ -52,6 +52,8 @@ const char *const kUsage =
     "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
     "  --no-holes                    report objects only\n"
     "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
+    "  --threads N                   label large images in bands on N threads\n"
+    "                                (default: every core)\n"
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
     "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
@@ -88,6 +90,7 @@ struct Options {
     double angleDeg = 0.0;
     bool haveExclude = false, excludePercent = false;
     double exclude = 0.0;
+    long threads = 0;  // 0: the library's default, every online core
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -245,6 +248,9 @@ Options parseOptions(int argc, char **argv) {
             need(1);
             o.haveMinArea = true;
             o.minArea = parseInteger(arg, argv[++i], 0, 2147483647);
+        } else if (arg == "--threads") {
+            need(1);
+            o.threads = parseInteger(arg, argv[++i], 1, CSYS_JOB_MAX_THREADS);
         } else if (arg == "--prune") {
             o.prune = true;
         } else if (arg == "--fill") {
@@ -681,6 +687,7 @@ int main(int argc, char **argv) {
     // write, reported by finishOutput, instead of a silent death by signal.
     signal(SIGPIPE, SIG_IGN);
     const Options options = parseOptions(argc, argv);
+    if (options.threads > 0) csys_job_setThreadCount(static_cast<int32_t>(options.threads));
     const std::vector<std::string> files = expandInputs(options.inputs);
     if (!options.overlay.empty() && files.size() != 1) fail(2, "--overlay needs exactly one input file");
 
