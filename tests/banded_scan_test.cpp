@@ -45,7 +45,7 @@ Pixels randomPixels(std::mt19937 &rng, int w, int h, double density, int cell = 
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const bool on = coarse[static_cast<size_t>((y / cell) * (w / cell + 1) + x / cell)] != 0;
-            p.at(x, y) = on ? static_cast<uint8_t>(1 + rng() % static_cast<unsigned>(levels)) : 0;
+            p.at(x, y) = static_cast<uint8_t>(on ? 1 + rng() % static_cast<unsigned>(levels) : 0);
         }
     return p;
 }
