@@ -90,18 +90,94 @@ int32_t bandJob(const csys_jobParams *params, csys_jobResult *) {
     return scanBand(*job.source, *job.settings, job.rs, job.band);
 }
 
-int32_t addBandJob(csys_jobRequestSet *requests, const BandJob &job) {
+// What one band's numbering job reads: the band and its first label.
+struct NumberJob {
+    BandScan *band;
+    int32_t first;
+};
+
+// Numbers the blobs of one band's blocks, in block order.
+int32_t numberJob(const csys_jobParams *params, csys_jobResult *) {
+    const void *data = nullptr;
+    const int32_t status = csys_jobParams_getDataConst(params, &data);
+    if (CBLOB_FAILED(status)) return status;
+    const NumberJob &job = *static_cast<const NumberJob *>(data);
+    int32_t label = job.first;
+    const BlobBlocks *blocks = job.band->blocks;
+    for (int32_t i = 0; i < getNumBlocks(blocks); ++i) {
+        cblob_blob *block = getBlock(blocks, i);
+        const int32_t used = *blockCount(block);
+        for (int32_t k = 0; k < used; ++k) block[k].label = label++;
+    }
+    return 0;
+}
+
+// Adds a job with its own copy of `job` as parameter block.
+template <class Job>
+int32_t addJob(csys_jobRequestSet *requests, csys_jobFunction function, const Job &job) {
     Frame<2> f;
     csys_jobParams params;
     CBLOB_FRAME_TRY(f, csys_jobParams_construct(&params));
     f.addObject<&csys_jobParams_destruct>(&params, csys_cleanup_tempObject);
-    BandJob *block = nullptr;
-    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(BandJob)), &block));
+    Job *block = nullptr;
+    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(Job)), &block));
     const int32_t blockId = f.addMemory(&block, csys_cleanup_tempMemory);
     *block = job;
     CBLOB_FRAME_TRY(f, csys_jobParams_takeData(&params, reinterpret_cast<void **>(&block), &csys_memory_free_internal));
     f.handOver(blockId);  // the parameters own it now
-    CBLOB_FRAME_TRY(f, csys_jobRequestSet_addFuncAndParams(requests, &bandJob, &params));
+    CBLOB_FRAME_TRY(f, csys_jobRequestSet_addFuncAndParams(requests, function, &params));
+    return f.exit();
+}
+
+// Band by band from the top, the blobs get the result set's next labels: a
+// job per band numbers its own blocks (a pass over every record, which on
+// images with millions of blobs is worth sharing out).
+int32_t numberBlobs(Bands &all, const csys_jobThreadGroup *group, cblob_resultSet *rs) {
+    Frame<2> f;
+    csys_jobRequestSet requests;
+    CBLOB_FRAME_TRY(f, csys_jobRequestSet_construct(&requests));
+    f.addObject<&csys_jobRequestSet_destruct>(&requests, csys_cleanup_tempObject);
+    csys_jobResultSet results;
+    CBLOB_FRAME_TRY(f, csys_jobResultSet_construct(&results));
+    f.addObject<&csys_jobResultSet_destruct>(&results, csys_cleanup_tempObject);
+    int64_t next = static_cast<int64_t>(rs->numBlobs) + 1;
+    for (int32_t k = 0; k < all.count; ++k) {
+        CBLOB_FRAME_TRY(f, addJob(&requests, &numberJob, NumberJob{&all.items[k], static_cast<int32_t>(next)}));
+        next += all.items[k].numBlobs;
+        CBLOB_FRAME_CHECK(f, next - 1 <= INT32_MAX, csys_err_badSize);
+    }
+    CBLOB_FRAME_TRY(f, csys_jobThreadGroup_dispatchAndWait(group, &requests, &results));
+    rs->numBlobs = static_cast<int32_t>(next - 1);
+    return f.exit();
+}
+
+// Moves every band's blocks to the result set, band by band; empty blocks
+// are freed, but for the last band's last block, which stays the result
+// set's last block, with room.
+int32_t handOverBlocks(Bands &all, cblob_resultSet *rs) {
+    Frame<0> f;
+    if (!rs->blobBlocks) CBLOB_FRAME_TRY(f, cstd_vector_cblock_of_cblob_blob_ptr_new(&rs->blobBlocks));
+    for (int32_t b = 0; b < all.count; ++b) {
+        BlobBlocks *blocks = all.items[b].blocks;
+        const int32_t numBlocks = getNumBlocks(blocks);
+        auto *cells = static_cast<cblock_of_cblob_blob_ptr *>(blocks ? blocks->untyped.begin : nullptr);
+        for (int32_t i = 0; i < numBlocks; ++i) {
+            cblob_blob *block = cells[i].ptr;
+            if (*blockCount(block) == 0 && !(b == all.count - 1 && i == numBlocks - 1)) {
+                cells[i].ptr = nullptr;
+                CBLOB_FRAME_TRY(f, release(&block));
+                continue;
+            }
+            cblock_of_cblob_blob_ptr cell{block};
+            CBLOB_FRAME_TRY(f, cstd_vector__pushBack(&rs->blobBlocks->untyped, &cell));
+            cells[i].ptr = nullptr;
+        }
+    }
+    // Only the last block is ever written: it must have room.
+    const int32_t total = getNumBlocks(rs->blobBlocks);
+    if (total == 0 || getBlockCount(rs->blobBlocks, total - 1) >= CBLOB_BLOB_BLOCK_CAPACITY) {
+        CBLOB_FRAME_TRY(f, appendBlobBlock(rs->blobBlocks));
+    }
     return f.exit();
 }
 
@@ -159,10 +235,12 @@ int32_t scanBanded(const ScanSource &source, const ScanSettings &settings, BlobI
     CBLOB_FRAME_TRY(f, csys_jobResultSet_construct(&results));
     f.addObject<&csys_jobResultSet_destruct>(&results, csys_cleanup_tempObject);
     for (int32_t k = 0; k < bands; ++k) {
-        CBLOB_FRAME_TRY(f, addBandJob(&requests, BandJob{&source, &settings, rs, &all.items[k]}));
+        CBLOB_FRAME_TRY(f, addJob(&requests, &bandJob, BandJob{&source, &settings, rs, &all.items[k]}));
     }
     CBLOB_FRAME_TRY(f, csys_jobThreadGroup_dispatchAndWait(group, &requests, &results));
     CBLOB_FRAME_TRY(f, joinBands(settings, all.items, bands, rs));
+    CBLOB_FRAME_TRY(f, numberBlobs(all, group, rs));
+    CBLOB_FRAME_TRY(f, handOverBlocks(all, rs));
     return f.exit();
 }
 

@@ -79,8 +79,8 @@ int32_t scanBanded(const ScanSource &source, const ScanSettings &settings, BlobI
                    const ScanScratch &scratch, const csys_jobThreadGroup *group, cblob_resultSet *rs);
 
 // The seam join of the bands after their jobs (seam_join.cpp): joins every
-// seam from the top, finishes what is left, and moves the blobs into the
-// result set.
+// seam from the top and finishes what is left (the blobs stay in the
+// bands' blocks, with band-local labels).
 int32_t joinBands(const ScanSettings &settings, BandScan *bands, int32_t count, cblob_resultSet *rs);
 
 }  // namespace cblob::connect

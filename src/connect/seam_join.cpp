@@ -1,7 +1,6 @@
 // The seam join of the banded scan (banded_scan.hpp): on the calling thread,
-// after every band's job, each seam from the top is joined, what is left
-// open is finished, and the blobs of all bands go to the result set with
-// labels from 1, band by band.
+// after every band's job, each seam from the top is joined and what is left
+// open is finished.
 //
 // The join of one seam works on groups ("nodes" in a union-find): one node
 // per local label of the lower band's first row (its outer region and the
@@ -314,39 +313,6 @@ int32_t joinSeam(SeamNodes &n, const ScanSettings &settings, cblob_resultSet *rs
     return f.exit();
 }
 
-// Moves every band's blocks to the result set, band by band, numbering the
-// blobs on from the result set's count; empty blocks are freed, but for the
-// last band's last block, which stays the result set's last block with room.
-int32_t handOverBlobs(BandScan *bands, int32_t count, cblob_resultSet *rs) {
-    Frame<0> f;
-    if (!rs->blobBlocks) CBLOB_FRAME_TRY(f, cstd_vector_cblock_of_cblob_blob_ptr_new(&rs->blobBlocks));
-    for (int32_t b = 0; b < count; ++b) {
-        BlobBlocks *blocks = bands[b].blocks;
-        const int32_t numBlocks = getNumBlocks(blocks);
-        auto *cells = static_cast<cblock_of_cblob_blob_ptr *>(blocks ? blocks->untyped.begin : nullptr);
-        for (int32_t i = 0; i < numBlocks; ++i) {
-            cblob_blob *block = cells[i].ptr;
-            const int32_t used = *blockCount(block);
-            // The last band's last block has room: it stays the last.
-            if (used == 0 && !(b == count - 1 && i == numBlocks - 1)) {
-                cells[i].ptr = nullptr;
-                CBLOB_FRAME_TRY(f, release(&block));
-                continue;
-            }
-            for (int32_t k = 0; k < used; ++k) block[k].label = ++rs->numBlobs;
-            cblock_of_cblob_blob_ptr cell{block};
-            CBLOB_FRAME_TRY(f, cstd_vector__pushBack(&rs->blobBlocks->untyped, &cell));
-            cells[i].ptr = nullptr;
-        }
-    }
-    // Only the last block is ever written: it must have room.
-    const int32_t total = getNumBlocks(rs->blobBlocks);
-    if (total == 0 || getBlockCount(rs->blobBlocks, total - 1) >= CBLOB_BLOB_BLOCK_CAPACITY) {
-        CBLOB_FRAME_TRY(f, appendBlobBlock(rs->blobBlocks));
-    }
-    return f.exit();
-}
-
 }  // namespace
 
 int32_t joinBands(const ScanSettings &settings, BandScan *bands, int32_t count, cblob_resultSet *rs) {
@@ -369,7 +335,6 @@ int32_t joinBands(const ScanSettings &settings, BandScan *bands, int32_t count, 
     ScanState st;
     CBLOB_FRAME_TRY(f, seamState(settings, rs, outer, &bands[count - 1], &st));
     CBLOB_FRAME_TRY(f, scan::endScan(st));
-    CBLOB_FRAME_TRY(f, handOverBlobs(bands, count, rs));
     return f.exit();
 }
 
