@@ -80,13 +80,13 @@ void prefetchRecordForWrite(const cblob_blob *record) {
     for (size_t line = 0; line < sizeof(cblob_blob); line += 64) __builtin_prefetch(bytes + line, 1, 3);
 }
 
-// Repoints every blob record of this scan whose parent is `working` to
-// `blob`; returns how many there were.
-int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *working, cblob_blob *blob) {
-    const BlobBlocks *blocks = *st.blobBlocks;
-    const int32_t end = *st.numBlobs;  // the records finished before `blob`
+// Repoints every blob record of `blocks` from index `first` to `end` (the
+// records finished before `blob`) whose parent is `working` to `blob`;
+// returns how many there were.
+int32_t reparentInSpan(const BlobBlocks *blocks, int32_t first, int32_t end, const cblob_blob_internal_ *working,
+                       cblob_blob *blob) {
     int32_t found = 0;
-    for (int32_t index = st.firstBlobIndex; index < end;) {
+    for (int32_t index = first; index < end;) {
         const int32_t offset = index % CBLOB_BLOB_BLOCK_CAPACITY;
         const int32_t inBlock = CBLOB_BLOB_BLOCK_CAPACITY - offset < end - index ? CBLOB_BLOB_BLOCK_CAPACITY - offset
                                                                                   : end - index;
@@ -98,6 +98,24 @@ int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *workin
             }
         }
         index += inBlock;
+    }
+    return found;
+}
+
+// The blobs a block pass looks at: those this scan finished, or, in the
+// seam join, every band's.
+int64_t finishedBlobs(const ScanState &st) {
+    if (!st.spans) return static_cast<int64_t>(*st.numBlobs) - st.firstBlobIndex;
+    int64_t total = 0;
+    for (int32_t s = 0; s < st.spanCount; ++s) total += *st.spans[s].count;
+    return total;
+}
+
+int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *working, cblob_blob *blob) {
+    if (!st.spans) return reparentInSpan(*st.blobBlocks, st.firstBlobIndex, *st.numBlobs, working, blob);
+    int32_t found = 0;
+    for (int32_t s = 0; s < st.spanCount; ++s) {
+        found += reparentInSpan(*st.spans[s].blocks, 0, *st.spans[s].count, working, blob);
     }
     return found;
 }
@@ -232,7 +250,7 @@ void linkIntoTree(const ScanState &st, cblob_blob_internal_ *region, cblob_blob 
         return;
     }
     const int32_t children = region->childCount;
-    const int64_t finishedInScan = static_cast<int64_t>(*st.numBlobs) - st.firstBlobIndex;
+    const int64_t finishedInScan = finishedBlobs(st);
     const bool blockPass = children >= kChildrenForBlockPass && static_cast<int64_t>(children) * 4 >= finishedInScan;
     // The pass finds every child when all of them are blob records of this
     // scan, as they are when a region is finished; anything else takes the

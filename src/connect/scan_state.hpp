@@ -120,6 +120,15 @@ constexpr int32_t kSeamInside = 0;     // opened below the band's first row
 constexpr int32_t kSeamTouching = 1;   // has a run in the band's first row (or merged with one that has)
 constexpr int32_t kSeamHeld = 2;       // complete, but held for the seam join
 constexpr int32_t kSeamForwarded = 3;  // merged away by the seam join; adjFirst names the survivor
+// Not a seam state: a complete region that fill mode holds until its
+// parent's fate is known (any scan).
+constexpr int32_t kFillHeld = 4;
+
+// The blob blocks of one band and its count of finished blobs.
+struct BlobSpan {
+    BlobBlocks *const *blocks;
+    const int32_t *count;
+};
 
 struct ScanState {
     const ScanSettings *settings = nullptr;
@@ -142,6 +151,15 @@ struct ScanState {
     int32_t labelBase = 0;
     int32_t labelLimit = INT32_MAX;
     SeamTables *seam = nullptr;
+    // Banded scans (bands and the seam join): a complete region of fill
+    // mode whose parent is the outer region is finished at once rather than
+    // held (the outer region is never filled, so its children's fate is
+    // known), and the outer region thus holds no such children.
+    bool finishTopLevel = false;
+    // The seam join: every band's finished blobs, for the block pass of
+    // finishing (null: the blobs this scan finished).
+    const BlobSpan *spans = nullptr;
+    int32_t spanCount = 0;
 
     bool keepTree = false;    // computeTopology, or any cleanup mode
     bool moments = false;     // second-order sums wanted
@@ -269,6 +287,13 @@ inline void clearTopLevelParents(void *firstMoved) {
         if (isBlobNode(node)) static_cast<cblob_blob *>(node)->parent = nullptr;
     }
 }
+
+// Children just moved into the outer region (from firstMoved on): blobs lose
+// their parent (clearTopLevelParents); in a banded scan, complete regions
+// held in fill mode are finished (finishTopLevel; a region closed off in the
+// row being walked is complete only once the row ends, which finishes it).
+// Fails as finishing.
+int32_t adoptIntoOuter(ScanState &st, void *firstMoved);
 
 // Binds the result set's last blob block (the blob blocks must exist).
 int32_t bindBlobBlock(ScanState &st);

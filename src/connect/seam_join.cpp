@@ -113,31 +113,60 @@ void bindNodes(SeamNodes &n, uint8_t *block, int32_t width) {
 }
 
 // The state that completes and finishes regions at a seam: the run's
-// settings, the window's outer region, blobs into `target`'s blocks.
+// settings, the window's outer region, blobs into `target`'s blocks; the
+// block pass of finishing looks at every band's blobs (`spans`).
 int32_t seamState(const ScanSettings &settings, cblob_resultSet *rs, cblob_blob_internal_ *outer, BandScan *target,
-                  ScanState *st) {
+                  const scan::BlobSpan *spans, int32_t bands, ScanState *st) {
     scan::initScanState(*st, settings, target->pool, rs);
     st->blobBlocks = &target->blocks;
     st->numBlobs = &target->numBlobs;
     st->spares = nullptr;
     st->outer = outer;
+    st->finishTopLevel = true;
+    st->spans = spans;
+    st->spanCount = bands;
     int32_t status = scan::prepareClientXform(*st, false);
     if (!CBLOB_FAILED(status)) status = scan::bindBlobBlock(*st);
-    // The block pass of finishing looks only at the blobs finished here.
-    st->firstBlobIndex = *st->numBlobs;
     return status;
+}
+
+// The lower band's outer region joins the window's: its child list is
+// appended whole. Its blob children are top-level blobs already (no
+// parent), and its working children all touch the seam (the band finished
+// its other top-level regions at once), so the seam tables name them.
+void spliceOuter(ScanState &st, const BandScan &lower) {
+    cblob_blob_internal_ *outer = st.outer;
+    cblob_blob_internal_ *band = lower.outer;
+    if (!st.keepTree || !band->firstChild) return;
+    void *first = band->firstChild;
+    void *last = outer->lastChild;
+    if (last) {
+        setNodeNextSibling(last, first);
+        setNodePrevSibling(first, last);
+    } else {
+        outer->firstChild = first;
+    }
+    outer->lastChild = band->lastChild;
+    outer->childCount += band->childCount;
+    band->firstChild = band->lastChild = nullptr;
+    band->childCount = 0;
+    const scan::SeamTables &seam = lower.seam;
+    for (int32_t label = 1; label <= seam.opened; ++label) {
+        if (seam.link[label] == label && seam.rec[label]->parent == band) seam.rec[label]->parent = outer;
+    }
 }
 
 // Merges g into s at a seam: sums and box, g's children move to s, and s,
 // when it has no parent yet, takes g's (a contact in g's band closed g off:
 // it names the parent of the whole region). g is forwarded to s.
-void seamMerge(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_ *g) {
+int32_t seamMerge(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_ *g) {
     scan::addRegionSums(st, s, g);
+    int32_t status = 0;
     if (st.keepTree) {
         void *moved = g->firstChild;
         if (moved) {
             moveChildren(g, s);
-            if (s == st.outer) scan::clearTopLevelParents(moved);
+            if (s == st.outer) status = scan::adoptIntoOuter(st, moved);
         }
         auto *parent = static_cast<cblob_blob_internal_ *>(g->parent);
         if (parent) {
@@ -148,6 +177,7 @@ void seamMerge(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_ *g) 
     g->merged = 1;
     g->seamState = scan::kSeamForwarded;
     g->adjFirst = s;
+    return status;
 }
 
 int32_t completeAtSeam(ScanState &st, cblob_blob_internal_ *region) {
@@ -243,7 +273,7 @@ void replayLog(SeamNodes &n, const scan::SeamTables &seam, bool keepTree) {
 
 // Each group becomes its oldest record; the regions closed off get their
 // parents.
-void mergeGroups(SeamNodes &n, ScanState &st) {
+int32_t mergeGroups(SeamNodes &n, ScanState &st) {
     for (int32_t i = 0; i < n.count; ++i) {
         if (!n.rec[i]) continue;
         const int32_t root = n.find(i);
@@ -252,7 +282,9 @@ void mergeGroups(SeamNodes &n, ScanState &st) {
     for (int32_t i = 0; i < n.count; ++i) {
         if (!n.rec[i]) continue;
         cblob_blob_internal_ *s = n.survivor[n.find(i)];
-        if (n.rec[i] != s) seamMerge(st, s, n.rec[i]);
+        if (n.rec[i] == s) continue;
+        const int32_t status = seamMerge(st, s, n.rec[i]);
+        if (CBLOB_FAILED(status)) return status;
     }
     for (int32_t c = 0; c < n.closingCount; ++c) {
         cblob_blob_internal_ *child = n.survivor[n.find(n.closing[2 * c])];
@@ -261,6 +293,7 @@ void mergeGroups(SeamNodes &n, ScanState &st) {
             appendWorkingChild(parent, child);
         }
     }
+    return 0;
 }
 
 // Completion at the seam: first the upper band's regions the lower band
@@ -295,10 +328,10 @@ int32_t completeGroups(SeamNodes &n, ScanState &st, const BandScan &upper) {
 
 // Joins the seam between `upper` and `lower` (the next band down).
 int32_t joinSeam(SeamNodes &n, const ScanSettings &settings, cblob_resultSet *rs, cblob_blob_internal_ *outer,
-                 BandScan &upper, BandScan &lower) {
+                 BandScan &upper, BandScan &lower, const scan::BlobSpan *spans, int32_t bands) {
     Frame<0> f;
     ScanState st;
-    CBLOB_FRAME_TRY(f, seamState(settings, rs, outer, &upper, &st));
+    CBLOB_FRAME_TRY(f, seamState(settings, rs, outer, &upper, spans, bands, &st));
     addNodes(n, upper, lower, outer);
     const int32_t lowerNodes = lower.seam.opened + 1;
     const int32_t outerNode = lowerNodes;
@@ -306,8 +339,9 @@ int32_t joinSeam(SeamNodes &n, const ScanSettings &settings, cblob_resultSet *rs
     n.unite(outerNode, 0);
     walkSeam(n, upper, lower, settings.width, st.keepTree, outerNode);
     replayLog(n, lower.seam, st.keepTree);
-    mergeGroups(n, st);
-    const int32_t status = completeGroups(n, st, upper);
+    spliceOuter(st, lower);
+    int32_t status = mergeGroups(n, st);
+    if (!CBLOB_FAILED(status)) status = completeGroups(n, st, upper);
     for (int32_t i = lowerNodes; i < n.count; ++i) n.rec[i]->adjLast = nullptr;
     CBLOB_FRAME_TRY(f, status);
     return f.exit();
@@ -321,19 +355,21 @@ int32_t joinBands(const ScanSettings &settings, BandScan *bands, int32_t count, 
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_REQUIRE(f, count >= 2);
     uint8_t *block = nullptr;
-    CBLOB_FRAME_TRY(f, allocate(nodeBytes(settings.width), &block));
+    const int64_t spanBytes = static_cast<int64_t>(sizeof(scan::BlobSpan)) * count;
+    CBLOB_FRAME_TRY(f, allocate(nodeBytes(settings.width) + spanBytes, &block));
     f.addMemory(&block, csys_cleanup_tempMemory);
     SeamNodes nodes;
-    bindNodes(nodes, block, settings.width);
+    bindNodes(nodes, block + spanBytes, settings.width);
+    auto *spans = reinterpret_cast<scan::BlobSpan *>(block);
+    for (int32_t k = 0; k < count; ++k) spans[k] = scan::BlobSpan{&bands[k].blocks, &bands[k].numBlobs};
     cblob_blob_internal_ *outer = bands[0].outer;
     for (int32_t k = 1; k < count; ++k) {
         CBLOB_FRAME_TRY(f, csys_attention_check());
-        CBLOB_FRAME_TRY(f, joinSeam(nodes, settings, rs, outer, bands[k - 1], bands[k]));
+        CBLOB_FRAME_TRY(f, joinSeam(nodes, settings, rs, outer, bands[k - 1], bands[k], spans, count));
     }
-    // Every region is finished now but the outer region and, in fill mode,
-    // its held children.
+    // Every region is finished now but the outer region.
     ScanState st;
-    CBLOB_FRAME_TRY(f, seamState(settings, rs, outer, &bands[count - 1], &st));
+    CBLOB_FRAME_TRY(f, seamState(settings, rs, outer, &bands[count - 1], spans, count, &st));
     CBLOB_FRAME_TRY(f, scan::endScan(st));
     return f.exit();
 }

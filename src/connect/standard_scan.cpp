@@ -883,6 +883,7 @@ int32_t scanBand(const ScanSource &source, const ScanSettings &settings, cblob_r
     st.labelBase = band->labelBase;
     st.labelLimit = band->labelLimit;
     st.seam = band->labelBase > 0 ? &band->seam : nullptr;
+    st.finishTopLevel = true;
     CBLOB_FRAME_TRY(f, ensureBlobBlocksFrom(&band->blocks, band->spares));
     CBLOB_FRAME_TRY(f, scan::prepareClientXform(st, false));
     CBLOB_FRAME_TRY(f, scanWithTables(source, settings, band->scratch, st, band));
