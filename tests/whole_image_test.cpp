@@ -33,7 +33,7 @@ struct Pixels {
 Pixels randomPixels(std::mt19937 &rng, int w, int h, double density, int levels) {
     Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (auto &v : p.v) v = u(rng) < density ? static_cast<uint8_t>(1 + rng() % static_cast<unsigned>(levels)) : 0;
+    for (auto &v : p.v) v = static_cast<uint8_t>(u(rng) < density ? 1 + rng() % static_cast<unsigned>(levels) : 0);
     return p;
 }
 
