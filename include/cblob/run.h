@@ -38,6 +38,14 @@
  *      that segments the window while labelling it; every other run first
  *      segments the input into a run-length image (applying the mask),
  *      keeps the images the run parameters ask for, and labels that image.
+ *      Large images are labelled in horizontal bands on the job thread
+ *      group (cblob/job.h; at least 5000 pixels and 4 rows a band, at most
+ *      one band per thread), which gives the blobs of one band; their labels
+ *      are numbered band by band from the top. Runs that keep per-blob
+ *      images or use a non-linear client transform label in one band.
+ *      connectivityType 2 puts every object pixel into one blob (none
+ *      without object pixels; with a cleanup mode the run fails with
+ *      cblob_err_connectivityConflict, 0x8000129C).
  *      Each phase is timed into the result set's runTimings: [0]
  *      segmentation, [1] segmentation when a mask was given (else 0), [2]
  *      morphology, [3] connectivity (milliseconds).
