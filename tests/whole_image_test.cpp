@@ -231,6 +231,29 @@ TEST(WholeImage, RunsOfThePipeline) {
             EXPECT_TRUE(holdsBlob(results.rs, e)) << threads << " threads";
             EXPECT_EQ(results.rs.numViewBlobs, 1);
         }
+        // With per-blob images: the blob's image is every object pixel.
+        {
+            runtest::Params params;
+            runtest::Results results;
+            cblob_runParams_setSegmentationHardThresh(&params.p, 100, 0);
+            params.p.connectivityType = cblob_connectivityWholeImage;
+            params.p.keepBlobImages = 1;
+            ASSERT_EQ(cblob_run8(image.image(), nullptr, &params.p, &results.rs), 0);
+            ASSERT_EQ(results.rs.numBlobs, 1);
+            cimg_image out;
+            ASSERT_EQ(cimg_image_constructUnbound(&out, 8), 0);
+            ASSERT_EQ(cblob_blob_getBlobImage(results.rs.allBlobs[0], &out), 0);
+            int64_t differ = 0;
+            const cblob_blob &b = *results.rs.allBlobs[0];
+            for (int y = 0; y < out.height; ++y)
+                for (int x = 0; x < out.width; ++x) {
+                    const uint8_t v = out.pels[y * out.strideBytes + x];
+                    differ += (v != 0) != (objects.at(b.boxLeft - 5 + x, b.boxTop - 7 + y) != 0);
+                }
+            EXPECT_EQ(differ, 0) << threads << " threads";
+            EXPECT_EQ(out.width, b.boxWidth);
+            cimg_image_destruct(&out);
+        }
         // The whole image as one blob with pruning: refused.
         {
             runtest::Params params;
