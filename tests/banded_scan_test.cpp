@@ -434,6 +434,9 @@ TEST(BandedScan, RunsOnEveryThreadCountGiveTheReferenceBlobs) {
         std::vector<uint16_t> maskValues(static_cast<size_t>(w * h));
         for (auto &v : maskValues) v = rng() % 13 ? 1 : 0;
         runtest::GreyImage mask(w, h, 8, maskValues, 2, 3);
+        runtest::RleHandle rleMask;
+        ASSERT_EQ(cblob_imageRlePtrh_encodeHardThresh(&rleMask.h, mask.image(), 1, 0), 0);
+        runtest::TorvMask torv(mask);
         for (const int cleanup : {0, 1, 2}) {
             cblobtest::RefOptions o;
             o.cleanup = cleanup, o.minArea = cleanup ? 6 : 0, o.originX = 2, o.originY = 3;
@@ -443,15 +446,25 @@ TEST(BandedScan, RunsOnEveryThreadCountGiveTheReferenceBlobs) {
                 SCOPED_TRACE("image " + std::to_string(i) + " cleanup " + std::to_string(cleanup) + ", " +
                              std::to_string(threads) + " threads");
                 Threads use(threads);
-                for (const bool masked : {false, true}) {
+                // No mask, a mask image, a run-length mask, a TORV mask.
+                for (int masked = 0; masked < 4; ++masked) {
                     runtest::Params params;
                     runtest::Results results;
                     cblob_runParams_setSegmentationHardThresh(&params.p, 128, 0);
                     params.p.connectivityCleanup = cleanup;
                     params.p.minArea = o.minArea;
                     params.p.keepThresholdedImage = i % 2;  // segmented first, or thresholded while labelled
-                    ASSERT_EQ(cblob_run8(image.image(), masked ? mask.image() : nullptr, &params.p, &results.rs), 0);
-                    EXPECT_TRUE(runtest::blobsMatch(results.rs, masked ? refMasked : ref));
+                    int32_t status = 0;
+                    if (masked < 2) {
+                        status = cblob_run8(image.image(), masked ? mask.image() : nullptr, &params.p, &results.rs);
+                    } else if (masked == 2) {
+                        status = cblob_run8_withRleMask(image.image(), &rleMask.h, &params.p, &results.rs);
+                    } else {
+                        status = cblob_run8_withTORVRleMask(image.image(), torv.rows.data(), &torv.rect, &params.p,
+                                                            &results.rs);
+                    }
+                    ASSERT_EQ(status, 0) << "mask kind " << masked;
+                    EXPECT_TRUE(runtest::blobsMatch(results.rs, masked ? refMasked : ref)) << "mask kind " << masked;
                 }
             }
             if (::testing::Test::HasFailure()) return;
@@ -492,6 +505,30 @@ TEST(BandedScan, RunsInBandsStopCleanlyAtEveryPollAndFailure) {
         const auto report = cblobtest::expectCleanUnderAllocationFailures(operation);
         EXPECT_GT(report.failuresInjected, 8);
         EXPECT_GT(cblobtest::expectCleanUnderCancellation(operation), 4);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Random sizes, densities, grains, members, cleanup modes, with and without
+// the tree, each against a random band count.
+TEST(BandedScan, RandomSettingsAndBandCounts) {
+    for (unsigned seed = 100; seed < 700; ++seed) {
+        std::mt19937 rng(seed);
+        const int w = 3 + static_cast<int>(rng() % 70), h = 2 + static_cast<int>(rng() % 70);
+        const bool weighted = rng() % 3 == 0;
+        const double density = 0.05 + 0.9 * static_cast<double>(rng() % 100) / 100.0;
+        const Pixels p = randomPixels(rng, w, h, density, 1 + static_cast<int>(rng() % 4), weighted ? 5 : 1);
+        const int cleanup = static_cast<int>(rng() % 3);
+        ScanSettings s = settingsFor(p, cleanup, cleanup ? 1 + static_cast<int32_t>(rng() % 15) : 0, weighted);
+        s.computeTopology = rng() % 5 != 0;
+        const RleImage img(p, weighted);
+        const int bands = 2 + static_cast<int>(rng() % static_cast<unsigned>(std::min(h, 12) - 1));
+        EXPECT_TRUE(sameBlobs(runScan(rleSource(img), s, 1), runScan(rleSource(img), s, bands)))
+            << "seed " << seed << ", " << bands << " bands";
+        if (::testing::Test::HasFailure()) return;
     }
 }
 
