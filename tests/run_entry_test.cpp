@@ -117,9 +117,9 @@ std::vector<Case> cases() {
                  return cblob_run16(in.img16.image(), &in.unbound, p, rs);),
         RUN_CASE("run16: segmentation none", cblob_err_noneNeeds8Bit, true,
                  cblob_runParams_setSegmentationNone(p, 1); return cblob_run16(in.img16.image(), nullptr, p, rs);),
-        // No conflict check in run16: the pipeline refuses the whole-image mode
-        // (connectivityType 2 is not built yet; give this row its real status then).
-        RUN_CASE("run16: whole image with pruning is not checked here", cblob_err_notYetSupported, true,
+        // No conflict check in run16 itself: the whole-image scan refuses it,
+        // after the result set was cleared.
+        RUN_CASE("run16: whole image with pruning is refused by the scan", cblob_err_connectivityConflict, true,
                  p->connectivityType = cblob_connectivityWholeImage;
                  p->connectivityCleanup = cblob_connectivityCleanupPrune;
                  return cblob_run16(in.img16.image(), nullptr, p, rs);),
@@ -298,7 +298,6 @@ struct Missing {
 
 const Missing kMissing[] = {
     {"connectivityType 1 (labelled)", "connectivityType 1", "every"},
-    {"connectivityType 2 (whole image)", "connectivityType 2", "every"},
 };
 
 const Missing *missingFor(const Form &form, const Request &request) {

@@ -1,7 +1,9 @@
 // Memory, cleanup list, assert and attention services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -63,6 +65,57 @@ int32_t buildWithFrame(bool failAtEnd, int *destroyed, void **resultBlock, Probe
     f.addObject<&probeDestruct>(resultProbe, csys_cleanup_resultObject);
     CBLOB_FRAME_CHECK(f, !failAtEnd, cblob_err_badThresh);
     return f.exit();
+}
+
+// Freed large blocks are kept up to the limit and given out again for
+// allocations of a similar size; small blocks and those beyond the limit go
+// back; a kept block is not live; zero-filling holds for a kept block.
+TEST(Memory, KeepsFreedLargeBlocksForReuseUpToTheLimit) {
+    const int64_t savedLimit = csys_memory_getKeepLimit();
+    ASSERT_EQ(csys_memory_setKeepLimit(0), 0);
+    EXPECT_EQ(csys_memory_getKeptBytes(), 0);
+    ASSERT_EQ(csys_memory_setKeepLimit(int64_t{4} << 20), 0);
+    const int64_t live = csys_memory_getLiveBlockCount();
+    const int64_t big = 300000;
+    void *a = nullptr;
+    ASSERT_EQ(csys_memory_alloc_internal(big, &a), 0);
+    std::memset(a, 0x5a, static_cast<size_t>(big));
+    void *const first = a;
+    ASSERT_EQ(csys_memory_free_internal(&a), 0);
+    EXPECT_EQ(csys_memory_getLiveBlockCount(), live);
+    EXPECT_GE(csys_memory_getKeptBytes(), big);
+    // A similar size takes it back, zero-filled when asked.
+    ASSERT_EQ(csys_memory_allocClear_internal(big - 1000, &a), 0);
+    EXPECT_EQ(a, first);
+    EXPECT_EQ(csys_memory_getKeptBytes(), 0);
+    const auto *bytes = static_cast<const uint8_t *>(a);
+    EXPECT_TRUE(std::all_of(bytes, bytes + big - 1000, [](uint8_t v) { return v == 0; }));
+    ASSERT_EQ(csys_memory_free_internal(&a), 0);
+    // Much smaller or larger requests leave it kept; an armed failure still fails.
+    void *small = nullptr, *large = nullptr;
+    ASSERT_EQ(csys_memory_alloc_internal(big / 2, &small), 0);
+    ASSERT_EQ(csys_memory_alloc_internal(big * 2, &large), 0);
+    EXPECT_NE(small, first);
+    EXPECT_NE(large, first);
+    EXPECT_GE(csys_memory_getKeptBytes(), big);
+    csys_memory_failAfter(1, 0);
+    void *failed = nullptr;
+    EXPECT_EQ(csys_memory_alloc_internal(big, &failed), csys_err_outOfMemory);
+    csys_memory_failAfter(0, 0);
+    ASSERT_EQ(csys_memory_free_internal(&small), 0);
+    ASSERT_EQ(csys_memory_free_internal(&large), 0);
+    // Nothing beyond the limit is kept; lowering it frees what is kept.
+    EXPECT_LE(csys_memory_getKeptBytes(), int64_t{4} << 20);
+    void *huge = nullptr;
+    ASSERT_EQ(csys_memory_alloc_internal(int64_t{8} << 20, &huge), 0);
+    const int64_t before = csys_memory_getKeptBytes();
+    ASSERT_EQ(csys_memory_free_internal(&huge), 0);
+    EXPECT_EQ(csys_memory_getKeptBytes(), before);
+    EXPECT_EQ(csys_memory_setKeepLimit(-1), csys_err_badSize);
+    ASSERT_EQ(csys_memory_setKeepLimit(0), 0);
+    EXPECT_EQ(csys_memory_getKeptBytes(), 0);
+    EXPECT_EQ(csys_memory_getLiveBlockCount(), live);
+    ASSERT_EQ(csys_memory_setKeepLimit(savedLimit), 0);
 }
 
 TEST(CallFrame, ReleasesTemporariesAlwaysAndResultsOnlyOnFailure) {

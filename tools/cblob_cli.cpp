@@ -55,6 +55,8 @@ const char *const kUsage =
     "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
     "  --no-holes                    report objects only\n"
     "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
+    "  --threads N                   label large images in bands on N threads\n"
+    "                                (default: every core)\n"
     "Clean-up (repeatable, applied in order before labelling):\n"
     "  --erode E | --dilate E | --open E | --close E\n"
     "                                morphology with the element E: 3x3,\n"
@@ -113,6 +115,7 @@ struct Options {
     double exclude = 0.0;
     ViewOptions view;
     std::vector<int32_t> morphOps;  // --erode, --dilate, --open, --close in order
+    long threads = 0;  // 0: the library's default, every online core
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -281,6 +284,9 @@ Options parseOptions(int argc, char **argv) {
             need(1);
             o.haveMinArea = true;
             o.minArea = parseInteger(arg, argv[++i], 0, 2147483647);
+        } else if (arg == "--threads") {
+            need(1);
+            o.threads = parseInteger(arg, argv[++i], 1, CSYS_JOB_MAX_THREADS);
         } else if (arg == "--prune") {
             o.prune = true;
         } else if (arg == "--fill") {
@@ -799,6 +805,7 @@ int main(int argc, char **argv) {
     // write, reported by finishOutput, instead of a silent death by signal.
     signal(SIGPIPE, SIG_IGN);
     const Options options = parseOptions(argc, argv);
+    if (options.threads > 0) csys_job_setThreadCount(static_cast<int32_t>(options.threads));
     const std::vector<std::string> files = expandInputs(options.inputs);
     if (!options.overlay.empty() && files.size() != 1) fail(2, "--overlay needs exactly one input file");
 

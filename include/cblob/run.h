@@ -40,6 +40,14 @@
  *      applies the morphology operations of the run parameters (morphOps,
  *      in order; cblob_morph_* codes, cblob/containers.h), keeps the images
  *      the run parameters ask for, and labels that image.
+ *      Large images are labelled in horizontal bands on the job thread
+ *      group (cblob/job.h; at least 5000 pixels and 4 rows a band, at most
+ *      one band per thread), which gives the blobs of one band; their labels
+ *      are numbered band by band from the top. Runs that keep per-blob
+ *      images or use a non-linear client transform label in one band.
+ *      connectivityType 2 puts every object pixel into one blob (none
+ *      without object pixels; with a cleanup mode the run fails with
+ *      cblob_err_connectivityConflict, 0x8000129C).
  *      Each phase is timed into the result set's runTimings: [0]
  *      segmentation, [1] segmentation when a mask was given (else 0), [2]
  *      morphology, [3] connectivity (milliseconds).
@@ -81,9 +89,7 @@
  *
  * Requests this build does not serve yet return cblob_err_notYetSupported
  * (0x80001300) after the result set was cleared, before any segmentation:
- *   - connectivityType other than 0 (the labelled scan 1, the whole-image
- *     mode 2; cblob_run8 reports 2 with a cleanup mode as
- *     cblob_err_connectivityConflict first).
+ *   - connectivityType 1 (the labelled scan).
  *
  * Statuses of the pipeline, common to every entry point (after its own
  * checks): cblob_err_notYetSupported (above); cblob_err_badMorphOp

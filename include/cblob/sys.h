@@ -8,6 +8,7 @@
  *   - csys_assert_setHandler      route precondition failures to the host
  *   - csys_attention_setCallback  let the host stop long operations
  *   - cprt_isOptimizationInhibitedFP  switch optimised kernels off
+ *   - csys_memory_setKeepLimit    how much freed memory is kept for reuse
  *   - csys_memory_failAfter / csys_memory_getLiveBlockCount  (tests)
  *
  * All functions are thread-safe unless stated otherwise.
@@ -61,6 +62,22 @@ CBLOB_API void csys_memory_failAfter(int64_t n, int32_t persistent);
 CBLOB_API int64_t csys_memory_getInjectedFailureCount(void);
 /** The number of blocks currently allocated and not yet freed. */
 CBLOB_API int64_t csys_memory_getLiveBlockCount(void);
+
+/**
+ * Freed blocks of 64 KiB and more are kept for reuse, up to `bytes` bytes in
+ * all (default 512 MiB), instead of going back to the system: a later
+ * allocation of a similar size (at most a quarter smaller than the kept
+ * block) takes one, already mapped into the process, so that a run into a
+ * new result set costs no more than one into a reused result set. Lowering
+ * the limit frees kept blocks at once; 0 keeps none. Kept blocks are not
+ * live blocks (csys_memory_getLiveBlockCount). Returns 0, or
+ * csys_err_badSize for a negative limit (nothing changes).
+ */
+CBLOB_API int32_t csys_memory_setKeepLimit(int64_t bytes);
+/** The limit of csys_memory_setKeepLimit. */
+CBLOB_API int64_t csys_memory_getKeepLimit(void);
+/** The bytes of freed blocks kept for reuse now. */
+CBLOB_API int64_t csys_memory_getKeptBytes(void);
 
 /* -------------------------------------------------------------- assertions */
 

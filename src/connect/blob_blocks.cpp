@@ -2,6 +2,7 @@
 // written only at the end of the last block, a new block appended as soon
 // as one fills.
 #include <cstdint>
+#include <type_traits>
 
 #include "connect/blob_record.hpp"
 #include "core/frame.hpp"
@@ -29,27 +30,29 @@ int32_t newBlockVector(XformBlocks **p) { return cstd_vector_cblock_of_cblob_xfo
 int32_t deleteBlockVector(BlobBlocks **p) { return cstd_vector_cblock_of_cblob_blob_ptr_delete(p); }
 int32_t deleteBlockVector(XformBlocks **p) { return cstd_vector_cblock_of_cblob_xformLinear_ptr_delete(p); }
 
-// Takes the last block of a spare vector (null when there is none); its
-// cell leaves the vector.
-template <class Entry>
-Entry *popSpare(VectorOf<Entry> *spares) {
-    if (!spares || spares->untyped.size == 0) return nullptr;
-    Entry *block = cells<Entry>(spares)[spares->untyped.size - 1].ptr;
-    --spares->untyped.size;
+// Takes the next block of the spares (null when there is none left); its
+// cell is left null.
+cblob_blob *takeSpare(SpareBlobBlocks *spares) {
+    if (!spares || !spares->blocks) return nullptr;
+    const int64_t index = spares->taken.fetch_add(1, std::memory_order_relaxed);
+    if (index >= static_cast<int64_t>(spares->blocks->untyped.size)) return nullptr;
+    CellOf<cblob_blob> &cell = cells<cblob_blob>(spares->blocks)[index];
+    cblob_blob *block = cell.ptr;
+    cell.ptr = nullptr;
     return block;
 }
 
-// Appends an empty block: a spare one when there is one, else a new one.
+// Appends an empty block: `spare` when given (freed when the push fails),
+// else a new one.
 template <class Entry>
-int32_t appendBlock(VectorOf<Entry> *blocks, VectorOf<Entry> *spares = nullptr) {
+int32_t appendBlock(VectorOf<Entry> *blocks, Entry *spare = nullptr) {
     Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, blocks);
-    CellOf<Entry> cell{popSpare<Entry>(spares)};
+    CellOf<Entry> cell{spare};
     if (cell.ptr) {
+        f.addMemory(&cell.ptr, csys_cleanup_resultMemory);
         *blockCount(cell.ptr) = 0;
-        const int32_t status = cstd_vector__pushBack(&blocks->untyped, &cell);
-        if (CBLOB_FAILED(status)) ++spares->untyped.size;  // its cell is still in place
-        CBLOB_FRAME_TRY(f, status);
+        CBLOB_FRAME_TRY(f, cstd_vector__pushBack(&blocks->untyped, &cell));
         return f.exit();
     }
     CBLOB_FRAME_TRY(f, allocate(blockBytes<Entry>(), &cell.ptr));
@@ -61,14 +64,16 @@ int32_t appendBlock(VectorOf<Entry> *blocks, VectorOf<Entry> *spares = nullptr) 
 }
 
 template <class Entry>
-int32_t ensureBlocks(VectorOf<Entry> **blocks, VectorOf<Entry> *spares = nullptr) {
+int32_t ensureBlocks(VectorOf<Entry> **blocks, SpareBlobBlocks *spares = nullptr) {
     Frame<1> f;
     CBLOB_FRAME_REQUIRE(f, blocks);
     if (*blocks) return f.exit();
     VectorOf<Entry> *fresh = nullptr;
     CBLOB_FRAME_TRY(f, newBlockVector(&fresh));
     f.addObject<static_cast<int32_t (*)(VectorOf<Entry> **)>(&deleteBlockVector)>(&fresh, csys_cleanup_tempObject);
-    CBLOB_FRAME_TRY(f, appendBlock<Entry>(fresh, spares));
+    Entry *spare = nullptr;
+    if constexpr (std::is_same_v<Entry, cblob_blob>) spare = takeSpare(spares);
+    CBLOB_FRAME_TRY(f, appendBlock<Entry>(fresh, spare));
     *blocks = fresh;
     fresh = nullptr;  // *blocks owns it: the cleanup entry finds null
     return f.exit();
@@ -121,6 +126,7 @@ int32_t takeSpareBlobBlocks(cblob_resultSet *rs, SpareBlobBlocks *spares) {
     CBLOB_REQUIRE_ARG(rs);
     CBLOB_REQUIRE_ARG(spares && !spares->blocks);
     spares->blocks = rs->blobBlocks;
+    spares->taken.store(0, std::memory_order_relaxed);
     rs->blobBlocks = nullptr;
     return 0;
 }
@@ -135,12 +141,12 @@ int32_t releaseSpareBlobBlocks(SpareBlobBlocks *spares) {
 
 int32_t appendBlobBlock(BlobBlocks *blocks) { return appendBlock<cblob_blob>(blocks); }
 int32_t appendBlobBlockFrom(BlobBlocks *blocks, SpareBlobBlocks *spares) {
-    return appendBlock<cblob_blob>(blocks, spares ? spares->blocks : nullptr);
+    return appendBlock<cblob_blob>(blocks, takeSpare(spares));
 }
 int32_t appendXformBlock(XformBlocks *blocks) { return appendBlock<cmath_xformLinear>(blocks); }
 int32_t ensureBlobBlocks(BlobBlocks **blocks) { return ensureBlocks<cblob_blob>(blocks); }
 int32_t ensureBlobBlocksFrom(BlobBlocks **blocks, SpareBlobBlocks *spares) {
-    return ensureBlocks<cblob_blob>(blocks, spares ? spares->blocks : nullptr);
+    return ensureBlocks<cblob_blob>(blocks, spares);
 }
 int32_t ensureXformBlocks(XformBlocks **blocks) { return ensureBlocks<cmath_xformLinear>(blocks); }
 int32_t takeBlobSlot(BlobBlocks *blocks, cblob_blob **entry) { return takeSlot(blocks, entry); }

@@ -10,6 +10,7 @@
 #ifndef CBLOB_CONNECT_BLOB_RECORD_HPP
 #define CBLOB_CONNECT_BLOB_RECORD_HPP
 
+#include <atomic>
 #include <cstdint>
 
 #include "cblob/blob.h"
@@ -61,8 +62,12 @@ using XformBlocks = cstd_vector_cblock_of_cblob_xformLinear_ptr;
 // writes (on images with many small blobs that doubled the run's time).
 // The blocks keep no content that matters; whatever the run does not use is
 // freed when it ends.
+//
+// The bands of a banded scan take spares concurrently: each takes the next
+// cell by an atomic count and leaves it null.
 struct SpareBlobBlocks {
     BlobBlocks *blocks = nullptr;  // the cleared result set's block vector
+    std::atomic<int64_t> taken{0};  // cells taken from the front
 };
 
 // Moves the result set's blob blocks (rs->blobBlocks, which becomes null)
@@ -81,8 +86,9 @@ int32_t appendXformBlock(XformBlocks *blocks);
 int32_t ensureBlobBlocks(BlobBlocks **blocks);
 int32_t ensureXformBlocks(XformBlocks **blocks);
 
-// appendBlobBlock and ensureBlobBlocks that take the last block of `spares`
-// (may be null) when it has one; a spare whose push fails goes back.
+// appendBlobBlock and ensureBlobBlocks that take the next block of `spares`
+// (may be null) when it has one; a spare whose push fails is freed. Safe
+// from several threads with one `spares` (and their own `blocks`).
 int32_t appendBlobBlockFrom(BlobBlocks *blocks, SpareBlobBlocks *spares);
 int32_t ensureBlobBlocksFrom(BlobBlocks **blocks, SpareBlobBlocks *spares);
 

@@ -26,18 +26,19 @@ int32_t fillInto(ScanState &st, cblob_blob_internal_ *into, cblob_blob_internal_
     if (into != st.outer) status = setLabelMapEntry(st, from->label, -into->label);
     void *moved = from->firstChild;
     if (!CBLOB_FAILED(status)) status = unlinkWorking(from);
-    if (into == st.outer) clearTopLevelParents(moved);
+    if (!CBLOB_FAILED(status) && into == st.outer) status = adoptIntoOuter(st, moved);
     if (!CBLOB_FAILED(status)) status = poolRelease(st.pool, from);
     return status;
 }
 
 // Finishes every child of `parent` that is still a working record (fill
-// mode holds completed regions until their parent's fate is known).
+// mode holds completed regions until their parent's fate is known). In a
+// band, regions that touch its first row wait for the seam join.
 int32_t finishHeldChildren(ScanState &st, cblob_blob_internal_ *parent) {
     void *child = parent->firstChild;
     while (child) {
         void *next = nodeNextSibling(child);
-        if (!isBlobNode(child)) {
+        if (!isBlobNode(child) && static_cast<cblob_blob_internal_ *>(child)->seamState == kFillHeld) {
             const int32_t status = finishRegion(st, static_cast<cblob_blob_internal_ *>(child));
             if (CBLOB_FAILED(status)) return status;
         }
@@ -47,7 +48,14 @@ int32_t finishHeldChildren(ScanState &st, cblob_blob_internal_ *parent) {
 }
 
 int32_t completeFill(ScanState &st, cblob_blob_internal_ *region) {
-    if (!isSmall(st, region)) return finishHeldChildren(st, region);  // the region itself is held
+    if (!isSmall(st, region)) {
+        // The region itself is held, but for a banded scan's top-level regions.
+        const int32_t status = finishHeldChildren(st, region);
+        if (CBLOB_FAILED(status)) return status;
+        if (st.finishTopLevel && region->parent == st.outer) return finishRegion(st, region);
+        region->seamState = kFillHeld;
+        return 0;
+    }
     void *child = region->firstChild;
     while (child) {
         void *next = nodeNextSibling(child);
@@ -82,7 +90,8 @@ int32_t completeRegion(ScanState &st, cblob_blob_internal_ *region) {
 }
 
 int32_t completeOuter(ScanState &st) {
-    return st.cleanup == cblob_connectivityCleanupFill ? finishHeldChildren(st, st.outer) : 0;
+    // Banded scans hold no children of the outer region.
+    return st.cleanup == cblob_connectivityCleanupFill && !st.finishTopLevel ? finishHeldChildren(st, st.outer) : 0;
 }
 
 int32_t endScan(ScanState &st) {

@@ -38,13 +38,13 @@ void prefetchRecordForWrite(const cblob_blob *record) {
     for (size_t line = 0; line < sizeof(cblob_blob); line += 64) __builtin_prefetch(bytes + line, 1, 3);
 }
 
-// Repoints every blob record of this scan whose parent is `working` to
-// `blob`; returns how many there were.
-int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *working, cblob_blob *blob) {
-    const BlobBlocks *blocks = st.rs->blobBlocks;
-    const int32_t end = st.rs->numBlobs;  // the records finished before `blob`
+// Repoints every blob record of `blocks` from index `first` to `end` (the
+// records finished before `blob`) whose parent is `working` to `blob`;
+// returns how many there were.
+int32_t reparentInSpan(const BlobBlocks *blocks, int32_t first, int32_t end, const cblob_blob_internal_ *working,
+                       cblob_blob *blob) {
     int32_t found = 0;
-    for (int32_t index = st.firstBlobIndex; index < end;) {
+    for (int32_t index = first; index < end;) {
         const int32_t offset = index % CBLOB_BLOB_BLOCK_CAPACITY;
         const int32_t inBlock = CBLOB_BLOB_BLOCK_CAPACITY - offset < end - index ? CBLOB_BLOB_BLOCK_CAPACITY - offset
                                                                                   : end - index;
@@ -56,6 +56,24 @@ int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *workin
             }
         }
         index += inBlock;
+    }
+    return found;
+}
+
+// The blobs a block pass looks at: those this scan finished, or, in the
+// seam join, every band's.
+int64_t finishedBlobs(const ScanState &st) {
+    if (!st.spans) return static_cast<int64_t>(*st.numBlobs) - st.firstBlobIndex;
+    int64_t total = 0;
+    for (int32_t s = 0; s < st.spanCount; ++s) total += *st.spans[s].count;
+    return total;
+}
+
+int32_t reparentInBlocks(const ScanState &st, const cblob_blob_internal_ *working, cblob_blob *blob) {
+    if (!st.spans) return reparentInSpan(*st.blobBlocks, st.firstBlobIndex, *st.numBlobs, working, blob);
+    int32_t found = 0;
+    for (int32_t s = 0; s < st.spanCount; ++s) {
+        found += reparentInSpan(*st.spans[s].blocks, 0, *st.spans[s].count, working, blob);
     }
     return found;
 }
@@ -190,7 +208,7 @@ void linkIntoTree(const ScanState &st, cblob_blob_internal_ *region, cblob_blob 
         return;
     }
     const int32_t children = region->childCount;
-    const int64_t finishedInScan = static_cast<int64_t>(st.rs->numBlobs) - st.firstBlobIndex;
+    const int64_t finishedInScan = finishedBlobs(st);
     const bool blockPass = children >= kChildrenForBlockPass && static_cast<int64_t>(children) * 4 >= finishedInScan;
     // The pass finds every child when all of them are blob records of this
     // scan, as they are when a region is finished; anything else takes the
@@ -201,7 +219,7 @@ void linkIntoTree(const ScanState &st, cblob_blob_internal_ *region, cblob_blob 
 
 }  // namespace
 
-int32_t prepareClientXform(ScanState &st) {
+int32_t prepareClientXform(ScanState &st, bool writeResultSet) {
     const ScanSettings &s = *st.settings;
     cblob_resultSet *rs = st.rs;
     st.xformKind = s.xformKind;
@@ -210,7 +228,7 @@ int32_t prepareClientXform(ScanState &st) {
     switch (s.xformKind) {
         case ScanXformKind::linear: {
             st.linear = s.linear;
-            rs->sharedLinearXform = s.linear;
+            if (writeResultSet) rs->sharedLinearXform = s.linear;
             int32_t identity = 0;
             const int32_t status = cmath_xformLinear_getIsIdentity(&s.linear, &identity);
             if (CBLOB_FAILED(status)) return status;
@@ -222,15 +240,15 @@ int32_t prepareClientXform(ScanState &st) {
             CBLOB_REQUIRE_ARG(s.xform);
             st.xform = s.xform;
             st.xformIsIdentity = false;
-            return ensureXformBlocks(&rs->xformBlocks);
+            return writeResultSet ? ensureXformBlocks(&rs->xformBlocks) : 0;
         default:
             // No transform: blobs share the identity.
-            return cmath_xformLinear_initIdentity(&rs->sharedLinearXform);
+            return writeResultSet ? cmath_xformLinear_initIdentity(&rs->sharedLinearXform) : 0;
     }
 }
 
 int32_t bindBlobBlock(ScanState &st) {
-    const BlobBlocks *blocks = st.rs->blobBlocks;
+    const BlobBlocks *blocks = *st.blobBlocks;
     const int32_t numBlocks = getNumBlocks(blocks);
     CBLOB_REQUIRE_ARG(numBlocks > 0);
     st.blobBlock = getBlock(blocks, numBlocks - 1);
@@ -243,7 +261,7 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     cmath_xformLinear *clientXform = &st.rs->sharedLinearXform;
     int32_t status = mapToClient(st, &stats, &clientXform);
     // The label table first: a failure then leaves the result set as it was.
-    const int32_t label = st.rs->numBlobs + 1;
+    const int32_t label = *st.numBlobs + 1;
     if (!CBLOB_FAILED(status) && st.blobLabels) status = setDoublingEntry(st.blobLabels, label, region->label);
     if (CBLOB_FAILED(status)) return status;
     // The next free record of the last blob block, which always has room.
@@ -254,12 +272,12 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     writeRecord(st, *region, stats, clientXform, label, b);
     linkIntoTree(st, region, b);
     // Counted from here on: the block count follows the blob counter.
-    st.rs->numBlobs = label;
+    *st.numBlobs = label;
     status = poolRelease(st.pool, region);
     if (CBLOB_FAILED(status)) return status;
     if (++*count < CBLOB_BLOB_BLOCK_CAPACITY) return 0;
     // The block is full: a new one is appended at once.
-    status = appendBlobBlockFrom(st.rs->blobBlocks, st.settings->spareBlobBlocks);
+    status = appendBlobBlockFrom(*st.blobBlocks, st.spares);
     return CBLOB_FAILED(status) ? status : bindBlobBlock(st);
 }
 

@@ -4,6 +4,8 @@
 // inline in scan_state.hpp: the walk does them for many runs.
 #include <cstdint>
 
+#include "cblob/run_params.h"
+
 #include "connect/region_tree.hpp"
 #include "connect/scan_state.hpp"
 #include "core/frame.hpp"
@@ -66,15 +68,42 @@ void addRegionSums(const ScanState &st, cblob_blob_internal_ *into, const cblob_
     into->height = bottom - into->top;
 }
 
+int32_t adoptIntoOuter(ScanState &st, void *firstMoved) {
+    if (!st.finishTopLevel || st.cleanup != cblob_connectivityCleanupFill) {
+        clearTopLevelParents(firstMoved);
+        return 0;
+    }
+    for (void *node = firstMoved; node;) {
+        void *next = nodeNextSibling(node);
+        if (isBlobNode(node)) {
+            static_cast<cblob_blob *>(node)->parent = nullptr;
+        } else {
+            auto *held = static_cast<cblob_blob_internal_ *>(node);
+            if (held->seamState == kFillHeld) {
+                const int32_t status = finishRegion(st, held);
+                if (CBLOB_FAILED(status)) return status;
+            }
+        }
+        node = next;
+    }
+    return 0;
+}
+
 int32_t mergeRegion(ScanState &st, cblob_blob_internal_ *s, cblob_blob_internal_ *g) {
     CBLOB_REQUIRE_ARG(s && g && s != g);
     addRegionSums(st, s, g);
+    // In a band, the survivor touches the band's first row when either did;
+    // the seam join follows the merged first-row labels.
+    if (g->seamState == kSeamTouching) s->seamState = kSeamTouching;
+    if (st.seam && g->label - st.labelBase <= st.seam->opened) {
+        st.seam->link[g->label - st.labelBase] = s->label - st.labelBase;
+    }
     if (st.keepTree) {
         int32_t status = 0;
         void *moved = g->firstChild;
         if (moved) {
             status = moveChildren(g, s);
-            if (s == st.outer) clearTopLevelParents(moved);
+            if (s == st.outer) status = adoptIntoOuter(st, moved);
         }
         if (!CBLOB_FAILED(status) && g->parent) status = detachFromParent(g);
         if (CBLOB_FAILED(status)) return status;

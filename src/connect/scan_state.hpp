@@ -83,10 +83,83 @@ struct ScanTables {
     int32_t absorbedCount[2] = {0, 0};
 };
 
+// What a band of the banded scan records for the seam join about the
+// regions that touch its first row (banded_scan.hpp). Band 0 and a scan of
+// the whole window have none.
+//
+// Local labels are labels minus the band's label base: 0 is the band's outer
+// region, 1 .. opened the regions its first row opened. A region touching the
+// first row always has one of these labels (older regions survive merges).
+struct SeamTables {
+    // The first row: its segments (alternating colours) and the local label
+    // each opened or joined.
+    int32_t firstCount = 0;
+    uint8_t firstColour = 0;
+    int32_t *firstEnd = nullptr;
+    int32_t *firstLabel = nullptr;
+    int32_t opened = 0;
+    // Local label -> the local label it merged into (itself while alive), and
+    // the record of each label (valid while the label is alive).
+    int32_t *link = nullptr;
+    cblob_blob_internal_ **rec = nullptr;
+    // Merges of two regions touching the first row, in order: the two local
+    // labels and the local label of the region of the other colour between
+    // the two contacts (-1 for none). Where the two regions meet above the
+    // band, the merge is the contact that closes that region off instead.
+    int32_t logCount = 0;
+    int32_t *log = nullptr;  // three entries a merge
+    // Regions touching the first row that completed in the band, with the
+    // row that completed them.
+    int32_t heldCount = 0;
+    cblob_blob_internal_ **held = nullptr;
+    int32_t *heldRow = nullptr;
+};
+
+// Seam states of a working record in a banded scan.
+constexpr int32_t kSeamInside = 0;     // opened below the band's first row
+constexpr int32_t kSeamTouching = 1;   // has a run in the band's first row (or merged with one that has)
+constexpr int32_t kSeamHeld = 2;       // complete, but held for the seam join
+constexpr int32_t kSeamForwarded = 3;  // merged away by the seam join; adjFirst names the survivor
+// Not a seam state: a complete region that fill mode holds until its
+// parent's fate is known (any scan).
+constexpr int32_t kFillHeld = 4;
+
+// The blob blocks of one band and its count of finished blobs.
+struct BlobSpan {
+    BlobBlocks *const *blocks;
+    const int32_t *count;
+};
+
 struct ScanState {
     const ScanSettings *settings = nullptr;
     BlobInternalPool *pool = nullptr;
-    cblob_resultSet *rs = nullptr;
+    cblob_resultSet *rs = nullptr;  // the owner of the blobs (and of their shared transform)
+    // Where finished blobs go and their counter (the labels they get): the
+    // result set's blocks and blob count, or a band's own.
+    BlobBlocks **blobBlocks = nullptr;
+    int32_t *numBlobs = nullptr;
+    SpareBlobBlocks *spares = nullptr;
+
+    // The rows scanned: rowBegin .. rowEnd - 1, then the closing row
+    // (`height`) when `closing`. A band below the first starts with an open
+    // top (no frame above): every run of its first row opens a region of its
+    // own, except background at the window edges, which is the band's outer
+    // region. Labels start at labelBase; labelLimit is the first one not
+    // available.
+    int32_t rowBegin = 0, rowEnd = 0;
+    bool closing = true;
+    int32_t labelBase = 0;
+    int32_t labelLimit = INT32_MAX;
+    SeamTables *seam = nullptr;
+    // Banded scans (bands and the seam join): a complete region of fill
+    // mode whose parent is the outer region is finished at once rather than
+    // held (the outer region is never filled, so its children's fate is
+    // known), and the outer region thus holds no such children.
+    bool finishTopLevel = false;
+    // The seam join: every band's finished blobs, for the block pass of
+    // finishing (null: the blobs this scan finished).
+    const BlobSpan *spans = nullptr;
+    int32_t spanCount = 0;
 
     bool keepTree = false;    // computeTopology, or any cleanup mode
     bool moments = false;     // second-order sums wanted
@@ -131,6 +204,11 @@ inline int32_t findRoot(int32_t *link, int32_t slot) {
     return slot;
 }
 
+// The state of a scan of the whole window with these settings: blobs into
+// the result set, numbered from its blob count (standard_scan.cpp). Bands and
+// the seam join redirect the rows and the blobs afterwards.
+void initScanState(ScanState &st, const ScanSettings &settings, BlobInternalPool *pool, cblob_resultSet *rs);
+
 // ------------------------------------------------- regions (scan_regions.cpp)
 
 // Writes [label] = value into the label map (when kept), growing it.
@@ -146,8 +224,8 @@ int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value);
 // run that touches none above it.
 inline int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t x1, int32_t y,
                           cblob_blob_internal_ **region) {
-    // Labels are unique within a scan and 32 bits wide.
-    if (st.nextLabel == INT32_MAX) return csys_err_badSize;
+    // Labels are unique within a scan (a band: within its label space) and 32 bits wide.
+    if (st.nextLabel == st.labelLimit) return csys_err_badSize;
     cblob_blob_internal_ *r = nullptr;
     int32_t status = poolOpen(st.pool, &r);
     if (CBLOB_FAILED(status)) return status;
@@ -210,6 +288,13 @@ inline void clearTopLevelParents(void *firstMoved) {
     }
 }
 
+// Children just moved into the outer region (from firstMoved on): blobs lose
+// their parent (clearTopLevelParents); in a banded scan, complete regions
+// held in fill mode are finished (finishTopLevel; a region closed off in the
+// row being walked is complete only once the row ends, which finishes it).
+// Fails as finishing.
+int32_t adoptIntoOuter(ScanState &st, void *firstMoved);
+
 // Binds the result set's last blob block (the blob blocks must exist).
 int32_t bindBlobBlock(ScanState &st);
 
@@ -231,10 +316,11 @@ int32_t endScan(ScanState &st);
 
 // ----------------------------------------------------- finishing (scan_finish.cpp)
 
-// Reads the client transform from the settings into the state (and the
-// result set's shared linear transform). Fails on a memory failure of the
-// transform blocks.
-int32_t prepareClientXform(ScanState &st);
+// Reads the client transform from the settings into the state and, with
+// writeResultSet, into the result set (its shared linear transform, or its
+// transform blocks). Fails on a memory failure of the transform blocks.
+// Band jobs read only: the calling thread wrote the result set before.
+int32_t prepareClientXform(ScanState &st, bool writeResultSet = true);
 
 // Finishes a region into the next blob record of the result set and returns
 // its working record to the pool.

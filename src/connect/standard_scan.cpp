@@ -18,6 +18,7 @@
 #include <type_traits>
 
 #include "cblob/run_params.h"
+#include "connect/banded_scan.hpp"
 #include "connect/blob_record.hpp"
 #include "connect/scan_rows.hpp"
 #include "connect/scan_state.hpp"
@@ -183,10 +184,29 @@ inline void addRunBox(cblob_blob_internal_ *r, int32_t x0, int32_t x1) {
 // (bit 31 set, so below 0), which keeps the walk's own variables out of
 // memory.
 
+// In a band below the first, a merge of two regions that both touch the
+// band's first row may join regions that already meet above the band; the
+// seam join replays these merges (scan_state.hpp, SeamTables). `between` is
+// the region of the other colour between the run's earlier contacts and
+// this one (null when there is none).
+void logSeamMerge(ScanState &st, const cblob_blob_internal_ *a, const cblob_blob_internal_ *b,
+                  const cblob_blob_internal_ *between) {
+    if (a->seamState != scan::kSeamTouching || b->seamState != scan::kSeamTouching) return;
+    scan::SeamTables &seam = *st.seam;
+    int32_t *entry = seam.log + 3 * static_cast<int64_t>(seam.logCount++);
+    entry[0] = a->label - st.labelBase;
+    entry[1] = b->label - st.labelBase;
+    const bool closes = between && between != st.outer && between->seamState == scan::kSeamTouching;
+    entry[2] = closes ? between->label - st.labelBase : -1;
+}
+
 // Merges the regions of two root slots; the older region survives and its
-// slot becomes the root of both. Returns that slot or the failure.
-int32_t mergeSlots(ScanState &st, int32_t a, int32_t b) {
+// slot becomes the root of both. `between`: the root slot of the region of
+// the other colour just left of the contact, or -1 (banded scans log it).
+// Returns that slot or the failure.
+int32_t mergeSlots(ScanState &st, int32_t a, int32_t b, int32_t between = -1) {
     ScanTables &t = st.t;
+    if (st.seam) logSeamMerge(st, t.rec[a], t.rec[b], between >= 0 ? t.rec[between] : nullptr);
     if (t.rec[b]->label < t.rec[a]->label) {
         const int32_t swap = a;
         a = b;
@@ -226,7 +246,9 @@ int32_t furtherContacts(ScanState &st, int32_t i, int32_t high, int32_t x0, int3
                 encloseRegion(st, t.rec[r], t.rec[findRoot(t.link, t.prevSlot[i - 1])]);
             }
         } else {
-            r = mergeSlots(st, r, q);
+            const int32_t between =
+                st.seam && t.prevEnd[i - 1] > x0 ? findRoot(t.link, t.prevSlot[i - 1]) : -1;
+            r = mergeSlots(st, r, q, between);
         }
     }
     return r;
@@ -503,6 +525,15 @@ void recycleAbsorbed(ScanTables &t) {
     t.absorbedCount[1] = 0;
 }
 
+// A region of a band that touches the band's first row and completes in the
+// band may still continue above it: the seam join decides.
+void holdForSeam(ScanState &st, cblob_blob_internal_ *region, int32_t y) {
+    scan::SeamTables &seam = *st.seam;
+    region->seamState = scan::kSeamHeld;
+    seam.held[seam.heldCount] = region;
+    seam.heldRow[seam.heldCount++] = y;
+}
+
 // After the walk of row y: the previous row's regions that no run continued
 // are complete, in the order of their first runs (the outer region last),
 // the slots absorbed during the previous row go back to the free stack, and
@@ -529,9 +560,14 @@ int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, PreviousRow &prev) 
         seenRow[slot] = y;  // its later runs are passed over
         cblob_blob_internal_ *region = t.rec[slot];
         region->height = y - region->top;  // its last run lies in row y - 1
-        // Without cleanup a complete region is finished at once.
-        const int32_t status = st.cleanup == cblob_connectivityCleanupNone ? scan::finishRegion(st, region)
-                                                                           : scan::completeRegion(st, region);
+        int32_t status = 0;
+        if (region->seamState == scan::kSeamTouching) {
+            holdForSeam(st, region, y);
+        } else {
+            // Without cleanup a complete region is finished at once.
+            status = st.cleanup == cblob_connectivityCleanupNone ? scan::finishRegion(st, region)
+                                                                 : scan::completeRegion(st, region);
+        }
         if (CBLOB_FAILED(status)) return status;
         t.freeSlots[t.freeCount++] = slot;
     }
@@ -552,12 +588,60 @@ int32_t endRow(ScanState &st, int32_t y, const ScanRow &row, PreviousRow &prev) 
     return 0;
 }
 
-// Rows 0 .. height - 1 of the source, then the closing row of background.
+// The first row of a band below the first: nothing lies above it yet, so
+// each of its runs opens a region of its own that touches the seam (the
+// seam join links them to the band above), except background at the window
+// edges, which belongs to the band's outer region. The seam tables record
+// the row and the local label of each run.
 template <bool Weighted, bool Moments>
-int32_t scanRows(ScanState &st, const scan::RowSource &source) {
+int32_t openTopRow(ScanState &st, const ScanRow &row, int32_t y) {
+    ScanTables &t = st.t;
+    scan::SeamTables &seam = *st.seam;
+    const int32_t width = st.settings->width;
+    const RowTerms terms(y);
+    int32_t x0 = 0;
+    int32_t colour = row.firstColour;
+    for (int32_t k = 0; k < row.count; ++k, colour ^= 1) {
+        const int32_t x1 = row.end[k];
+        int32_t slot = kOuterSlot;
+        if (colour != 0 || (x0 > 0 && x1 < width)) {
+            slot = openSlot(st, colour, x0, x1, y);
+            if (slot < 0) return slot;
+            cblob_blob_internal_ *region = t.rec[slot];
+            region->seamState = scan::kSeamTouching;
+            const int32_t local = region->label - st.labelBase;
+            seam.rec[local] = region;
+            seam.link[local] = local;
+            seam.opened = local;
+            addRunSums<Weighted, Moments>(st, region, row, k, x0, x1 - x0, terms);
+        }
+        seam.firstEnd[k] = x1;
+        seam.firstLabel[k] = t.rec[slot]->label - st.labelBase;
+        t.seenRow[slot] = y;
+        t.curSlot[k] = slot;
+        x0 = x1;
+    }
+    seam.firstCount = row.count;
+    seam.firstColour = row.firstColour;
+    return 0;
+}
+
+// The last row a scan reads: its segments are the previous row's tables
+// when the scan ends.
+struct LastRow {
+    int32_t count = 0;
+    uint8_t firstColour = 0;
+};
+
+// Rows rowBegin .. rowEnd - 1 of the source, then, when the scan closes, the
+// closing row of background.
+template <bool Weighted, bool Moments>
+int32_t scanRows(ScanState &st, const scan::RowSource &source, LastRow *last) {
     ScanTables &t = st.t;
     const int32_t width = st.settings->width;
     const int32_t height = st.settings->height;
+    const int32_t stop = st.closing ? height : st.rowEnd - 1;
+    const bool openTop = st.seam != nullptr;
     const bool labelSlots = source.hasLabelSlots();
     // The frame: above row 0 lies one background run of the outer region.
     t.prevEnd[0] = width;
@@ -570,7 +654,7 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
     prev.count = 1;
     prev.firstColour = 0;
     prev.hasOuter = true;
-    for (int32_t y = 0; y <= height; ++y) {
+    for (int32_t y = st.rowBegin; y <= stop; ++y) {
         ScanRow row;
         row.end = t.curEnd;
         row.mass = t.segMass;
@@ -584,7 +668,7 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
             }
             // A window row with the pixels of the row above is not even
             // segmented: its segments are the previous row's.
-            repeated = !Weighted && y > 0 && source.repeatsRowAbove(y);
+            repeated = !Weighted && y > st.rowBegin && source.repeatsRowAbove(y);
             if (repeated) {
                 row.count = prev.count;
                 row.firstColour = prev.firstColour;
@@ -599,6 +683,16 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         if (!repeated) {
             // The sentinel the next row's walk stops at.
             row.end[row.count] = INT32_MAX;
+            if (openTop && y == st.rowBegin) {
+                const int32_t status = openTopRow<Weighted, Moments>(st, row, y);
+                if (CBLOB_FAILED(status)) return status;
+                // Nothing lies above: nothing completes after the row.
+                prev.count = 0;
+                prev.hasOuter = false;
+                const int32_t ended = endRow(st, y, row, prev);
+                if (CBLOB_FAILED(ended)) return ended;
+                continue;
+            }
             repeated = repeatsPreviousRow(t, row, prev);
         }
         if (repeated) {
@@ -624,19 +718,30 @@ int32_t scanRows(ScanState &st, const scan::RowSource &source) {
         }
     }
     endStreak<Weighted, Moments>(st, prev.count, streak);
+    last->count = prev.count;
+    last->firstColour = prev.firstColour;
     return 0;
 }
 
 template <bool Weighted>
-int32_t scanRowsFor(ScanState &st, const scan::RowSource &source) {
-    return st.moments ? scanRows<Weighted, true>(st, source) : scanRows<Weighted, false>(st, source);
+int32_t scanRowsFor(ScanState &st, const scan::RowSource &source, LastRow *last) {
+    return st.moments ? scanRows<Weighted, true>(st, source, last) : scanRows<Weighted, false>(st, source, last);
 }
 
-// The scan state from the settings.
-void initState(ScanState &st, const ScanSettings &settings, BlobInternalPool *pool, cblob_resultSet *rs) {
+}  // namespace
+
+namespace scan {
+
+void initScanState(ScanState &st, const ScanSettings &settings, BlobInternalPool *pool, cblob_resultSet *rs) {
     st.settings = &settings;
     st.pool = pool;
     st.rs = rs;
+    st.blobBlocks = &rs->blobBlocks;
+    st.numBlobs = &rs->numBlobs;
+    st.spares = settings.spareBlobBlocks;
+    st.rowBegin = 0;
+    st.rowEnd = settings.height;
+    st.closing = true;
     st.cleanup = settings.connectivityCleanup;
     st.keepTree = settings.computeTopology || st.cleanup == cblob_connectivityCleanupPrune ||
                   st.cleanup == cblob_connectivityCleanupFill;
@@ -652,6 +757,12 @@ void initState(ScanState &st, const ScanSettings &settings, BlobInternalPool *po
     st.firstTopLevelBefore = rs->firstTopLevelBlob;
 }
 
+}  // namespace scan
+
+namespace {
+
+using scan::initScanState;
+
 // The label map starts with kLabelMapStartSize entries; the outer region is
 // label 0.
 int32_t startLabelMap(ScanState &st) {
@@ -665,24 +776,26 @@ int32_t startLabelMap(ScanState &st) {
     return status;
 }
 
-}  // namespace
+// A band's last row for the seam join: its segment ends and the region of
+// each segment, whose box reaches down to the row (the scan sets the height
+// of a live region only when it completes).
+void keepLastRow(const ScanState &st, const LastRow &last, BandScan *band) {
+    const ScanTables &t = st.t;
+    band->lastCount = last.count;
+    band->lastColour = last.firstColour;
+    for (int32_t i = 0; i < last.count; ++i) {
+        band->lastEnd[i] = t.prevEnd[i];
+        cblob_blob_internal_ *region = t.rec[findRoot(t.link, t.prevSlot[i])];
+        band->lastRec[i] = region;
+        if (region != st.outer) region->height = st.rowEnd - region->top;
+    }
+}
 
-int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, BlobInternalPool *pool,
-                     const ScanScratch &scratch, cblob_resultSet *rs) {
+// The rows of a scan with its working tables: the outer region (of the
+// band, for a band), then the rows. A band keeps its last row.
+int32_t scanWithTables(const ScanSource &source, const ScanSettings &settings, const ScanScratch &scratch,
+                       ScanState &st, BandScan *band) {
     Frame<1> f;
-    CBLOB_FRAME_REQUIRE(f, pool);
-    CBLOB_FRAME_REQUIRE(f, rs);
-    CBLOB_FRAME_TRY(f, scan::validateRowSource(source, settings));
-    CBLOB_FRAME_CHECK(f, settings.scaleVal >= 1, cblob_err_badScaleVal);
-    CBLOB_FRAME_CHECK(f, settings.width <= kMaxWidth, csys_err_badSize);
-
-    ScanState st;
-    initState(st, settings, pool, rs);
-    CBLOB_FRAME_TRY(f, ensureBlobBlocksFrom(&rs->blobBlocks, settings.spareBlobBlocks));
-    CBLOB_FRAME_TRY(f, scan::prepareClientXform(st));
-    CBLOB_FRAME_TRY(f, startLabelMap(st));
-    if (settings.width == 0 || settings.height == 0) return f.exit();  // no pixel, no blob
-
     // Working tables: at most width segments a row (plus room for the
     // frame); slots for the outer region and one per run of three rows (see
     // scan_state.hpp), with a margin.
@@ -705,13 +818,75 @@ int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, Blo
     scan::RowSource rows;
     CBLOB_FRAME_TRY(f, rows.bind(source, settings, rowBuffer, maskRow));
 
-    // The outer region: label 0, background, the root of the region tree.
-    st.nextLabel = 0;
+    // The outer region: background, the root of the region tree, with the
+    // scan's first label (0 for the whole window or the first band).
+    st.nextLabel = st.labelBase;
     CBLOB_FRAME_TRY(f, scan::openRegion(st, 0, 0, 0, 0, &st.outer));
+    if (st.seam) {
+        // The band's outer region touches the seam (its edge runs in the
+        // first row), as local label 0.
+        st.outer->seamState = scan::kSeamTouching;
+        st.seam->rec[0] = st.outer;
+        st.seam->link[0] = 0;
+        st.seam->opened = 0;
+        st.seam->logCount = 0;
+        st.seam->heldCount = 0;
+    }
     CBLOB_FRAME_TRY(f, scan::bindBlobBlock(st));
-    st.firstBlobIndex = rs->numBlobs;
-    CBLOB_FRAME_TRY(f, settings.weighted ? scanRowsFor<true>(st, rows) : scanRowsFor<false>(st, rows));
+    st.firstBlobIndex = *st.numBlobs;
+    LastRow last;
+    CBLOB_FRAME_TRY(f, settings.weighted ? scanRowsFor<true>(st, rows, &last) : scanRowsFor<false>(st, rows, &last));
+    if (band) {
+        band->outer = st.outer;
+        if (!st.closing) keepLastRow(st, last, band);
+    }
+    return f.exit();
+}
+
+}  // namespace
+
+int32_t scanStandard(const ScanSource &source, const ScanSettings &settings, BlobInternalPool *pool,
+                     const ScanScratch &scratch, cblob_resultSet *rs) {
+    Frame<1> f;
+    CBLOB_FRAME_REQUIRE(f, pool);
+    CBLOB_FRAME_REQUIRE(f, rs);
+    CBLOB_FRAME_TRY(f, scan::validateRowSource(source, settings));
+    CBLOB_FRAME_CHECK(f, settings.scaleVal >= 1, cblob_err_badScaleVal);
+    CBLOB_FRAME_CHECK(f, settings.width <= kMaxWidth, csys_err_badSize);
+
+    ScanState st;
+    initScanState(st, settings, pool, rs);
+    CBLOB_FRAME_TRY(f, ensureBlobBlocksFrom(&rs->blobBlocks, settings.spareBlobBlocks));
+    CBLOB_FRAME_TRY(f, scan::prepareClientXform(st));
+    CBLOB_FRAME_TRY(f, startLabelMap(st));
+    if (settings.width == 0 || settings.height == 0) return f.exit();  // no pixel, no blob
+    CBLOB_FRAME_TRY(f, scanWithTables(source, settings, scratch, st, nullptr));
     CBLOB_FRAME_TRY(f, scan::endScan(st));
+    return f.exit();
+}
+
+int32_t scanBand(const ScanSource &source, const ScanSettings &settings, cblob_resultSet *rs, BandScan *band) {
+    Frame<0> f;
+    CBLOB_FRAME_REQUIRE(f, band);
+    CBLOB_FRAME_REQUIRE(f, rs);
+    CBLOB_FRAME_REQUIRE(f, !settings.labelMap && !settings.blobLabels);
+    ScanState st;
+    // The result set is the blobs' owner and holds their shared transform;
+    // the band writes neither.
+    initScanState(st, settings, band->pool, rs);
+    st.blobBlocks = &band->blocks;
+    st.numBlobs = &band->numBlobs;
+    st.spares = band->spares;
+    st.rowBegin = band->rowBegin;
+    st.rowEnd = band->rowEnd;
+    st.closing = band->closing;
+    st.labelBase = band->labelBase;
+    st.labelLimit = band->labelLimit;
+    st.seam = band->labelBase > 0 ? &band->seam : nullptr;
+    st.finishTopLevel = true;
+    CBLOB_FRAME_TRY(f, ensureBlobBlocksFrom(&band->blocks, band->spares));
+    CBLOB_FRAME_TRY(f, scan::prepareClientXform(st, false));
+    CBLOB_FRAME_TRY(f, scanWithTables(source, settings, band->scratch, st, band));
     return f.exit();
 }
 

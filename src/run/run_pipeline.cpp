@@ -8,9 +8,11 @@
 #include <cstdint>
 
 #include "cblob/job.h"
+#include "connect/banded_scan.hpp"
 #include "connect/blob_internal_pool.hpp"
 #include "connect/blob_record.hpp"
 #include "connect/standard_scan.hpp"
+#include "connect/whole_image_scan.hpp"
 #include "results/blob_run_table.hpp"
 #include "results/result_set_internal.hpp"
 #include "rle/derived_image.hpp"
@@ -37,12 +39,12 @@ struct Geometry {
     int32_t x = 0, y = 0, width = 0, height = 0;
 };
 
-// Requests whose machinery this build does not have: the labelled and
-// whole-image scans. They are refused instead of being run without what
-// they asked for. Unknown morphology codes are refused before any work.
+// Requests whose machinery this build does not have: the labelled scan. It
+// is refused instead of being run without what it asked for. Unknown
+// morphology codes are refused before any work.
 int32_t checkServed(const cblob_runParams &p) {
     Frame<0> f;
-    CBLOB_FRAME_CHECK(f, p.connectivityType == cblob_connectivityStandard, cblob_err_notYetSupported);
+    CBLOB_FRAME_CHECK(f, p.connectivityType != cblob_connectivityLabelled, cblob_err_notYetSupported);
     const auto *ops = static_cast<const cblob_morphOp *>(p.morphOps.untyped.begin);
     for (int64_t i = 0; i < p.morphOps.untyped.size; ++i) {
         CBLOB_FRAME_CHECK(f, rle::isMorphOp(ops[i]), cblob_err_badMorphOp);
@@ -188,11 +190,20 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
     return f.exit();
 }
 
-// The bands the scan runs in for a planned number. The standard scan of
-// this build has no banded form yet and labels the whole window as one band,
-// so every plan runs as one band; the banded scan will take the plan as it
-// is.
-int32_t scanBands(int32_t /*plannedBands*/) { return 1; }
+// The bands the scan runs in for a planned number: the plan, except for
+// runs that keep per-blob images (whose run labels the scan keeps in one
+// label space) or map blobs through a non-linear client transform (whose
+// blocks of local transforms one scan fills), which label in one band.
+// The whole-image scan takes any plan: its bands write disjoint rows and
+// finish one blob on the calling thread.
+int32_t scanBands(int32_t plannedBands, int32_t connectivityType, bool blobImages,
+                  const cmath_xformPtrhConst *clientFromImage) {
+    if (connectivityType == cblob_connectivityWholeImage) return plannedBands;
+    if (plannedBands <= 1 || blobImages) return 1;
+    int32_t isLinear = 1;
+    if (clientFromImage && CBLOB_FAILED(cmath_xformPtrhConst_getIsLinear(clientFromImage, &isLinear))) return 1;
+    return isLinear ? plannedBands : 1;
+}
 
 // The scan's input on the one-pass path: the window, segmented row by row
 // with the hard threshold, and its mask.
@@ -267,7 +278,8 @@ struct Run {
     cblob_imageRle *input = nullptr;  // the run-length input's record
     csys_jobThreadGroup group;
     int32_t bands = 1;
-    connect::BlobInternalPool pool;
+    connect::BlobInternalPool *pools = nullptr;  // one per band
+    int32_t constructedPools = 0;
     bool segmentationStep = false;
     cblob_imageRle *maskRecord = nullptr;
     int32_t maskIsRleOrTorv = 0;
@@ -293,6 +305,18 @@ struct Run {
 
 // The frame of the pipeline: every object of a Run is registered in it.
 using PipelineFrame = Frame<14>;
+
+// Destructs the bands' record pools and frees their array.
+int32_t destructPools(Run *r) {
+    int32_t status = 0;
+    for (int32_t b = 0; b < r->constructedPools; ++b) {
+        const int32_t step = connect::poolDestruct(&r->pools[b]);
+        if (!CBLOB_FAILED(status)) status = step;
+    }
+    r->constructedPools = 0;
+    const int32_t step = release(&r->pools);
+    return CBLOB_FAILED(status) ? status : step;
+}
 
 // The client transform; without one the run works in image coordinates (a
 // null handle is the identity).
@@ -326,12 +350,16 @@ int32_t planLabelling(PipelineFrame &outer, Run &r) {
     outer.addObject<&csys_jobThreadGroup_destruct>(&r.group, csys_cleanup_tempObject);
     int32_t threads = 1;
     CBLOB_FRAME_TRY(f, csys_jobGetCurrentThreadState(&threads, &r.group));
-    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType));
+    r.bands = scanBands(planBands(r.g.width, r.g.height, threads, p.connectivityType), p.connectivityType,
+                        r.blobImagesFromBlobs, r.clientFromImage);
     int32_t recordsPerBlock = 0;
     CBLOB_FRAME_TRY(f, connect::poolRecordsPerBlock(r.g.width, r.bands, p.connectivityCleanup, p.connectivityType,
                                                     &recordsPerBlock));
-    CBLOB_FRAME_TRY(f, connect::poolConstruct(&r.pool, recordsPerBlock));
-    outer.addObject<&connect::poolDestruct>(&r.pool, csys_cleanup_tempObject);
+    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(connect::BlobInternalPool)) * r.bands, &r.pools));
+    outer.addObject<&destructPools>(&r, csys_cleanup_tempObject);
+    for (; r.constructedPools < r.bands; ++r.constructedPools) {
+        CBLOB_FRAME_TRY(f, connect::poolConstruct(&r.pools[r.constructedPools], recordsPerBlock));
+    }
     return f.exit();
 }
 
@@ -605,8 +633,9 @@ int32_t keepLabelledImage(Run &r) {
     return f.exit();
 }
 
-// Connectivity: the standard scan (timed) over the labelled image, or over
-// the window thresholded row by row on the one-pass path.
+// Connectivity (timed): the whole-image sum for connectivityType 2, else the
+// standard scan, banded or not, over the labelled image, or over the window
+// thresholded row by row on the one-pass path.
 int32_t label(Run &r) {
     Frame<0> f;
     const cblob_runParams &p = *r.params;
@@ -623,9 +652,16 @@ int32_t label(Run &r) {
     r.settings.spareBlobBlocks = r.spares ? &r.spares->blocks : nullptr;
     r.settings.labelMap = r.labelMap;
     r.settings.blobLabels = r.blobImagesFromBlobs ? r.rs->runLabels : nullptr;
-    CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
-    CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pool, scratch, r.rs));
+    if (p.connectivityType == cblob_connectivityWholeImage) {
+        CBLOB_FRAME_REQUIRE(f, r.scanImage);  // segmented first, or a run-length input
+        CBLOB_FRAME_TRY(f, connect::scanWholeImage(r.scanImage, r.settings, r.pools, r.bands, &r.group, r.rs));
+    } else if (r.bands > 1) {
+        CBLOB_FRAME_TRY(f, connect::scanBanded(source, r.settings, r.pools, r.bands, scratch, &r.group, r.rs));
+    } else {
+        CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
+        CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pools[0], scratch, r.rs));
+    }
     double scanMs = 0.0;
     CBLOB_FRAME_TRY(f, endPhase(&r.timer, &scanMs));
     r.rs->runTimings[3] = scanMs;
