@@ -298,7 +298,6 @@ struct Missing {
 
 const Missing kMissing[] = {
     {"morphology", "morphology", "every"},
-    {"connectivityType 1 (labelled)", "connectivityType 1", "every"},
     {"connectivityType 2 (whole image)", "connectivityType 2", "every"},
     {"a run-length input masked by a run-length image", "segmentation none", "runRle8_withRleMask + mask"},
     {"a run-length input masked by a mask image", "segmentation none", "runRle8_withMask8 + mask"},

@@ -64,12 +64,27 @@
  * without these flags build none of it; their blobs' rows are not available
  * (cblob_err_rleImageEmpty).
  *
+ * Labelled runs (connectivityType 1): the run-length image (segmentation
+ * type 4 keeps the pixel values of an 8-bit label image or map; a hard
+ * threshold gives binary runs) is split into regions of equal value,
+ * 6-connected (left, right, up, down, up-left and down-right), each a blob
+ * whose colour is its value; every blob's adjacencyHolder points at its
+ * cblob_blobAdjacency (cblob/blob.h), its parent is the region that
+ * separates it from the window border (null when none does). Cleanup 1
+ * drops regions below minArea pixels that enclose nothing, innermost first;
+ * cleanup 2 merges each region below minArea, smallest first, into its
+ * largest neighbour, together with that neighbour's regions of its own value
+ * that the small one separated from it (a small region that touches only the
+ * border is dropped), and builds the tree afterwards. Blobs are labelled in
+ * the order their regions end, top-down.
+ *
  * Requests this build does not serve yet return cblob_err_notYetSupported
  * (0x80001300) after the result set was cleared, before any segmentation:
  *   - morphology (a non-empty morphOps vector);
- *   - connectivityType other than 0 (the labelled scan 1, the whole-image
- *     mode 2; cblob_run8 reports 2 with a cleanup mode as
- *     cblob_err_connectivityConflict first);
+ *   - connectivityType 2 (the whole-image mode; cblob_run8 reports it with
+ *     a cleanup mode as cblob_err_connectivityConflict first);
+ *   - per-blob images (keepBlobImages, or keepMaskImage with a mask) with
+ *     connectivityType 1;
  *   - a run-length input masked by a run-length image or by a mask image
  *     (cblob_runRle8_withRleMask and cblob_runRle8_withMask8 with a mask and
  *     segmentation type 4; with other types the input is rendered and run as

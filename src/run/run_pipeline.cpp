@@ -10,6 +10,7 @@
 #include "cblob/job.h"
 #include "connect/blob_internal_pool.hpp"
 #include "connect/blob_record.hpp"
+#include "connect/labelled_scan.hpp"
 #include "connect/standard_scan.hpp"
 #include "results/blob_run_table.hpp"
 #include "results/result_set_internal.hpp"
@@ -35,13 +36,15 @@ struct Geometry {
 };
 
 // Requests whose machinery this build does not have: morphology, the
-// labelled and whole-image scans, and masking a run-length input. Each is
-// refused with its own status instead of being run without what it asked
-// for.
+// whole-image scan, per-blob runs of the labelled scan, and masking a
+// run-length input. Each is refused with its own status instead of being
+// run without what it asked for.
 int32_t checkServed(const cblob_imageRlePtrh *rleInput, const cimg_windowConst *maskWindow,
-                    const cblob_imageRlePtrh *rleMask, const cblob_runParams &p) {
-    const bool served = p.morphOps.untyped.size == 0 && p.connectivityType == cblob_connectivityStandard &&
-                        !(rleInput && (maskWindow || rleMask));
+                    const cblob_imageRlePtrh *rleMask, const cblob_runParams &p, bool blobImagesWanted) {
+    // The labelled scan keeps no per-blob runs yet.
+    const bool scanServed = p.connectivityType == cblob_connectivityStandard ||
+                            (p.connectivityType == cblob_connectivityLabelled && !blobImagesWanted);
+    const bool served = p.morphOps.untyped.size == 0 && scanServed && !(rleInput && (maskWindow || rleMask));
     return served ? 0 : cblob_err_notYetSupported;
 }
 
@@ -510,7 +513,12 @@ int32_t label(Run &r) {
     r.settings.blobLabels = r.blobImagesFromBlobs ? r.rs->runLabels : nullptr;
     CBLOB_FRAME_TRY(f, connect::ensureBlobBlocksFrom(&r.rs->blobBlocks, r.settings.spareBlobBlocks));
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
-    CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pool, scratch, r.rs));
+    if (p.connectivityType == cblob_connectivityLabelled) {
+        CBLOB_FRAME_REQUIRE(f, r.scanImage);  // a window is always segmented first
+        CBLOB_FRAME_TRY(f, connect::scanLabelled(r.scanImage, r.settings, r.rs));
+    } else {
+        CBLOB_FRAME_TRY(f, connect::scanStandard(source, r.settings, &r.pool, scratch, r.rs));
+    }
     double scanMs = 0.0;
     CBLOB_FRAME_TRY(f, endPhase(&r.timer, &scanMs));
     r.rs->runTimings[3] = scanMs;
@@ -540,7 +548,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_REQUIRE(f, (window8 ? 1 : 0) + (window16 ? 1 : 0) + (rleInput ? 1 : 0) == 1);
     CBLOB_FRAME_REQUIRE(f, blobImagesWanted || !blobImagesFromBlobs);
-    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, *params));
+    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, *params, blobImagesWanted != 0));
     CBLOB_FRAME_CHECK(f, params->scaleVal >= 1, cblob_err_badScaleVal);
     r.window8 = window8;
     r.window16 = window16;
