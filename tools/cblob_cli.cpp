@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "labelled_options.hpp"
 #include "measure_names.h"
 #include "pgm_io.h"
 #include "png_io.h"
@@ -53,6 +54,10 @@ const char *const kUsage =
     "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
     "  --no-holes                    report objects only\n"
     "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
+    "Label images (instead of segmentation):\n"
+    "  --labelled                    every distinct value of an 8- or 16-bit label image\n"
+    "                                is a region (0 too); colour gives its value\n"
+    "  --neighbours                  each region's neighbouring labels (with --labelled)\n"
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
     "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
@@ -98,6 +103,7 @@ struct Options {
     bool haveExclude = false, excludePercent = false;
     double exclude = 0.0;
     ViewOptions view;
+    LabelledOptions labelled;
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -116,6 +122,9 @@ struct Row {
     double elongation, angle;
     // for the overlay only
     double inertiaMax;
+    // --labelled: the region's label value and its neighbours
+    int value;
+    BlobNeighbours neighbours;
     // the --measures columns; NaN where the library cannot give the measure
     std::vector<double> extra;
 };
@@ -286,6 +295,7 @@ Options parseOptions(int argc, char **argv) {
             o.exclude = parseNumber(arg, amount.c_str());
             if (o.exclude < 0 || (o.excludePercent && o.exclude >= 50))
                 fail(2, "--exclude needs N >= 0 (a percentage below 50)");
+        } else if (parseLabelledOption(arg, &o.labelled)) {
         } else if (std::string error; parseViewOption(argc, argv, &i, &o.view, &error)) {
             if (!error.empty()) fail(2, error);
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -302,6 +312,9 @@ Options parseOptions(int argc, char **argv) {
     if (o.haveMinArea) o.cleanup = o.fill ? 2 : 1;
     if (o.csv && o.json) fail(2, "--csv conflicts with --json");
     o.format = o.csv ? Options::Format::csv : o.json ? Options::Format::json : Options::Format::table;
+    if (o.labelled.labelled && (o.seg != Options::Seg::none || o.invert))
+        fail(2, "--labelled conflicts with the segmentation options");
+    if (o.labelled.neighbours && !o.labelled.labelled) fail(2, "--neighbours needs --labelled");
     if (o.seg == Options::Seg::none) o.seg = Options::Seg::percent;
     return o;
 }
@@ -441,11 +454,21 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     if (mask && (mask->width != pixels.width || mask->height != pixels.height))
         fail(1, "mask " + o.mask + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) +
                     " but " + file + " is " + std::to_string(pixels.width) + "x" + std::to_string(pixels.height));
+    LabelInput labels;
+    std::string labelError;
+    if (o.labelled.labelled && !makeLabelInput(pixels, &labels, &labelError)) fail(1, file + ": " + labelError);
     cimg_image image, maskImage;
-    check(cimg_image_constructUnbound(&image, pixels.bitsPerPel), file);
-    check(cimg_image_initFromBuffer(&image, pixels.pixels, pixels.bitsPerPel, pixels.width, pixels.height,
-                                    pixels.strideBytes, 0, 0),
-          file);
+    if (o.labelled.labelled) {
+        check(cimg_image_constructUnbound(&image, 8), file);
+        check(cimg_image_initFromBuffer(&image, const_cast<uint8_t *>(labels.pixels), 8, labels.width, labels.height,
+                                        labels.strideBytes, 0, 0),
+              file);
+    } else {
+        check(cimg_image_constructUnbound(&image, pixels.bitsPerPel), file);
+        check(cimg_image_initFromBuffer(&image, pixels.pixels, pixels.bitsPerPel, pixels.width, pixels.height,
+                                        pixels.strideBytes, 0, 0),
+              file);
+    }
     check(cimg_image8_construct(&maskImage), o.mask);
     if (mask)
         check(cimg_image_initFromBuffer(&maskImage, mask->pixels, 8, mask->width, mask->height, mask->strideBytes, 0,
@@ -453,7 +476,10 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
               o.mask);
     cblob_runParams params;
     check(cblob_runParams_construct(&params), "run parameters");
-    setSegmentation(&params, o, file, pixels.bitsPerPel);
+    if (o.labelled.labelled)
+        check(setLabelledRun(&params), "--labelled");
+    else
+        setSegmentation(&params, o, file, pixels.bitsPerPel);
     params.connectivityCleanup = o.cleanup;
     params.minArea = static_cast<int32_t>(o.minArea);
     // Boxes and medians at an angle, and the interior test against a mask,
@@ -461,15 +487,18 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     for (const tool_measureName *m : o.measures)
         if (m->code >= cblob_measureMedianX || (m->code == cblob_measureIsInterior && mask)) params.keepBlobImages = 1;
     if (o.view.needsBlobRuns(mask != nullptr)) params.keepBlobImages = 1;
+    if (o.labelled.labelled && params.keepBlobImages)
+        fail(2, "--labelled keeps no runs of its blobs: boxes and medians at an angle and the interior test are "
+                "not available");
     cblob_resultSet rs;
     check(cblob_resultSet_construct(&rs), "result set");
-    const int32_t status = pixels.bitsPerPel == 8 ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
+    const int32_t status = pixels.bitsPerPel == 8 || o.labelled.labelled ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
                                                   : cblob_run16(&image, mask ? &maskImage : nullptr, &params, &rs);
     check(status, "analysing " + file);
     // A percentage run has written the thresholds it computed back into the
     // parameters, so reading them gives the values used in every mode.
     FileResult used{file, o.seg == Options::Seg::soft, 0, 0};
-    check(cblob_runParams_getThresh(&params, &used.thresh), "threshold of " + file);
+    if (!o.labelled.labelled) check(cblob_runParams_getThresh(&params, &used.thresh), "threshold of " + file);
     if (used.soft) check(cblob_runParams_getHighThresh(&params, &used.high), "high threshold of " + file);
     files.push_back(used);
     const double angle = o.angleDeg * kPi / 180.0;
@@ -486,7 +515,8 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
         ++shown;
         rows.push_back(Row{files.size() - 1, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
                            b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
-                           b->angle, b->inertiaMax, readMeasures(b, o, angle, file)});
+                           b->angle, b->inertiaMax, o.labelled.labelled ? labels.values[b->colour] : b->colour,
+                           blobNeighbours(b), readMeasures(b, o, angle, file)});
     }
     cblob_resultSet_destruct(&rs);
     cblob_runParams_destruct(&params);
@@ -529,6 +559,7 @@ std::string thresholdText(const FileResult &f) {
 
 // The table's header line for one file: the threshold used and how it came about.
 std::string thresholdLine(const FileResult &f, const Options &o) {
+    if (o.labelled.labelled) return "labelled: every value a region";
     std::string line = "threshold " + thresholdText(f);
     if (o.seg == Options::Seg::percent) {
         char how[96];
@@ -552,8 +583,17 @@ std::string number(double v, const char *missing) {
 
 int columnWidth(const tool_measureName *m) { return std::max(10, static_cast<int>(std::strlen(m->name))); }
 
+// The colour column: "object" or "hole", or the region's label value with
+// --labelled (a JSON number then).
+std::string colourText(const Row &r, const Options &o) {
+    static const char *const name[2] = {"hole", "object"};
+    return o.labelled.labelled ? std::to_string(r.value) : name[r.colour];
+}
+std::string colourJson(const Row &r, const Options &o) {
+    return o.labelled.labelled ? colourText(r, o) : jsonString(colourText(r, o));
+}
+
 void printRows(const std::vector<FileResult> &files, const std::vector<Row> &rows, const Options &o) {
-    const char *colourName[2] = {"hole", "object"};
     const bool withFile = files.size() > 1;
     if (o.format == Options::Format::json) {
         std::printf("[");
@@ -562,16 +602,19 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
             const FileResult &f = files[r.file];
             const std::string high = f.soft ? std::to_string(f.high) : "null";
             std::printf("%s\n  {\"file\": %s, \"threshold\": %d, \"threshold_high\": %s, \"label\": %d, "
-                        "\"colour\": \"%s\", \"parent\": %d, \"%s\": %.17g, \"%s\": %.17g, "
+                        "\"colour\": %s, \"parent\": %d, \"%s\": %.17g, \"%s\": %.17g, "
                         "\"%s\": %.17g, \"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, "
                         "\"elongation\": %.17g, \"%s\": %.17g",
                         i ? "," : "", jsonString(f.file).c_str(), f.thresh, high.c_str(), r.label,
-                        colourName[r.colour], r.parent, clientField(o.view, "area").c_str(), r.area,
+                        colourJson(r, o).c_str(), r.parent, clientField(o.view, "area").c_str(), r.area,
                         clientField(o.view, "center_x").c_str(), r.cx, clientField(o.view, "center_y").c_str(), r.cy,
                         r.left, r.top, r.width, r.height, r.elongation, clientField(o.view, "angle_deg").c_str(),
                         degrees(r.angle));
             for (size_t m = 0; m < o.measures.size(); ++m)
                 std::printf(", \"%s\": %s", o.measures[m]->name, number(r.extra[m], "null").c_str());
+            if (o.labelled.neighbours)
+                std::printf(", \"neighbours\": %s, \"touches_border\": %s", neighboursJson(r.neighbours).c_str(),
+                            r.neighbours.border ? "true" : "false");
             std::printf("}");
         }
         std::printf("%s]\n", rows.empty() ? "" : "\n");
@@ -582,14 +625,17 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
                     clientField(o.view, "area").c_str(), clientField(o.view, "center_x").c_str(),
                     clientField(o.view, "center_y").c_str(), clientField(o.view, "angle_deg").c_str());
         for (const tool_measureName *m : o.measures) std::printf(",%s", m->name);
+        if (o.labelled.neighbours) std::printf(",neighbours,touches_border");
         std::printf("\n");
         for (const Row &r : rows) {
             const FileResult &f = files[r.file];
             const std::string high = f.soft ? std::to_string(f.high) : "";
             std::printf("%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", csvField(f.file).c_str(),
-                        f.thresh, high.c_str(), r.label, colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left,
+                        f.thresh, high.c_str(), r.label, colourText(r, o).c_str(), r.parent, r.area, r.cx, r.cy, r.left,
                         r.top, r.width, r.height, r.elongation, degrees(r.angle));
             for (double v : r.extra) std::printf(",%s", number(v, "").c_str());
+            if (o.labelled.neighbours)
+                std::printf(",%s,%d", neighboursCsv(r.neighbours).c_str(), r.neighbours.border ? 1 : 0);
             std::printf("\n");
         }
         return;
@@ -609,17 +655,19 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
     std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s", "label", "colour", "parent", "area",
                 "center_x", "center_y", "left", "top", "width", "height", "elongation", "angle_deg");
     for (const tool_measureName *m : o.measures) std::printf("  %*s", columnWidth(m), m->name);
+    if (o.labelled.neighbours) std::printf("  neighbours");
     std::printf("\n");
     for (const Row &r : rows) {
         if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), files[r.file].file.c_str());
         std::printf("%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f", r.label,
-                    colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
+                    colourText(r, o).c_str(), r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
                     degrees(r.angle));
         for (size_t m = 0; m < o.measures.size(); ++m) {
             char cell[64];
             std::snprintf(cell, sizeof cell, "%.4f", r.extra[m]);
             std::printf("  %*s", columnWidth(o.measures[m]), std::isnan(r.extra[m]) ? "-" : cell);
         }
+        if (o.labelled.neighbours) std::printf("  %s", neighboursCell(r.neighbours).c_str());
         std::printf("\n");
     }
     if (rows.empty()) std::printf("(no blobs)\n");
