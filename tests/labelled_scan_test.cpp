@@ -145,13 +145,14 @@ void referenceParents(RefLabels &ref) {
 
 // Runs the labelled scan over an 8-bit label image.
 int32_t runLabelled(const GreyImage &img, cblob_resultSet *rs, int32_t cleanup = 0, int32_t minArea = 0,
-                    int32_t topology = 1) {
+                    int32_t topology = 1, int32_t keepBlobImages = 0) {
     Params params;
     int32_t status = cblob_runParams_setSegmentationNone(&params.p, 1);
     params.p.connectivityType = cblob_connectivityLabelled;
     params.p.connectivityCleanup = cleanup;
     params.p.minArea = minArea;
     params.p.computeTopology = topology;
+    params.p.keepBlobImages = keepBlobImages;
     if (!CBLOB_FAILED(status)) status = cblob_run8(img.image(), nullptr, &params.p, rs);
     return status;
 }
@@ -486,9 +487,72 @@ TEST(LabelledScan, BinaryRunsAndCopies) {
     ASSERT_EQ(cblob_resultSet_assign(&copy.rs, &res.rs), 0);
     ASSERT_EQ(copy.rs.numBlobs, 3);
     EXPECT_EQ(copy.rs.allBlobs[0]->adjacencyHolder, nullptr);
-    // Per-blob images are not kept by the labelled scan yet.
-    params.p.keepBlobImages = 1;
-    EXPECT_EQ(cblob_run8(img.image(), nullptr, &params.p, &res.rs), cblob_err_notYetSupported);
+}
+
+// The pixels of every blob, rendered from its runs: 1 where the blob is,
+// per pixel of the image (-1: no blob).
+std::vector<int> ownersFromBlobImages(const cblob_resultSet &rs, int w, int h, int ox, int oy) {
+    std::vector<int> owner(static_cast<size_t>(w) * h, -1);
+    for (int32_t i = 0; i < rs.numBlobs; ++i) {
+        cblob_blob *b = rs.allBlobs[i];
+        cimg_image out;
+        EXPECT_EQ(cimg_image_constructUnbound(&out, 8), 0);
+        EXPECT_EQ(cblob_blob_getBlobImage(b, &out), 0);
+        for (int y = 0; y < out.height; ++y) {
+            for (int x = 0; x < out.width; ++x) {
+                if (!out.pels[static_cast<size_t>(y) * out.strideBytes + x]) continue;
+                int &o = owner[static_cast<size_t>(b->boxTop - oy + y) * w + (b->boxLeft - ox + x)];
+                EXPECT_EQ(o, -1) << "a pixel in two blobs";
+                o = b->label;
+            }
+        }
+        cimg_image_destruct(&out);
+    }
+    return owner;
+}
+
+// Per-blob runs: every blob's rows hold exactly the pixels of its region,
+// also after the fill merged regions (the merged pixels are the survivor's)
+// and after the prune dropped some (their pixels are no blob's).
+TEST(LabelledScan, BlobRunsHoldTheRegionsPixels) {
+    std::mt19937 rng(11);
+    for (int32_t cleanup : {0, 1, 2}) {
+        SCOPED_TRACE(cleanup);
+        const int w = 37, h = 29;
+        const std::vector<uint16_t> v = randomLabels(rng, w, h, 4, 3);
+        const GreyImage img(w, h, 8, v, 5, 9);
+        Results res;
+        ASSERT_EQ(runLabelled(img, &res.rs, cleanup, 6, 1, 1), 0);
+        const std::vector<int> owner = ownersFromBlobImages(res.rs, w, h, 5, 9);
+        // Each blob's pixels: as many as its area, of its value, touching
+        // only pixels of other blobs or of none across its border.
+        std::map<int, int64_t> pixels;
+        for (int i = 0; i < w * h; ++i) {
+            if (owner[i] < 0) continue;
+            ++pixels[owner[i]];
+            if (cleanup == 0) {
+                EXPECT_EQ(v[i], res.rs.allBlobs[owner[i] - 1]->colour);
+            }
+        }
+        int64_t covered = 0;
+        for (int32_t i = 0; i < res.rs.numBlobs; ++i) {
+            EXPECT_EQ(static_cast<double>(pixels[i + 1]), res.rs.allBlobs[i]->area) << "blob " << i + 1;
+            covered += pixels[i + 1];
+        }
+        if (cleanup != 1) {
+            EXPECT_EQ(covered, w * h);
+        }
+        if (cleanup == 0) {
+            // Without cleanup, exactly the reference's regions.
+            const RefLabels ref = referenceLabels(v, w, h);
+            std::map<int, int> blobOfRegion;
+            for (int i = 0; i < w * h; ++i) {
+                auto [it, fresh] = blobOfRegion.insert({ref.owner[i], owner[i]});
+                EXPECT_EQ(it->second, owner[i]);
+            }
+            EXPECT_EQ(static_cast<int32_t>(blobOfRegion.size()), res.rs.numBlobs);
+        }
+    }
 }
 
 TEST(LabelledScan, AllocationFailuresAndCancellation) {
@@ -501,7 +565,7 @@ TEST(LabelledScan, AllocationFailuresAndCancellation) {
             cblob_resultSet rs;
             int32_t status = cblob_resultSet_construct(&rs);
             if (CBLOB_FAILED(status)) return status;
-            status = runLabelled(img, &rs, cleanup, 4);
+            status = runLabelled(img, &rs, cleanup, 4, 1, cleanup == 2 ? 1 : 0);
             const int32_t destructed = cblob_resultSet_destruct(&rs);
             return CBLOB_FAILED(status) ? status : destructed;
         };

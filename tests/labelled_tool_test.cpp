@@ -196,7 +196,6 @@ TEST_F(LabelledTool, UsageErrors) {
     } rows[] = {
         {"analyze " + path("l.pgm") + " --neighbours", 2, "--neighbours needs --labelled"},
         {"analyze " + path("l.pgm") + " --labelled --threshold 3", 2, "conflicts"},
-        {"analyze " + path("l.pgm") + " --labelled --measures angle_box_center_x", 2, "--labelled keeps no runs"},
         {"analyze " + path("many.pgm") + " --labelled", 1, "at most 256 distinct values"},
     };
     for (const Row &r : rows) {

@@ -487,9 +487,6 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     for (const tool_measureName *m : o.measures)
         if (m->code >= cblob_measureMedianX || (m->code == cblob_measureIsInterior && mask)) params.keepBlobImages = 1;
     if (o.view.needsBlobRuns(mask != nullptr)) params.keepBlobImages = 1;
-    if (o.labelled.labelled && params.keepBlobImages)
-        fail(2, "--labelled keeps no runs of its blobs: boxes and medians at an angle and the interior test are "
-                "not available");
     cblob_resultSet rs;
     check(cblob_resultSet_construct(&rs), "result set");
     const int32_t status = pixels.bitsPerPel == 8 || o.labelled.labelled ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)

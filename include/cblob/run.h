@@ -83,8 +83,6 @@
  *   - morphology (a non-empty morphOps vector);
  *   - connectivityType 2 (the whole-image mode; cblob_run8 reports it with
  *     a cleanup mode as cblob_err_connectivityConflict first);
- *   - per-blob images (keepBlobImages, or keepMaskImage with a mask) with
- *     connectivityType 1;
  *   - a run-length input masked by a run-length image or by a mask image
  *     (cblob_runRle8_withRleMask and cblob_runRle8_withMask8 with a mask and
  *     segmentation type 4; with other types the input is rendered and run as

@@ -111,6 +111,48 @@ int32_t linkNeighbours(State &st, cblob_blob *const *blobOf, int32_t numFinished
     return f.exit();
 }
 
+// The run table for per-blob runs: [region] = region for a region that
+// became a blob, -survivor for one merged into another (by the scan or the
+// fill), 0 for one dropped (its runs belong to no blob).
+int32_t writeLabelMap(State &st) {
+    Frame<0> f;
+    cstd_vector32s *map = st.settings->labelMap;
+    int32_t size = 0;
+    CBLOB_FRAME_TRY(f, cstd_vector32s_getSize(map, &size));
+    if (size < st.regions.size) CBLOB_FRAME_TRY(f, cstd_vector32s_resize(map, st.regions.size));
+    int32_t *entries = nullptr;
+    CBLOB_FRAME_TRY(f, cstd_vector32s_getBegin(map, &entries));
+    const GraphTables &g = st.g;
+    for (int32_t r = 0; r < st.regions.size; ++r) {
+        const Region &region = st.regions[r];
+        if (region.link != r) {
+            entries[r] = -region.link;  // the scan merged it (its chain resolves to the root)
+        } else if (g.into[r] != r) {
+            entries[r] = -g.into[r];    // the fill merged it
+        } else {
+            entries[r] = g.dead[r] ? 0 : r;
+        }
+    }
+    return f.exit();
+}
+
+// The blob label table: [blob label] = the region number written into the
+// runs.
+int32_t writeBlobLabels(State &st, cblob_blob *const *blobOf) {
+    Frame<0> f;
+    cstd_vector32s *table = st.settings->blobLabels;
+    int32_t size = 0;
+    CBLOB_FRAME_TRY(f, cstd_vector32s_getSize(table, &size));
+    if (size <= st.rs->numBlobs) CBLOB_FRAME_TRY(f, cstd_vector32s_resize(table, st.rs->numBlobs + 1));
+    int32_t *entries = nullptr;
+    CBLOB_FRAME_TRY(f, cstd_vector32s_getBegin(table, &entries));
+    for (int64_t i = 0; i < st.completed.size; ++i) {
+        const int32_t r = st.completed[i];
+        if (!st.g.dead[r]) entries[blobOf[r]->label] = r;
+    }
+    return f.exit();
+}
+
 }  // namespace
 
 int32_t finishBlobs(State &st) {
@@ -130,6 +172,8 @@ int32_t finishBlobs(State &st) {
     }
     if (st.keepTree) linkTree(st, blobOf.data);
     CBLOB_FRAME_TRY(f, linkNeighbours(st, blobOf.data, finished));
+    if (st.settings->labelMap) CBLOB_FRAME_TRY(f, writeLabelMap(st));
+    if (st.settings->blobLabels) CBLOB_FRAME_TRY(f, writeBlobLabels(st, blobOf.data));
     return f.exit();
 }
 

@@ -79,6 +79,28 @@ public:
         if (x < width_) append(row, x, width_, 0);
     }
 
+    bool wide() const { return wide_; }
+
+    // Wide rows: writes into every run's label slot the region of the
+    // decoded run it starts in (runs past the width are left alone).
+    void writeLabels(int32_t y, const RowRuns &row) const {
+        const cblob_rleRow &entry = *rle::imageRow(img_, y);
+        auto *cursor = const_cast<uint8_t *>(entry.runs);
+        int32_t left = entry.numRuns;
+        int32_t x = 0;
+        int32_t k = 0;
+        while (cursor && x < width_) {
+            if (grey_ && left-- <= 0) break;
+            uint8_t *slot = cursor + (grey_ ? rle::kWideGreyRunBytes : rle::kWideBinaryRunBytes) - 4;
+            const int32_t length = rle::loadInt32(grey_ ? cursor + 1 : cursor);
+            if (length <= 0) break;
+            while (k + 1 < row.count && row.end[k] <= x) ++k;
+            rle::storeInt32(slot, row.region[k]);
+            cursor += grey_ ? rle::kWideGreyRunBytes : rle::kWideBinaryRunBytes;
+            x = length > width_ - x ? width_ : x + length;
+        }
+    }
+
 private:
     static void append(RowRuns &row, int32_t x0, int32_t x1, int32_t value) {
         if (row.count > 0 && row.value[row.count - 1] == value) {
@@ -277,6 +299,7 @@ int32_t scanRows(State &st, const cblob_imageRle *img, RowTables &t) {
         }
         decoder.read(y, *cur);
         int32_t status = walk.row(y, *prev, *cur, y == 0 || y == height - 1);
+        if (decoder.wide()) decoder.writeLabels(y, *cur);
         if (!CBLOB_FAILED(status)) status = walk.complete(y, *prev);
         if (CBLOB_FAILED(status)) return status;
         RowRuns *swap = prev;

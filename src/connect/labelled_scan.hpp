@@ -47,8 +47,13 @@ namespace cblob::connect {
 // (compared with the pixel count), computeSecondMoments, computeTopology
 // (the tree is built with it or with any cleanup), scaleVal (area of regions
 // with a value other than 0 = pixels / scaleVal), the window origin and
-// size, the client transform and the spare blob blocks; `weighted`, the label
-// map and the blob label table are ignored. Blobs are appended to rs's blob
+// size, the client transform, the spare blob blocks, and for per-blob runs
+// the label map and the blob label table (`weighted` is ignored). With wide
+// rows, each run's label slot receives the number of the region the scan put
+// it in; the label map then gets [region] = region for a region that became
+// a blob, -region for one merged into that region (by the scan or the fill),
+// 0 for one dropped; the blob label table [blob label] = the blob's region
+// number. Blobs are appended to rs's blob
 // blocks (created when missing), numbered from rs->numBlobs + 1; the first
 // top-level blob is set when the tree is built and rs had none. Polls the
 // attention check before rows 0, 32, 64, ... and once before the graph
@@ -58,7 +63,8 @@ namespace cblob::connect {
 // status; cmath_err_outsideDomain when a non-linear transform is undefined
 // at a blob's centre of mass; memory failures. On failure blobs already
 // written stay in rs for the caller to clear; nothing else is left.
-// Thread-safety: one call per result set at a time; the image is only read.
+// Thread-safety: one call per result set at a time; the image is only read,
+// except for the label slots of wide rows.
 int32_t scanLabelled(const cblob_imageRle *rle, const ScanSettings &settings, cblob_resultSet *rs);
 
 }  // namespace cblob::connect

@@ -36,14 +36,12 @@ struct Geometry {
 };
 
 // Requests whose machinery this build does not have: morphology, the
-// whole-image scan, per-blob runs of the labelled scan, and masking a
-// run-length input. Each is refused with its own status instead of being
-// run without what it asked for.
+// whole-image scan, and masking a run-length input. Each is refused with its
+// own status instead of being run without what it asked for.
 int32_t checkServed(const cblob_imageRlePtrh *rleInput, const cimg_windowConst *maskWindow,
-                    const cblob_imageRlePtrh *rleMask, const cblob_runParams &p, bool blobImagesWanted) {
-    // The labelled scan keeps no per-blob runs yet.
-    const bool scanServed = p.connectivityType == cblob_connectivityStandard ||
-                            (p.connectivityType == cblob_connectivityLabelled && !blobImagesWanted);
+                    const cblob_imageRlePtrh *rleMask, const cblob_runParams &p) {
+    const bool scanServed =
+        p.connectivityType == cblob_connectivityStandard || p.connectivityType == cblob_connectivityLabelled;
     const bool served = p.morphOps.untyped.size == 0 && scanServed && !(rleInput && (maskWindow || rleMask));
     return served ? 0 : cblob_err_notYetSupported;
 }
@@ -548,7 +546,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     CBLOB_FRAME_REQUIRE(f, rs);
     CBLOB_FRAME_REQUIRE(f, (window8 ? 1 : 0) + (window16 ? 1 : 0) + (rleInput ? 1 : 0) == 1);
     CBLOB_FRAME_REQUIRE(f, blobImagesWanted || !blobImagesFromBlobs);
-    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, *params, blobImagesWanted != 0));
+    CBLOB_FRAME_TRY(f, checkServed(rleInput, maskWindow, rleMask, *params));
     CBLOB_FRAME_CHECK(f, params->scaleVal >= 1, cblob_err_badScaleVal);
     r.window8 = window8;
     r.window16 = window16;
