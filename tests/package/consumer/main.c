@@ -76,10 +76,10 @@ int main(void) {
     CHECK(dot->centerOfMassX == 35.5 && dot->centerOfMassY == 25.5);
 
     /* A request this build does not serve is refused with its own status. */
-    params.connectivityType = 1;
+    params.connectivityType = 2;
     status = cblob_run8(&image, NULL, &params, &rs);
     CHECK(status == cblob_err_notYetSupported);
-    printf("connectivityType 1: %s\n", cblob_statusName(status));
+    printf("connectivityType 2: %s\n", cblob_statusName(status));
 
     CHECK(cblob_resultSet_destruct(&rs) == 0);
     CHECK(cblob_runParams_destruct(&params) == 0);
