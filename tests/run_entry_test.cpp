@@ -297,7 +297,6 @@ struct Missing {
 };
 
 const Missing kMissing[] = {
-    {"connectivityType 1 (labelled)", "connectivityType 1", "every"},
 };
 
 const Missing *missingFor(const Form &form, const Request &request) {

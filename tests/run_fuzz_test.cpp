@@ -118,15 +118,18 @@ void pokeFields(std::mt19937 &rng, cblob_runParams *p) {
     if (n < 0 || rs.numViewBlobs != n) return ::testing::AssertionFailure() << "counts " << n << " " << rs.numViewBlobs;
     std::set<const cblob_blob *> blobs;
     std::vector<int> labels(static_cast<size_t>(n) + 1, 0);
+    // The labelled scan's colours are region values, and a region may have
+    // its parent's value (when two regions of other values enclose it).
+    const bool labelled = rs.postProcessing->connectivityType == cblob_connectivityLabelled;
     for (int i = 0; i < n; ++i) {
         const cblob_blob *b = rs.allBlobs[i];
-        if (!b || b->owner != &rs || b->label < 1 || b->label > n || labels[b->label]++ || b->colour > 1) {
+        if (!b || b->owner != &rs || b->label < 1 || b->label > n || labels[b->label]++ || (b->colour > 1 && !labelled)) {
             return ::testing::AssertionFailure() << "blob " << i << " is malformed";
         }
         blobs.insert(b);
     }
     for (const cblob_blob *b : blobs) {
-        if (b->parent && (!blobs.count(b->parent) || b->parent->colour == b->colour)) {
+        if (b->parent && (!blobs.count(b->parent) || (b->parent->colour == b->colour && !labelled))) {
             return ::testing::AssertionFailure() << "blob " << b->label << " has a bad parent";
         }
         int children = 0;

@@ -25,6 +25,7 @@
 
 #include "blob_outlines.hpp"
 #include "cblob/cblob.h"
+#include "labelled_options.hpp"
 #include "measure_names.h"
 #include "pgm_io.h"
 #include "png_io.h"
@@ -61,6 +62,10 @@ const char *const kUsage =
     "  --erode E | --dilate E | --open E | --close E\n"
     "                                morphology with the element E: 3x3,\n"
     "                                1x3 (horizontal) or 3x1 (vertical)\n"
+    "Label images (instead of segmentation):\n"
+    "  --labelled                    every distinct value of an 8- or 16-bit label image\n"
+    "                                is a region (0 too); colour gives its value\n"
+    "  --neighbours                  each region's neighbouring labels (with --labelled)\n"
     "Output:\n"
     "  --csv | --json                machine-readable output instead of a table\n"
     "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
@@ -116,6 +121,7 @@ struct Options {
     ViewOptions view;
     std::vector<int32_t> morphOps;  // --erode, --dilate, --open, --close in order
     long threads = 0;  // 0: the library's default, every online core
+    LabelledOptions labelled;
 };
 
 // The threshold a file was segmented at: the one given, or the one a
@@ -134,6 +140,9 @@ struct Row {
     double elongation, angle;
     // for the overlay only
     double inertiaMax;
+    // --labelled: the region's label value and its neighbours
+    int value;
+    BlobNeighbours neighbours;
     // the --measures columns; NaN where the library cannot give the measure
     std::vector<double> extra;
     // --contours and --geojson: the outer boundary, and (--geojson) those of
@@ -329,6 +338,7 @@ Options parseOptions(int argc, char **argv) {
             o.exclude = parseNumber(arg, amount.c_str());
             if (o.exclude < 0 || (o.excludePercent && o.exclude >= 50))
                 fail(2, "--exclude needs N >= 0 (a percentage below 50)");
+        } else if (parseLabelledOption(arg, &o.labelled)) {
         } else if (std::string error; parseViewOption(argc, argv, &i, &o.view, &error)) {
             if (!error.empty()) fail(2, error);
         } else if (tool_morphCode(arg.c_str(), "") != -1) {
@@ -352,6 +362,9 @@ Options parseOptions(int argc, char **argv) {
     o.format = o.csv ? Options::Format::csv : o.json ? Options::Format::json : Options::Format::table;
     if (o.contours && o.contoursFile.empty() && o.format != Options::Format::json && o.overlay.empty())
         fail(2, "--contours needs FILE.csv (or --json, or --overlay)");
+    if (o.labelled.labelled && (o.seg != Options::Seg::none || o.invert))
+        fail(2, "--labelled conflicts with the segmentation options");
+    if (o.labelled.neighbours && !o.labelled.labelled) fail(2, "--neighbours needs --labelled");
     if (o.seg == Options::Seg::none) o.seg = Options::Seg::percent;
     return o;
 }
@@ -507,11 +520,21 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     if (mask && (mask->width != pixels.width || mask->height != pixels.height))
         fail(1, "mask " + o.mask + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) +
                     " but " + file + " is " + std::to_string(pixels.width) + "x" + std::to_string(pixels.height));
+    LabelInput labels;
+    std::string labelError;
+    if (o.labelled.labelled && !makeLabelInput(pixels, &labels, &labelError)) fail(1, file + ": " + labelError);
     cimg_image image, maskImage;
-    check(cimg_image_constructUnbound(&image, pixels.bitsPerPel), file);
-    check(cimg_image_initFromBuffer(&image, pixels.pixels, pixels.bitsPerPel, pixels.width, pixels.height,
-                                    pixels.strideBytes, 0, 0),
-          file);
+    if (o.labelled.labelled) {
+        check(cimg_image_constructUnbound(&image, 8), file);
+        check(cimg_image_initFromBuffer(&image, const_cast<uint8_t *>(labels.pixels), 8, labels.width, labels.height,
+                                        labels.strideBytes, 0, 0),
+              file);
+    } else {
+        check(cimg_image_constructUnbound(&image, pixels.bitsPerPel), file);
+        check(cimg_image_initFromBuffer(&image, pixels.pixels, pixels.bitsPerPel, pixels.width, pixels.height,
+                                        pixels.strideBytes, 0, 0),
+              file);
+    }
     check(cimg_image8_construct(&maskImage), o.mask);
     if (mask)
         check(cimg_image_initFromBuffer(&maskImage, mask->pixels, 8, mask->width, mask->height, mask->strideBytes, 0,
@@ -519,7 +542,10 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
               o.mask);
     cblob_runParams params;
     check(cblob_runParams_construct(&params), "run parameters");
-    setSegmentation(&params, o, file, pixels.bitsPerPel);
+    if (o.labelled.labelled)
+        check(setLabelledRun(&params), "--labelled");
+    else
+        setSegmentation(&params, o, file, pixels.bitsPerPel);
     params.connectivityCleanup = o.cleanup;
     params.minArea = static_cast<int32_t>(o.minArea);
     check(tool_addMorphOps(&params, o.morphOps.data(), static_cast<int32_t>(o.morphOps.size())), "morphology");
@@ -533,13 +559,13 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
     if (o.view.needsBlobRuns(mask != nullptr)) params.keepBlobImages = 1;
     cblob_resultSet rs;
     check(cblob_resultSet_construct(&rs), "result set");
-    const int32_t status = pixels.bitsPerPel == 8 ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
+    const int32_t status = pixels.bitsPerPel == 8 || o.labelled.labelled ? cblob_run8(&image, mask ? &maskImage : nullptr, &params, &rs)
                                                   : cblob_run16(&image, mask ? &maskImage : nullptr, &params, &rs);
     check(status, "analysing " + file);
     // A percentage run has written the thresholds it computed back into the
     // parameters, so reading them gives the values used in every mode.
     FileResult used{file, o.seg == Options::Seg::soft, 0, 0};
-    check(cblob_runParams_getThresh(&params, &used.thresh), "threshold of " + file);
+    if (!o.labelled.labelled) check(cblob_runParams_getThresh(&params, &used.thresh), "threshold of " + file);
     if (used.soft) check(cblob_runParams_getHighThresh(&params, &used.high), "high threshold of " + file);
     files.push_back(used);
     const double angle = o.angleDeg * kPi / 180.0;
@@ -556,7 +582,8 @@ void analyze(const std::string &file, const Options &o, const tool_greyImage *ma
         ++shown;
         rows.push_back(Row{files.size() - 1, b->label, b->colour, b->parent ? b->parent->label : 0, b->area, b->centerOfMassX,
                            b->centerOfMassY, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, b->elongation,
-                           b->angle, b->inertiaMax, readMeasures(b, o, angle, file), {}, {}});
+                           b->angle, b->inertiaMax, o.labelled.labelled ? labels.values[b->colour] : b->colour,
+                           blobNeighbours(b), readMeasures(b, o, angle, file), {}, {}});
         if (o.contours || !o.geojson.empty()) readOutlines(b, o, file, &rows.back());
     }
     cblob_resultSet_destruct(&rs);
@@ -600,6 +627,7 @@ std::string thresholdText(const FileResult &f) {
 
 // The table's header line for one file: the threshold used and how it came about.
 std::string thresholdLine(const FileResult &f, const Options &o) {
+    if (o.labelled.labelled) return "labelled: every value a region";
     std::string line = "threshold " + thresholdText(f);
     if (o.seg == Options::Seg::percent) {
         char how[96];
@@ -623,7 +651,15 @@ std::string number(double v, const char *missing) {
 
 int columnWidth(const tool_measureName *m) { return std::max(10, static_cast<int>(std::strlen(m->name))); }
 
-const char *const colourName[2] = {"hole", "object"};
+// The colour column: "object" or "hole", or the region's label value with
+// --labelled (a JSON number then).
+std::string colourText(const Row &r, const Options &o) {
+    static const char *const name[2] = {"hole", "object"};
+    return o.labelled.labelled ? std::to_string(r.value) : name[r.colour];
+}
+std::string colourJson(const Row &r, const Options &o) {
+    return o.labelled.labelled ? colourText(r, o) : jsonString(colourText(r, o));
+}
 
 // The JSON members of one blob ("\"file\": ..., \"label\": ...", no braces):
 // a JSON output object, and the properties of a GeoJSON feature.
@@ -631,16 +667,19 @@ std::string jsonMembers(const Row &r, const FileResult &f, const Options &o) {
     const std::string high = f.soft ? std::to_string(f.high) : "null";
     char fixed[768];
     std::snprintf(fixed, sizeof fixed,
-                  "\"threshold\": %d, \"threshold_high\": %s, \"label\": %d, \"colour\": \"%s\", \"parent\": %d, "
+                  "\"threshold\": %d, \"threshold_high\": %s, \"label\": %d, \"colour\": %s, \"parent\": %d, "
                   "\"%s\": %.17g, \"%s\": %.17g, \"%s\": %.17g, \"left\": %d, \"top\": %d, "
                   "\"width\": %d, \"height\": %d, \"elongation\": %.17g, \"%s\": %.17g",
-                  f.thresh, high.c_str(), r.label, colourName[r.colour], r.parent, clientField(o.view, "area").c_str(),
+                  f.thresh, high.c_str(), r.label, colourJson(r, o).c_str(), r.parent, clientField(o.view, "area").c_str(),
                   r.area, clientField(o.view, "center_x").c_str(), r.cx, clientField(o.view, "center_y").c_str(), r.cy,
                   r.left, r.top, r.width, r.height, r.elongation, clientField(o.view, "angle_deg").c_str(),
                   degrees(r.angle));
     std::string out = "\"file\": " + jsonString(f.file) + ", " + fixed;
     for (size_t m = 0; m < o.measures.size(); ++m)
         out += ", \"" + std::string(o.measures[m]->name) + "\": " + number(r.extra[m], "null");
+    if (o.labelled.neighbours)
+        out += ", \"neighbours\": " + neighboursJson(r.neighbours) +
+               ", \"touches_border\": " + (r.neighbours.border ? "true" : "false");
     return out;
 }
 
@@ -662,14 +701,17 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
                     clientField(o.view, "area").c_str(), clientField(o.view, "center_x").c_str(),
                     clientField(o.view, "center_y").c_str(), clientField(o.view, "angle_deg").c_str());
         for (const tool_measureName *m : o.measures) std::printf(",%s", m->name);
+        if (o.labelled.neighbours) std::printf(",neighbours,touches_border");
         std::printf("\n");
         for (const Row &r : rows) {
             const FileResult &f = files[r.file];
             const std::string high = f.soft ? std::to_string(f.high) : "";
             std::printf("%s,%d,%s,%d,%s,%d,%.17g,%.17g,%.17g,%d,%d,%d,%d,%.17g,%.17g", csvField(f.file).c_str(),
-                        f.thresh, high.c_str(), r.label, colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left,
+                        f.thresh, high.c_str(), r.label, colourText(r, o).c_str(), r.parent, r.area, r.cx, r.cy, r.left,
                         r.top, r.width, r.height, r.elongation, degrees(r.angle));
             for (double v : r.extra) std::printf(",%s", number(v, "").c_str());
+            if (o.labelled.neighbours)
+                std::printf(",%s,%d", neighboursCsv(r.neighbours).c_str(), r.neighbours.border ? 1 : 0);
             std::printf("\n");
         }
         return;
@@ -689,17 +731,19 @@ void printRows(const std::vector<FileResult> &files, const std::vector<Row> &row
     std::printf("%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s", "label", "colour", "parent", "area",
                 "center_x", "center_y", "left", "top", "width", "height", "elongation", "angle_deg");
     for (const tool_measureName *m : o.measures) std::printf("  %*s", columnWidth(m), m->name);
+    if (o.labelled.neighbours) std::printf("  neighbours");
     std::printf("\n");
     for (const Row &r : rows) {
         if (withFile) std::printf("%-*s  ", static_cast<int>(fileWidth), files[r.file].file.c_str());
         std::printf("%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f", r.label,
-                    colourName[r.colour], r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
+                    colourText(r, o).c_str(), r.parent, r.area, r.cx, r.cy, r.left, r.top, r.width, r.height, r.elongation,
                     degrees(r.angle));
         for (size_t m = 0; m < o.measures.size(); ++m) {
             char cell[64];
             std::snprintf(cell, sizeof cell, "%.4f", r.extra[m]);
             std::printf("  %*s", columnWidth(o.measures[m]), std::isnan(r.extra[m]) ? "-" : cell);
         }
+        if (o.labelled.neighbours) std::printf("  %s", neighboursCell(r.neighbours).c_str());
         std::printf("\n");
     }
     if (rows.empty()) std::printf("(no blobs)\n");

@@ -188,6 +188,21 @@ typedef struct cblob_blob {
 
 CSYS_TYPE_CHECK_DECLARE(cblob_blob)
 
+/**
+ * The neighbours of a blob of the labelled scan (connectivityType 1): the
+ * blobs whose pixels touch its pixels (left, right, above, below, or at the
+ * upper-left or lower-right diagonal). After a labelled run every blob's
+ * adjacencyHolder points at one of these; it lives, with the neighbours
+ * array, as long as the result set's blobs (until the set is cleared or
+ * destroyed). Read it, never change it. Blobs of other scans, and copies made
+ * by cblob_resultSet_assign, have a null adjacencyHolder.
+ */
+typedef struct cblob_blobAdjacency {
+    int32_t numNeighbours;             /* blobs of the result set it touches */
+    int32_t touchesBorder;             /* 1 when it reaches the window border (touches the outer region) */
+    struct cblob_blob **neighbours;    /* numNeighbours blobs, by ascending label */
+} cblob_blobAdjacency;
+
 /*
  * Blob blocks: a cblock_of_cblob_blob_ptr cell (cblob/containers.h) points
  * at the first of CBLOB_BLOB_BLOCK_CAPACITY blob records, which are followed

@@ -87,9 +87,23 @@
  * without these flags build none of it; their blobs' rows are not available
  * (cblob_err_rleImageEmpty).
  *
+ * Labelled runs (connectivityType 1): the run-length image (segmentation
+ * type 4 keeps the pixel values of an 8-bit label image or map; a hard
+ * threshold gives binary runs) is split into regions of equal value,
+ * 6-connected (left, right, up, down, up-left and down-right), each a blob
+ * whose colour is its value; every blob's adjacencyHolder points at its
+ * cblob_blobAdjacency (cblob/blob.h), its parent is the region that
+ * separates it from the window border (null when none does). Cleanup 1
+ * drops regions below minArea pixels that enclose nothing, innermost first;
+ * cleanup 2 merges each region below minArea, smallest first, into its
+ * largest neighbour, together with that neighbour's regions of its own value
+ * that the small one separated from it (a small region that touches only the
+ * border is dropped), and builds the tree afterwards. Blobs are labelled in
+ * the order their regions end, top-down.
+ *
  * Requests this build does not serve yet return cblob_err_notYetSupported
  * (0x80001300) after the result set was cleared, before any segmentation:
- *   - connectivityType 1 (the labelled scan).
+ *   - nothing: every request of the run parameters is served.
  *
  * Statuses of the pipeline, common to every entry point (after its own
  * checks): cblob_err_notYetSupported (above); cblob_err_badMorphOp

@@ -281,4 +281,25 @@ int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     return CBLOB_FAILED(status) ? status : bindBlobBlock(st);
 }
 
+int32_t finishDetached(ScanState &st, const cblob_blob_internal_ &region, cblob_blob **blob) {
+    RegionStatistics stats = regionStatistics(st, region);
+    cmath_xformLinear *clientXform = &st.rs->sharedLinearXform;
+    int32_t status = mapToClient(st, &stats, &clientXform);
+    if (CBLOB_FAILED(status)) return status;
+    const int32_t label = st.rs->numBlobs + 1;
+    int32_t *count = st.blobCount;
+    CBLOB_REQUIRE_ARG(count && *count >= 0 && *count < CBLOB_BLOB_BLOCK_CAPACITY);
+    cblob_blob *b = st.blobBlock + *count;
+    writeRecord(st, region, stats, clientXform, label, b);
+    b->parent = nullptr;
+    b->firstChild = b->lastChild = b->nextSibling = b->prevSibling = nullptr;
+    b->curFirstChild = b->curLastChild = b->curNextSibling = b->curPrevSibling = nullptr;
+    b->numChildren = b->curNumChildren = 0;
+    st.rs->numBlobs = label;
+    *blob = b;
+    if (++*count < CBLOB_BLOB_BLOCK_CAPACITY) return 0;
+    status = appendBlobBlockFrom(st.rs->blobBlocks, st.settings->spareBlobBlocks);
+    return CBLOB_FAILED(status) ? status : bindBlobBlock(st);
+}
+
 }  // namespace cblob::connect::scan

@@ -326,6 +326,12 @@ int32_t prepareClientXform(ScanState &st, bool writeResultSet = true);
 // its working record to the pool.
 int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region);
 
+// Finishes a region into the next blob record of the result set, like
+// finishRegion, but without tree links (all null, child counts 0) and
+// without touching the working record, which need not come from a pool
+// (the labelled scan finishes its own region records). *blob is the record.
+int32_t finishDetached(ScanState &st, const cblob_blob_internal_ &region, cblob_blob **blob);
+
 }  // namespace cblob::connect::scan
 
 #endif

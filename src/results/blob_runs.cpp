@@ -28,7 +28,8 @@ constexpr int64_t kDataBlockBytes = 64 * 1024;
 // working label.
 struct Extraction {
     const cblob_imageRle *source = nullptr;
-    bool grey = false;
+    bool grey = false;       // the source runs carry values
+    bool greyRows = false;   // the blob's rows do (its grey flag): a labelled blob of grey runs has binary rows
     int32_t *table = nullptr;
     int32_t tableCount = 0;
     int32_t working = 0;
@@ -66,6 +67,7 @@ int32_t readExtraction(cblob_blob *blob, Extraction *e) {
                                    static_cast<int64_t>(source->offsetY) + source->height);
     e->source = source;
     e->grey = source->isGrey != 0;
+    e->greyRows = e->grey && blob->isGrey != 0;
     e->table = cblob::results::runTableEntries(rs->runTable);
     e->tableCount = cblob::results::runTableCount(rs->runTable);
     e->working = static_cast<const int32_t *>(rs->runLabels->untyped.begin)[blob->label];
@@ -170,7 +172,7 @@ private:
 // (image x minus the source offset), written at the cursor.
 uint8_t *extractRow(Extraction &e, const cblob_rleRow &source, int32_t left, int32_t right, uint8_t *cursor,
                     cblob_rleRow *entry) {
-    RowWriter writer(cursor, e.grey);
+    RowWriter writer(cursor, e.greyRows);
     const uint8_t *p = source.runs;
     const int32_t runBytes = e.grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
     const int32_t lengthAt = e.grey ? 1 : 0;
@@ -201,7 +203,7 @@ int32_t extractBlobRuns(cblob_blob *blob) {
     cblob_blobRleDb_ *db = blob->owner->blobDb;
     const int32_t height = blob->boxHeight;
     // Worst case of one row: a run per pixel, and the terminator.
-    const int64_t rowBytes = e.grey ? 2 * static_cast<int64_t>(blob->boxWidth) + 2
+    const int64_t rowBytes = e.greyRows ? 2 * static_cast<int64_t>(blob->boxWidth) + 2
                                     : static_cast<int64_t>(blob->boxWidth) + 1;
     cblob_blob_rleRowBlock_ *rowBlock = nullptr;
     CBLOB_FRAME_TRY(f, reserveRows(db, height, &rowBlock));

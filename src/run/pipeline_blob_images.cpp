@@ -68,7 +68,7 @@ int32_t runPipelineWithBlobImages(const cimg_windowConst *window8, const cimg_wi
     CBLOB_FRAME_REQUIRE(f, rs);
     const bool anyMask = maskWindow || rleMask || torvMask;
     const bool wanted = params->keepBlobImages != 0 || (params->keepMaskImage != 0 && anyMask);
-    const bool fromBlobs = wanted && params->connectivityType != cblob_connectivityLabelled;
+    const bool fromBlobs = wanted;
     CBLOB_FRAME_TRY(f, runPipeline(window8, window16, rleInput, clientFromImage, maskWindow, rleMask, torvMask,
                                    wanted ? 1 : 0, fromBlobs ? 1 : 0, params, rs, spares));
     if (fromBlobs) CBLOB_FRAME_TRY(f, buildBlobImages(rs));

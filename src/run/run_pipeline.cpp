@@ -11,6 +11,7 @@
 #include "connect/banded_scan.hpp"
 #include "connect/blob_internal_pool.hpp"
 #include "connect/blob_record.hpp"
+#include "connect/labelled_scan.hpp"
 #include "connect/standard_scan.hpp"
 #include "connect/whole_image_scan.hpp"
 #include "results/blob_run_table.hpp"
@@ -39,12 +40,9 @@ struct Geometry {
     int32_t x = 0, y = 0, width = 0, height = 0;
 };
 
-// Requests whose machinery this build does not have: the labelled scan. It
-// is refused instead of being run without what it asked for. Unknown
-// morphology codes are refused before any work.
+// Unknown morphology codes are refused before any work.
 int32_t checkServed(const cblob_runParams &p) {
     Frame<0> f;
-    CBLOB_FRAME_CHECK(f, p.connectivityType != cblob_connectivityLabelled, cblob_err_notYetSupported);
     const auto *ops = static_cast<const cblob_morphOp *>(p.morphOps.untyped.begin);
     for (int64_t i = 0; i < p.morphOps.untyped.size; ++i) {
         CBLOB_FRAME_CHECK(f, rle::isMorphOp(ops[i]), cblob_err_badMorphOp);
@@ -653,7 +651,10 @@ int32_t label(Run &r) {
     r.settings.labelMap = r.labelMap;
     r.settings.blobLabels = r.blobImagesFromBlobs ? r.rs->runLabels : nullptr;
     CBLOB_FRAME_TRY(f, startPhase(&r.timer));
-    if (p.connectivityType == cblob_connectivityWholeImage) {
+    if (p.connectivityType == cblob_connectivityLabelled) {
+        CBLOB_FRAME_REQUIRE(f, r.scanImage);  // a window is always segmented first
+        CBLOB_FRAME_TRY(f, connect::scanLabelled(r.scanImage, r.settings, r.rs));
+    } else if (p.connectivityType == cblob_connectivityWholeImage) {
         CBLOB_FRAME_REQUIRE(f, r.scanImage);  // segmented first, or a run-length input
         CBLOB_FRAME_TRY(f, connect::scanWholeImage(r.scanImage, r.settings, r.pools, r.bands, &r.group, r.rs));
     } else if (r.bands > 1) {

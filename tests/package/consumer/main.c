@@ -75,11 +75,15 @@ int main(void) {
     CHECK(hole->parent == ring && ring->firstChild == hole);
     CHECK(dot->centerOfMassX == 35.5 && dot->centerOfMassY == 25.5);
 
-    /* A request this build does not serve is refused with its own status. */
-    params.connectivityType = 1;
+    /* The whole-image mode sums every object pixel into one blob; with a
+       cleanup mode it is refused with its own status. */
+    params.connectivityType = 2;
+    CHECK(cblob_run8(&image, NULL, &params, &rs) == 0);
+    CHECK(rs.numBlobs == 1 && rs.allBlobs[0]->area == 48.0 + 84.0 + 1.0);
+    params.connectivityCleanup = 1;
     status = cblob_run8(&image, NULL, &params, &rs);
-    CHECK(status == cblob_err_notYetSupported);
-    printf("connectivityType 1: %s\n", cblob_statusName(status));
+    CHECK(status == cblob_err_connectivityConflict);
+    printf("connectivityType 2 with a cleanup: %s\n", cblob_statusName(status));
 
     CHECK(cblob_resultSet_destruct(&rs) == 0);
     CHECK(cblob_runParams_destruct(&params) == 0);
