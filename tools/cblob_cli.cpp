@@ -804,9 +804,12 @@ int main(int argc, char **argv) {
                 options.overlay.empty() ? nullptr : &kept);
         if (showProgress) progress(i + 1, files.size());
     }
+    // The outline files are staged first: a failure there exits before the
+    // overlay's temporary file exists, and one of the overlay's removes the
+    // staged files at exit.
+    stageOutlineFiles(results, rows, options);
     const std::string temporary = options.overlay.empty() ? std::string() : options.overlay + ".tmp";
     if (!options.overlay.empty()) writeOverlay(temporary, kept, rows, options.view, options.contours);
-    stageOutlineFiles(results, rows, options);
     printRows(results, rows, options);
     finishOutput(temporary);
     std::string outlineError;
