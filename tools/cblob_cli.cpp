@@ -25,6 +25,7 @@
 
 #include "blob_outlines.hpp"
 #include "cblob/cblob.h"
+#include "cli_usage.h"
 #include "measure_names.h"
 #include "pgm_io.h"
 #include "png_io.h"
@@ -35,52 +36,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-const char *const kUsage =
-    "usage: cblob analyze FILE|DIR... [options]\n"
-    "       cblob measures               list the measure names\n"
-    "       cblob --help | --version\n"
-    "\n"
-    "Analyses 8- and 16-bit grey PNG, PGM and TIFF files; a folder stands for\n"
-    "its .png, .pgm, .pnm, .tif and .tiff files.\n"
-    "\n"
-    "Segmentation (one of; default: --percent 1 1 50):\n"
-    "  --threshold N                 object pixels are those >= N\n"
-    "  --soft LOW HIGH [--softness S] graded edge between LOW and HIGH\n"
-    "  --percent LOW_TAIL HIGH_TAIL PERCENT\n"
-    "                                threshold at PERCENT of the histogram span,\n"
-    "                                ignoring the tails (percentages)\n"
-    "  --invert                      objects are the dark pixels\n"
-    "Regions:\n"
-    "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
-    "  --no-holes                    report objects only\n"
-    "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
-    "Output:\n"
-    "  --csv | --json                machine-readable output instead of a table\n"
-    "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
-    "  --contours [FILE.csv]         each blob's outer boundary as corner points: a\n"
-    "                                \"contour\" array of [x, y] in --json, rows of\n"
-    "                                FILE.csv (file,label,point,x,y); the overlay\n"
-    "                                draws boundaries instead of boxes\n"
-    "  --geojson FILE                every blob as a GeoJSON polygon (holes as interior\n"
-    "                                rings) with its measures as properties\n"
-    "Measures (extra columns):\n"
-    "  --measures NAME,...|all       add these measures (cblob measures lists them)\n"
-    "  --angle DEG                   the angle of the angle_box_* and median_* measures\n"
-    "  --exclude N[%]                box and median measures ignore N pixels of mass\n"
-    "                                (or N percent of the blob) at each extreme\n"
-    "After the run (in this order):\n"
-    "  --calibration SCALE[,ANGLE_DEG,OFFSET_X,OFFSET_Y]\n"
-    "                                report in client units: x' = SCALE R(ANGLE) x + OFFSET\n"
-    "  --filter [!]MEASURE:LOW:HIGH  keep blobs with LOW <= MEASURE <= HIGH ('!': outside);\n"
-    "                                repeatable: ranges of one measure are alternatives,\n"
-    "                                of different measures all apply; a bound may be empty\n"
-    "  --sort MEASURE[:asc|:desc]    order the blobs by a measure\n"
-    "  --top N                       only the first N blobs of each file\n"
-    "\n"
-    "The table's header line gives the threshold used (percent mode computes it\n"
-    "per file); CSV and JSON carry it as threshold (and threshold_high for --soft).\n"
-    "Angles are in degrees (angle_deg). Exit codes: 0 ok, 1 failed input or\n"
-    "output, 2 bad usage.\n";
+const char *const kUsage = tool_cliUsage();
 
 struct Options {
     std::vector<std::string> inputs;
