@@ -2,7 +2,7 @@
 """The coins of samples/coins.png with the cblob Python package.
 
 Prints one line per coin and, when matplotlib is installed, draws the
-overlay (boxes, centres and principal axes) into coins_overlay_py.png
+overlay (outlines, boxes, centres and principal axes) into coins_overlay_py.png
 beside this script, or shows it with --show.
 
     PYTHONPATH=build/rel/python /usr/bin/python3 examples/coins.py
@@ -32,7 +32,8 @@ def main():
     # At 130 the bright band along the top edge stays apart from the coins and
     # breaks into pieces under 800 pixels, which cleanup="fill" removes with
     # the specks inside the coins.
-    result = cblob.analyze(image, threshold=130, min_area=800, cleanup="fill", holes=False)
+    # keep_runs=True keeps each coin's runs, from which its outline is traced.
+    result = cblob.analyze(image, threshold=130, min_area=800, cleanup="fill", holes=False, keep_runs=True)
     print("%d coins at threshold %d" % (len(result), result.threshold))
     for coin in result.sort("area", descending=True):
         print("coin %2d: area %6.0f at (%6.1f, %6.1f), elongation %.2f, angle %6.1f deg"
@@ -56,6 +57,8 @@ def main():
     for coin in result:
         left, top, width, height = coin.box
         axes.add_patch(patches.Rectangle((left, top), width, height, fill=False, edgecolor="lime"))
+        # The outline runs along pixel edges, through pixel corners.
+        axes.add_patch(patches.Polygon(coin.contour(), closed=True, fill=False, edgecolor="yellow", linewidth=0.8))
         axes.plot(coin.center_x, coin.center_y, "r+")
         # For a uniform ellipse the major moment is area * a^2 / 4.
         half = 2.0 * math.sqrt(coin.inertia_max / coin.area)

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -176,6 +177,48 @@ TEST(ToolOutlines, UsageErrors) {
         EXPECT_EQ(code, c.message == "cannot write" ? 1 : 2) << c.arguments;
         EXPECT_NE(slurp(s.path("stderr")).find(c.message), std::string::npos) << slurp(s.path("stderr"));
     }
+}
+
+// Whichever output file cannot be written, the tool says so and exits with
+// 1, leaving none of its files (the other outline file, the overlay) nor
+// their temporaries behind.
+TEST(ToolOutlines, AFailedOutputFileLeavesNoFile) {
+    Scratch s;
+    writeArt(s.path("art.pgm"));
+    mkdir(s.path("out").c_str(), 0700);
+    const std::string base = "analyze " + s.path("art.pgm") + " --threshold 128 --overlay " + s.path("out/o.png");
+    const std::string good = s.path("out/"), bad = s.path("missing/");
+    for (const std::string &arguments : {base + " --geojson " + bad + "b.geojson --contours " + good + "c.csv",
+                                         base + " --geojson " + good + "b.geojson --contours " + bad + "c.csv"}) {
+        EXPECT_EQ(runTool(s, arguments), 1) << arguments;
+        EXPECT_NE(slurp(s.path("stderr")).find("cannot write " + bad), std::string::npos) << slurp(s.path("stderr"));
+        EXPECT_EQ(shell("test -z \"$(ls -A " + s.path("out") + ")\""), 0) << arguments;
+    }
+}
+
+// Filters and the sort on a boundary measure read the blobs' runs, which
+// the tool keeps for them as it does for --measures.
+TEST(ToolOutlines, FilterAndSortByABoundaryMeasure) {
+    Scratch s;
+    writeArt(s.path("art.pgm"));
+    ASSERT_EQ(runTool(s, "analyze " + s.path("art.pgm") + " --threshold 128 --csv --filter perimeter:5: --sort "
+                         "compactness:desc --measures perimeter,compactness"),
+              0)
+        << slurp(s.path("stderr"));
+    std::istringstream lines(slurp(s.path("stdout")));
+    std::string line;
+    std::getline(lines, line);  // the header
+    double previous = INFINITY;
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        const size_t last = line.rfind(','), before = line.rfind(',', last - 1);
+        const double perimeter = std::stod(line.substr(before + 1)), compactness = std::stod(line.substr(last + 1));
+        EXPECT_GE(perimeter, 5.0) << line;
+        EXPECT_LE(compactness, previous) << line;
+        previous = compactness;
+        ++rows;
+    }
+    EXPECT_GT(rows, 2);
 }
 
 }  // namespace

@@ -751,9 +751,6 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
         {"analyze " + a + " --calibration 0" + overlay, 2, "SCALE > 0"},
         {"analyze " + a + " --calibration 1,2" + overlay, 2, "--calibration needs"},
         {"analyze " + a + " --top -1" + overlay, 2, "--top needs a count"},
-        {"analyze " + a + " --threshold 128 --filter perimeter:0:9" + overlay, 1, "--filter perimeter of " + a},
-        {"analyze " + a + " --threshold 128 --filter area:1:2 --filter perimeter:0:9" + overlay, 1,
-         "--filter area,perimeter of " + a},
     };
     for (const Case &c : cases) {
         const Outcome outcome = runTool(scratch, c.arguments);

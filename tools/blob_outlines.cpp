@@ -28,6 +28,11 @@ void removeStaged() {
 FILE *openStaged(const std::string &path, std::string *error) {
     static bool registered = false;
     if (!registered) {
+        // The list is constructed before the handler is registered, so that
+        // at exit the handler runs while the list still exists (exit runs
+        // handlers and static destructors in the reverse order of their
+        // registration).
+        staged();
         std::atexit(removeStaged);
         registered = true;
     }

@@ -26,6 +26,7 @@
 #include "blob_outlines.hpp"
 #include "cblob/cblob.h"
 #include "labelled_options.hpp"
+#include "cli_usage.h"
 #include "measure_names.h"
 #include "pgm_io.h"
 #include "png_io.h"
@@ -37,62 +38,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-const char *const kUsage =
-    "usage: cblob analyze FILE|DIR... [options]\n"
-    "       cblob measures               list the measure names\n"
-    "       cblob --help | --version\n"
-    "\n"
-    "Analyses 8- and 16-bit grey PNG, PGM and TIFF files; a folder stands for\n"
-    "its .png, .pgm, .pnm, .tif and .tiff files.\n"
-    "\n"
-    "Segmentation (one of; default: --percent 1 1 50):\n"
-    "  --threshold N                 object pixels are those >= N\n"
-    "  --soft LOW HIGH [--softness S] graded edge between LOW and HIGH\n"
-    "  --percent LOW_TAIL HIGH_TAIL PERCENT\n"
-    "                                threshold at PERCENT of the histogram span,\n"
-    "                                ignoring the tails (percentages)\n"
-    "  --invert                      objects are the dark pixels\n"
-    "Regions:\n"
-    "  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels\n"
-    "  --no-holes                    report objects only\n"
-    "  --mask FILE                   analyse only where the 8-bit mask is non-zero\n"
-    "  --threads N                   label large images in bands on N threads\n"
-    "                                (default: every core)\n"
-    "Clean-up (repeatable, applied in order before labelling):\n"
-    "  --erode E | --dilate E | --open E | --close E\n"
-    "                                morphology with the element E: 3x3,\n"
-    "                                1x3 (horizontal) or 3x1 (vertical)\n"
-    "Label images (instead of segmentation):\n"
-    "  --labelled                    every distinct value of an 8- or 16-bit label image\n"
-    "                                is a region (0 too); colour gives its value\n"
-    "  --neighbours                  each region's neighbouring labels (with --labelled)\n"
-    "Output:\n"
-    "  --csv | --json                machine-readable output instead of a table\n"
-    "  --overlay OUT.png             draw boxes, centres and principal axes (one input file)\n"
-    "  --contours [FILE.csv]         each blob's outer boundary as corner points: a\n"
-    "                                \"contour\" array of [x, y] in --json, rows of\n"
-    "                                FILE.csv (file,label,point,x,y); the overlay\n"
-    "                                draws boundaries instead of boxes\n"
-    "  --geojson FILE                every blob as a GeoJSON polygon (holes as interior\n"
-    "                                rings) with its measures as properties\n"
-    "Measures (extra columns):\n"
-    "  --measures NAME,...|all       add these measures (cblob measures lists them)\n"
-    "  --angle DEG                   the angle of the angle_box_* and median_* measures\n"
-    "  --exclude N[%]                box and median measures ignore N pixels of mass\n"
-    "                                (or N percent of the blob) at each extreme\n"
-    "After the run (in this order):\n"
-    "  --calibration SCALE[,ANGLE_DEG,OFFSET_X,OFFSET_Y]\n"
-    "                                report in client units: x' = SCALE R(ANGLE) x + OFFSET\n"
-    "  --filter [!]MEASURE:LOW:HIGH  keep blobs with LOW <= MEASURE <= HIGH ('!': outside);\n"
-    "                                repeatable: ranges of one measure are alternatives,\n"
-    "                                of different measures all apply; a bound may be empty\n"
-    "  --sort MEASURE[:asc|:desc]    order the blobs by a measure\n"
-    "  --top N                       only the first N blobs of each file\n"
-    "\n"
-    "The table's header line gives the threshold used (percent mode computes it\n"
-    "per file); CSV and JSON carry it as threshold (and threshold_high for --soft).\n"
-    "Angles are in degrees (angle_deg). Exit codes: 0 ok, 1 failed input or\n"
-    "output, 2 bad usage.\n";
+const char *const kUsage = tool_cliUsage();
 
 struct Options {
     std::vector<std::string> inputs;
@@ -867,9 +813,12 @@ int main(int argc, char **argv) {
                 options.overlay.empty() ? nullptr : &kept);
         if (showProgress) progress(i + 1, files.size());
     }
+    // The outline files are staged first: a failure there exits before the
+    // overlay's temporary file exists, and one of the overlay's removes the
+    // staged files at exit.
+    stageOutlineFiles(results, rows, options);
     const std::string temporary = options.overlay.empty() ? std::string() : options.overlay + ".tmp";
     if (!options.overlay.empty()) writeOverlay(temporary, kept, rows, options.view, options.contours);
-    stageOutlineFiles(results, rows, options);
     printRows(results, rows, options);
     finishOutput(temporary);
     std::string outlineError;

@@ -114,7 +114,9 @@ std::string number(double value) {
 
 bool ViewOptions::needsBlobRuns(bool withMask) const {
     auto needs = [&](int32_t code) {
-        return code >= cblob_measureMedianX || (code == cblob_measureIsInterior && withMask);
+        return code >= cblob_measureMedianX || (code == cblob_measureIsInterior && withMask) ||
+               code == cblob_measureBoundaryStepCount || code == cblob_measurePerimeter ||
+               code == cblob_measureCompactness || code == cblob_measureAcircularity;
     };
     for (const cblob_filter &f : filters)
         if (needs(f.measure)) return true;

@@ -21,7 +21,8 @@ struct ViewOptions {
     long top = -1;  // -1: every blob
 
     // True when a filter or the sort reads a measure that needs the blobs'
-    // own runs (boxes and medians at an angle, the interior test with a mask).
+    // own runs (boxes and medians at an angle, the boundary measures, the
+    // interior test with a mask).
     bool needsBlobRuns(bool withMask) const;
 };
 

@@ -62,8 +62,10 @@ def analyze(image, threshold=None, soft=None, percent=None, invert=False, mask=N
     calibration: the client coordinates the measures are given in: a pixel
       size, a pair (sx, sy), a 2x3 affine or 3x3 perspective matrix mapping
       pixel to client coordinates.
-    keep_runs=True keeps each blob's runs: Blob.runs(), Blob.image() and the
-      box and median measures (median_*, angle_box_*, principal_*) need them.
+    keep_runs=True keeps each blob's runs: Blob.runs(), Blob.image(),
+      Blob.contour(), Blob.chain_code(), the boundary measures (perimeter,
+      boundary_steps, compactness, acircularity) and the box and median
+      measures (median_*, angle_box_*, principal_*) need them.
     cancel: a callable returning True to stop, or a threading.Event; a
       stopped run raises cblob.Cancelled.
     morphology, threads: reserved; only the defaults are accepted today.
@@ -134,18 +136,3 @@ def _sort(self, measure, descending=False, *, angle=0.0, exclude=None):
 Result.filter = _filter
 Result.sort = _sort
 
-
-# ------------------------------------------------------ boundaries (not built)
-
-def _contour(self):
-    """The blob's outer boundary as an (n, 2) array of points (not built yet)."""
-    raise NotImplementedError("Blob.contour(): boundary tracing is not built into this cblob yet")
-
-
-def _chain_code(self):
-    """The blob's outer boundary as a chain code (not built yet)."""
-    raise NotImplementedError("Blob.chain_code(): chain codes are not built into this cblob yet")
-
-
-Blob.contour = _contour
-Blob.chain_code = _chain_code

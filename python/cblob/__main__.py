@@ -1,7 +1,10 @@
 """python3 -m cblob: the `cblob` command line, through the Python package.
 
-Takes the same arguments and prints the same table, CSV or JSON as the
-`cblob` tool; exit codes 0 success, 1 a failed input or output, 2 bad usage.
+Takes the same arguments and prints the same table, CSV or JSON, and
+writes the same overlay, contour CSV and GeoJSON files, as the `cblob` tool;
+exit codes 0 success, 1 a failed input or output, 2 bad usage. The help
+text is the tool's; --filter and --sort are the library's own (through the
+extension module), so ties and ranges come out as the tool's do.
 """
 
 import math
@@ -12,45 +15,20 @@ import sys
 import numpy as np
 
 import cblob
-from cblob import _cblob
+from cblob import Blob, _cblob
 
-USAGE = """usage: cblob analyze FILE|DIR... [options]
-       cblob measures               list the measure names
-       cblob --help | --version
-
-Analyses 8- and 16-bit grey PNG, PGM and TIFF files; a folder stands for
-its .png, .pgm, .pnm, .tif and .tiff files.
-
-Segmentation (one of; default: --percent 1 1 50):
-  --threshold N                 object pixels are those >= N
-  --soft LOW HIGH [--softness S] graded edge between LOW and HIGH
-  --percent LOW_TAIL HIGH_TAIL PERCENT
-                                threshold at PERCENT of the histogram span,
-                                ignoring the tails (percentages)
-  --invert                      objects are the dark pixels
-Regions:
-  --min-area N [--prune|--fill] drop (default) or fill in regions below N pixels
-  --no-holes                    report objects only
-  --mask FILE                   analyse only where the 8-bit mask is non-zero
-Output:
-  --csv | --json                machine-readable output instead of a table
-  --overlay OUT.png             draw boxes, centres and principal axes (one input file)
-Measures (extra columns):
-  --measures NAME,...|all       add these measures (cblob measures lists them)
-  --angle DEG                   the angle of the angle_box_* and median_* measures
-  --exclude N[%]                box and median measures ignore N pixels of mass
-                                (or N percent of the blob) at each extreme
-
-The table's header line gives the threshold used (percent mode computes it
-per file); CSV and JSON carry it as threshold (and threshold_high for --soft).
-Angles are in degrees (angle_deg). Exit codes: 0 ok, 1 failed input or
-output, 2 bad usage.
-"""
+# The help text is the tool's own (compiled into the extension module).
+USAGE = _cblob._cli_usage()
 
 # The base columns and the measures they come from.
 BASE = ["area", "center_x", "center_y", "box_left", "box_top", "box_width", "box_height", "elongation",
         "angle_deg", "inertia_max"]
 IMAGE_EXTENSIONS = ("png", "pgm", "pnm", "tif", "tiff")
+# Measure codes: the boundary measures, and the first of the measures read
+# from each blob's own runs (boxes and medians at an angle); interior.
+BOUNDARY_MEASURES = (3, 4, 14, 15)
+FIRST_RUNS_MEASURE = 26
+INTERIOR = 16
 
 
 class Usage(Exception):
@@ -76,13 +54,19 @@ def c_long(option, text, low, high):
 
 
 def c_double(text):
-    """A number as strtod reads the whole text, or None."""
-    if not text or "_" in text or text != text.lstrip():
+    """A number as strtod reads the whole text (leading blanks allowed), or None."""
+    if not text or "_" in text or text != text.rstrip():
         return None
     try:
         return float(text)
     except ValueError:
-        return None
+        pass
+    if text.lstrip().lstrip("+-")[:2].lower() == "0x":  # strtod reads hexadecimal numbers too
+        try:
+            return float.fromhex(text.lstrip())
+        except ValueError:
+            pass
+    return None
 
 
 def parse_percent(option, text):
@@ -99,6 +83,73 @@ def parse_number(option, text):
     if value is None or not math.isfinite(value):
         fail(2, "%s needs a number, not '%s'" % (option, text))
     return value
+
+
+def strtod(text):
+    """A number as the tool's strtod check reads it: the whole text, finite; else None."""
+    value = c_double(text)
+    return value if value is not None and math.isfinite(value) else None
+
+
+def find_measure(name):
+    """(code, name, meaning, is_angle) of a measure name."""
+    for m in cblob.measure_info():
+        if m[1] == name:
+            return m
+    fail(2, "unknown measure '%s' (cblob measures lists them)" % name)
+
+
+def parse_filter(text, o):
+    """[!]MEASURE:LOW:HIGH; an empty bound is open."""
+    outside = text.startswith("!")
+    parts = (text[1:] if outside else text).split(":")
+    if len(parts) != 3:
+        fail(2, "--filter needs [!]MEASURE:LOW:HIGH, not '%s'" % text)
+    m = find_measure(parts[0])
+    bounds = [-math.inf, math.inf]
+    for k in range(2):
+        if parts[k + 1]:
+            value = strtod(parts[k + 1])
+            if value is None:
+                fail(2, "--filter bound '%s' is not a number" % parts[k + 1])
+            bounds[k] = value
+    if bounds[0] > bounds[1]:
+        fail(2, "--filter %s: LOW is above HIGH" % text)
+    unit = math.pi / 180.0 if m[3] else 1.0  # angles are given in degrees
+    o.filters.append((m[0], bounds[0] * unit, bounds[1] * unit, outside))
+    o.filter_names.append(m[1])
+
+
+def parse_sort(text, o):
+    """MEASURE[:asc|:desc]"""
+    parts = text.split(":")
+    if len(parts) > 2 or (len(parts) == 2 and parts[1] not in ("asc", "desc")):
+        fail(2, "--sort needs MEASURE[:asc|:desc], not '%s'" % text)
+    o.sort_measure = find_measure(parts[0])[0]
+    o.sort_direction = 0 if len(parts) == 2 and parts[1] == "desc" else 1
+
+
+def parse_calibration(text, o):
+    """SCALE[,ANGLE_DEG,OFFSET_X,OFFSET_Y]"""
+    parts = text.split(",")
+    values = [strtod(p) for p in parts]
+    if len(parts) not in (1, 4) or None in values or values[0] <= 0:
+        fail(2, "--calibration needs SCALE[,ANGLE_DEG,OFFSET_X,OFFSET_Y] with SCALE > 0, not '%s'" % text)
+    o.calibration = (values + [0.0, 0.0, 0.0])[:4]
+
+
+def parse_top(text, o):
+    if not re.fullmatch(r"[ \t\n\v\f\r]*[+-]?[0-9]+", text) or abs(int(text)) > 2 ** 63 - 1 or int(text) < 0:
+        fail(2, "--top needs a count N >= 0, not '%s'" % text)
+    o.top = int(text)
+
+
+VIEW_OPTIONS = {"--filter": parse_filter, "--sort": parse_sort, "--calibration": parse_calibration,
+                "--top": parse_top}
+
+
+def has_csv_extension(name):
+    return len(name) >= 4 and name[-4:].lower() == ".csv"
 
 
 def parse_measures(text):
@@ -132,6 +183,22 @@ class Options:
         self.measures = []
         self.angle = 0.0
         self.exclude = None  # None, a number or "N%"
+        self.contours = False
+        self.contours_file = ""
+        self.geojson = ""
+        # After the run: client transform, the library's filters and sort, --top.
+        self.calibration = None  # [scale, angle_deg, offset_x, offset_y]
+        self.filters = []  # (code, low, high, outside), angles in radians
+        self.filter_names = []
+        self.sort_measure = 0
+        self.sort_direction = 1
+        self.top = -1
+
+    def needs_blob_runs(self, with_mask):
+        """A filter or the sort reads a measure from the blobs' own runs."""
+        def needs(code):
+            return code >= FIRST_RUNS_MEASURE or (code == INTERIOR and with_mask) or code in BOUNDARY_MEASURES
+        return any(needs(f[0]) for f in self.filters) or needs(self.sort_measure)
 
 
 def parse_options(argv):
@@ -215,6 +282,23 @@ def parse_options(argv):
             need(1)
             o.overlay = argv[i + 1]
             i += 1
+        elif arg == "--contours" or arg.startswith("--contours="):
+            # The CSV file is optional: the next argument when it names one.
+            o.contours = True
+            if arg != "--contours":
+                o.contours_file = arg[len("--contours="):]
+            elif i + 1 < len(argv) and has_csv_extension(argv[i + 1]):
+                o.contours_file = argv[i + 1]
+                i += 1
+        elif arg == "--geojson":
+            need(1)
+            o.geojson = argv[i + 1]
+            i += 1
+        elif arg in VIEW_OPTIONS:
+            if i + 1 >= len(argv):
+                fail(2, "%s needs 1 value" % arg)
+            VIEW_OPTIONS[arg](argv[i + 1], o)
+            i += 1
         elif arg == "--measures":
             need(1)
             o.measures = parse_measures(argv[i + 1])
@@ -251,6 +335,8 @@ def parse_options(argv):
         fail(2, "%s needs --min-area" % ("--prune" if o.prune else "--fill"))
     if o.csv and o.json:
         fail(2, "--csv conflicts with --json")
+    if o.contours and not o.contours_file and not o.json and not o.overlay:
+        fail(2, "--contours needs FILE.csv (or --json, or --overlay)")
     if o.seg is None:
         o.seg = "percent"
     return o
@@ -320,16 +406,32 @@ def analyze(path, o, mask, files, rows):
         kwargs["soft"] = (o.soft_low, o.soft_high) if o.softness is None else (o.soft_low, o.soft_high, o.softness)
     else:
         kwargs["percent"] = (o.low_tail, o.high_tail, o.percent)
-    # Boxes and medians at an angle, and the interior test against a mask,
-    # read each blob's own runs.
-    keep_runs = any(m[0] >= 26 or (m[0] == 16 and mask is not None) for m in o.measures)
+    # Boxes and medians at an angle, the interior test against a mask and
+    # the boundary measures and outlines read each blob's own runs.
+    keep_runs = (any(m[0] >= FIRST_RUNS_MEASURE or (m[0] == INTERIOR and mask is not None) or
+                     m[0] in BOUNDARY_MEASURES for m in o.measures) or
+                 o.contours or bool(o.geojson) or o.needs_blob_runs(mask is not None))
     try:
         result = cblob.analyze(pixels, invert=o.invert, mask=mask, min_area=o.min_area or 0,
                                cleanup="fill" if o.fill else "prune", holes=not o.no_holes, keep_runs=keep_runs,
-                               **kwargs)
+                               calibration=calibration_matrix(o), **kwargs)
     except cblob.Error as e:
         fail(1, "analysing %s: %s" % (path, e.status_name))
     files.append((path, o.seg == "soft", result.threshold, result.threshold_high))
+    # The library's filters (in one call: ranges of one measure are
+    # alternatives), then its sort, on the blobs in client units.
+    steps = []
+    if o.filters:
+        steps.append(("--filter " + ",".join(o.filter_names), o.filters, 0))
+    if o.sort_measure:
+        steps.append(("--sort", [], o.sort_measure))
+    for step, filters, sort_measure in steps:
+        try:
+            result = result._library_view(filters, sort_measure, o.sort_direction, angle=o.angle, exclude=o.exclude)
+        except cblob.Error as e:
+            fail(1, "%s of %s: %s" % (step, path, e.status_name))
+    if o.top >= 0:
+        result = result._subset(range(min(o.top, len(result))))
     names = [m[1] for m in o.measures]
     base = result.table(["label", "colour", "parent"] + BASE)
     extra = result.table(names, angle=o.angle, exclude=o.exclude) if names else {}
@@ -337,8 +439,33 @@ def analyze(path, o, mask, files, rows):
         row = {k: v[i] for k, v in base.items()}
         row["file"] = len(files) - 1
         row["extra"] = [extra[n][i] for n in names]
+        if o.contours or o.geojson:
+            blob = result[i]
+            row["outline"] = read_outline(blob, path, Blob.contour)
+            if o.contours and o.overlay:
+                row["chain"] = read_outline(blob, path, Blob.chain_code)
+            if o.geojson:
+                row["holes"] = [read_outline(child, path, Blob.contour) for child in blob.children]
         rows.append(row)
     return pixels
+
+
+def calibration_matrix(o):
+    """The client-from-image transform of --calibration: x' = SCALE R(ANGLE) x + OFFSET."""
+    if o.calibration is None:
+        return None
+    scale, angle_deg, offset_x, offset_y = o.calibration
+    a = angle_deg * math.pi / 180.0
+    c, s = scale * math.cos(a), scale * math.sin(a)
+    return [[c, -s, offset_x], [s, c, offset_y]]
+
+
+def read_outline(blob, path, read):
+    """The blob's outer boundary: read(blob) is Blob.contour or Blob.chain_code."""
+    try:
+        return read(blob)
+    except cblob.Error as e:
+        fail(1, "boundary of blob %d of %s: %s" % (blob.label, path, e.status_name))
 
 
 # ------------------------------------------------------------------ output
@@ -392,29 +519,57 @@ def c_g(v):
 COLOUR = ("hole", "object")
 
 
+def g_number(v):
+    return "%g" % v
+
+
+def client_units_line(o):
+    scale, angle_deg, offset_x, offset_y = o.calibration
+    return ("client units: 1 pixel = %s units, rotated %s deg, offset (%s, %s); area, centre, angle and measures in "
+            "client units; left, top, width, height and box_* in pixels"
+            % (g_number(scale), g_number(angle_deg), g_number(offset_x), g_number(offset_y)))
+
+
+def client_field(o, name):
+    """A column or key in client units: client_<name> under --calibration."""
+    return "client_" + name if o.calibration is not None else name
+
+
+def json_members(r, f, o):
+    """The JSON members of one blob (no braces): an output object, a GeoJSON feature's properties."""
+    high = "%d" % f[3] if f[1] else "null"
+    out = ('"file": %s, "threshold": %d, "threshold_high": %s, "label": %d, "colour": "%s", "parent": %d, '
+           '"%s": %s, "%s": %s, "%s": %s, "left": %d, "top": %d, "width": %d, "height": %d, "elongation": %s, '
+           '"%s": %s'
+           % (json_string(f[0]), f[2], high, r["label"], COLOUR[r["colour"]], r["parent"], client_field(o, "area"),
+              g17(r["area"]), client_field(o, "center_x"), g17(r["center_x"]), client_field(o, "center_y"),
+              g17(r["center_y"]), r["box_left"], r["box_top"], r["box_width"], r["box_height"],
+              g17(r["elongation"]), client_field(o, "angle_deg"), g17(r["angle_deg"])))
+    for m, v in zip(o.measures, r["extra"]):
+        out += ', "%s": %s' % (m[1], number(v, "null"))
+    return out
+
+
+def corners_json(corners):
+    return "[" + ", ".join("[%d, %d]" % (x, y) for x, y in corners.tolist()) + "]"
+
+
 def format_rows(files, rows, o):
     names = [m[1] for m in o.measures]
     out = []
     if o.json:
         out.append("[")
         for i, r in enumerate(rows):
-            f = files[r["file"]]
-            high = "%d" % f[3] if f[1] else "null"
-            out.append('%s\n  {"file": %s, "threshold": %d, "threshold_high": %s, "label": %d, "colour": "%s", '
-                       '"parent": %d, "area": %s, "center_x": %s, "center_y": %s, "left": %d, "top": %d, '
-                       '"width": %d, "height": %d, "elongation": %s, "angle_deg": %s'
-                       % ("," if i else "", json_string(f[0]), f[2], high, r["label"], COLOUR[r["colour"]],
-                          r["parent"], g17(r["area"]), g17(r["center_x"]), g17(r["center_y"]), r["box_left"],
-                          r["box_top"], r["box_width"], r["box_height"], g17(r["elongation"]),
-                          g17(r["angle_deg"])))
-            for name, v in zip(names, r["extra"]):
-                out.append(', "%s": %s' % (name, number(v, "null")))
+            out.append("%s\n  {%s" % ("," if i else "", json_members(r, files[r["file"]], o)))
+            if o.contours:
+                out.append(', "contour": ' + corners_json(r["outline"]))
             out.append("}")
         out.append("%s]\n" % ("" if not rows else "\n"))
         return "".join(out)
     if o.csv:
-        out.append("file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,"
-                   "elongation,angle_deg" + "".join("," + n for n in names) + "\n")
+        out.append("file,threshold,threshold_high,label,colour,parent,%s,%s,%s,left,top,width,height,elongation,%s"
+                   % (client_field(o, "area"), client_field(o, "center_x"), client_field(o, "center_y"),
+                      client_field(o, "angle_deg")) + "".join("," + n for n in names) + "\n")
         for r in rows:
             f = files[r["file"]]
             high = "%d" % f[3] if f[1] else ""
@@ -428,6 +583,8 @@ def format_rows(files, rows, o):
     file_width = max([4] + [len(f[0]) for f in files])
     for f in files:
         out.append(("%s: %s\n" % (f[0], threshold_line(f, o))) if with_file else threshold_line(f, o) + "\n")
+    if o.calibration is not None:
+        out.append(client_units_line(o) + "\n")
     widths = [max(10, len(n)) for n in names]
     header = ("%-*s  " % (file_width, "file")) if with_file else ""
     header += "%6s  %-6s  %6s  %10s  %9s  %9s  %6s  %6s  %6s  %6s  %10s  %9s" % (
@@ -460,25 +617,57 @@ def draw_line(canvas, x0, y0, x1, y1, colour):
             canvas[y, x] = colour
 
 
-def write_overlay(path, pixels, rows):
+def to_image_frame(o, r):
+    """A row's centre, angle (radians), area and major moment in image pixels."""
+    cx, cy, angle = r["center_x"], r["center_y"], math.radians(r["angle_deg"])
+    area, inertia_max = r["area"], r["inertia_max"]
+    if o.calibration is None:
+        return cx, cy, angle, area, inertia_max
+    scale, angle_deg, offset_x, offset_y = o.calibration
+    a = angle_deg * math.pi / 180.0
+    dx, dy = (cx - offset_x) / scale, (cy - offset_y) / scale
+    s2 = scale * scale
+    return (math.cos(a) * dx + math.sin(a) * dy, -math.sin(a) * dx + math.cos(a) * dy, angle - a, area / s2,
+            inertia_max / (s2 * s2))
+
+
+# The blob pixel on the right of each chain step (y down), from the corner
+# the step starts at; and the step.
+STEP_PIXEL = ((0, 0), (-1, -1), (-1, 0), (0, -1))
+STEP = ((1, 0), (-1, 0), (0, 1), (0, -1))
+
+
+def draw_boundary(canvas, chain, colour):
+    height, width = canvas.shape[:2]
+    (x, y), steps = chain
+    for code in steps.tolist():
+        px, py = x + STEP_PIXEL[code & 3][0], y + STEP_PIXEL[code & 3][1]
+        if 0 <= px < width and 0 <= py < height:
+            canvas[py, px] = colour
+        x, y = x + STEP[code & 3][0], y + STEP[code & 3][1]
+
+
+def write_overlay(path, pixels, rows, o):
     grey = pixels if pixels.dtype == np.uint8 else (pixels >> 8).astype(np.uint8)
     canvas = np.repeat(grey[:, :, None], 3, axis=2)
     obj, hole, mark, axis = (40, 230, 40), (230, 40, 230), (255, 60, 40), (40, 160, 255)
     for r in rows:
         box = obj if r["colour"] else hole
-        x0, y0 = r["box_left"], r["box_top"]
-        x1, y1 = x0 + r["box_width"] - 1, y0 + r["box_height"] - 1
-        draw_line(canvas, x0, y0, x1, y0, box)
-        draw_line(canvas, x1, y0, x1, y1, box)
-        draw_line(canvas, x1, y1, x0, y1, box)
-        draw_line(canvas, x0, y1, x0, y0, box)
-        cx, cy = r["center_x"], r["center_y"]
+        if o.contours:
+            draw_boundary(canvas, r["chain"], box)
+        else:
+            x0, y0 = r["box_left"], r["box_top"]
+            x1, y1 = x0 + r["box_width"] - 1, y0 + r["box_height"] - 1
+            draw_line(canvas, x0, y0, x1, y0, box)
+            draw_line(canvas, x1, y0, x1, y1, box)
+            draw_line(canvas, x1, y1, x0, y1, box)
+            draw_line(canvas, x0, y1, x0, y0, box)
+        cx, cy, angle, area, inertia_max = to_image_frame(o, r)
         draw_line(canvas, cx - 3, cy, cx + 3, cy, mark)
         draw_line(canvas, cx, cy - 3, cx, cy + 3, mark)
-        if r["colour"] and r["area"] > 0 and r["inertia_max"] > 0:
+        if r["colour"] and area > 0 and inertia_max > 0:
             # For a uniform ellipse the major moment is area * a^2 / 4.
-            half = 2.0 * math.sqrt(r["inertia_max"] / r["area"])
-            angle = math.radians(r["angle_deg"])
+            half = 2.0 * math.sqrt(inertia_max / area)
             dx, dy = math.cos(angle) * half, math.sin(angle) * half
             draw_line(canvas, cx - dx, cy - dy, cx + dx, cy + dy, axis)
     try:
@@ -489,6 +678,52 @@ def write_overlay(path, pixels, rows):
         except OSError:
             pass
         fail(1, str(e))
+
+
+def ring(corners, reversed_ring):
+    """A GeoJSON ring, closed; an interior ring runs the other way from the same first corner."""
+    points = corners.tolist()
+    if reversed_ring:
+        points = points[:1] + points[:0:-1]
+    points.append(points[0])
+    return "[" + ", ".join("[%d, %d]" % (x, y) for x, y in points) + "]"
+
+
+def stage(path, text, staged):
+    """Writes `text` beside `path` (path + ".tmp"); the caller renames it into place."""
+    temporary = path + ".tmp"
+    try:
+        with open(temporary, "w", encoding="utf-8", errors="surrogateescape", newline="") as f:
+            staged.append((temporary, path))
+            f.write(text)
+    except OSError as e:
+        fail(1, "cannot write %s: %s" % (path, e.strerror or "write error"))
+
+
+def stage_outline_files(files, rows, o, staged):
+    """The --geojson and --contours FILE.csv files, staged beside their names."""
+    if o.geojson:
+        out = ['{"type": "FeatureCollection", "features": [']
+        for i, r in enumerate(rows):
+            rings = [ring(r["outline"], False)] + [ring(h, True) for h in r["holes"]]
+            out.append('%s\n  {"type": "Feature", "geometry": {"type": "Polygon", "coordinates": [%s]}, '
+                       '"properties": {%s}}' % ("," if i else "", ", ".join(rings), json_members(r, files[r["file"]], o)))
+        out.append("\n]}\n" if rows else "]}\n")
+        stage(o.geojson, "".join(out), staged)
+    if o.contours_file:
+        out = ["file,label,point,x,y\n"]
+        for r in rows:
+            name = csv_field(files[r["file"]][0])
+            out.extend("%s,%d,%d,%d,%d\n" % (name, r["label"], i, x, y) for i, (x, y) in enumerate(r["outline"].tolist()))
+        stage(o.contours_file, "".join(out), staged)
+
+
+def remove_files(names):
+    for name in names:
+        try:
+            os.remove(name)
+        except OSError:
+            pass
 
 
 def progress(done, total):
@@ -536,21 +771,25 @@ def main(argv):
             kept = analyze(path, o, mask, results, rows)
             if show_progress:
                 progress(i + 1, len(files))
-        temporary = o.overlay + ".tmp" if o.overlay else ""
-        if o.overlay:
-            write_overlay(temporary, kept, rows)
+        # Every output file is written beside its name first and renamed into
+        # place once the rest of the output has gone out: a failure leaves no
+        # partial file.
+        staged = []
         try:
+            stage_outline_files(results, rows, o, staged)
+            if o.overlay:
+                staged.append((o.overlay + ".tmp", o.overlay))
+                write_overlay(o.overlay + ".tmp", kept, rows, o)
             write_output(format_rows(results, rows, o))
+            # The outline files first, the overlay last (as the tool does).
+            for temporary, final in staged:
+                try:
+                    os.rename(temporary, final)
+                except OSError as e:
+                    fail(1, "cannot write %s: %s" % (final, e.strerror))
         except Usage:
-            if temporary:
-                os.remove(temporary)
+            remove_files(temporary for temporary, _ in staged)
             raise
-        if o.overlay:
-            try:
-                os.rename(temporary, o.overlay)
-            except OSError as e:
-                os.remove(temporary)
-                fail(1, "cannot write %s: %s" % (o.overlay, e.strerror))
     except Usage as e:
         sys.stderr.write("cblob: %s\n" % e)
         return e.code

@@ -101,6 +101,9 @@ void setRegions(cblob_runParams *p, const py::object &minArea, const std::string
 
 // The client-from-image transform of `calibration`: a pixel size s (x and y
 // scaled by s), a pair (sx, sy), a 2x3 affine matrix or a 3x3 homography.
+// The run measures in pixels; analyze() then moves the result set into the
+// client frame, as the cblob tool's --calibration does, so that both give
+// the same numbers.
 void setCalibration(RunObjects &o, const py::object &calibration) {
     if (calibration.is_none()) return;
     double h[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
@@ -125,7 +128,6 @@ void setCalibration(RunObjects &o, const py::object &calibration) {
     check(cmath_xformPtrhConst_constructPerspective(&handle, h), "calibration");
     cmath_xformPtrhConst_assign(&o.calibration, &handle);
     cmath_xformPtrhConst_destruct(&handle);
-    check(cimg_image_setClientFromImageXform(&o.image, &o.calibration), "calibration");
 }
 
 Result analyze(const py::object &image, const py::object &threshold, const py::object &soft,
@@ -158,6 +160,8 @@ Result analyze(const py::object &image, const py::object &threshold, const py::o
         scope.enter();
         status = bits == 8 ? cblob_run8(&o.image, masked ? &o.mask : nullptr, &o.params, &core->rs)
                            : cblob_run16(&o.image, masked ? &o.mask : nullptr, &o.params, &core->rs);
+        if (!CBLOB_FAILED(status) && !calibration.is_none())
+            status = cblob_resultSet_setClientFromImageXform(&core->rs, &o.calibration);
         scope.leave();
     }
     scope.raiseCallbackError();

@@ -1,4 +1,4 @@
-// A blob's runs and pixels as NumPy arrays.
+// A blob's runs, pixels and outer boundary as NumPy arrays.
 #include <cstring>
 
 #include "cblob_py.hpp"
@@ -73,6 +73,54 @@ py::array blobImage(Blob &b) {
         const uint8_t *src = image.pels + static_cast<size_t>(y) * image.strideBytes;
         for (int32_t x = 0; x < image.width; ++x) dst[static_cast<size_t>(y) * image.width + x] = src[x] != 0;
     }
+    return out;
+}
+
+namespace {
+
+// The outer boundary's first corner and its steps (the end marker dropped).
+struct Chain {
+    int32_t start[2] = {0, 0};
+    std::vector<uint8_t> steps;
+};
+
+Chain readChain(Blob &b) {
+    struct Guard {
+        cstd_vector8 codes{};
+        ~Guard() { cstd_vector8_destruct(&codes); }
+    } g;
+    check(cstd_vector8_constructEmpty(&g.codes), "chain code");
+    Chain chain;
+    check(cblob_blob_getBoundaryChainCode(b.blob, chain.start, &g.codes), context(b, "boundary").c_str());
+    const auto *codes = static_cast<const uint8_t *>(g.codes.untyped.begin);
+    const int64_t size = g.codes.untyped.size;
+    if (size > 1) chain.steps.assign(codes, codes + (size - 1));
+    return chain;
+}
+
+}  // namespace
+
+py::tuple blobChainCode(Blob &b) {
+    const Chain chain = readChain(b);
+    py::array_t<uint8_t> steps(static_cast<py::ssize_t>(chain.steps.size()));
+    if (!chain.steps.empty()) std::memcpy(steps.mutable_data(), chain.steps.data(), chain.steps.size());
+    return py::make_tuple(py::make_tuple(chain.start[0], chain.start[1]), steps);
+}
+
+py::array blobContour(Blob &b) {
+    static const int32_t dx[4] = {1, -1, 0, 0}, dy[4] = {0, 0, 1, -1};
+    const Chain chain = readChain(b);
+    // The corners where the boundary turns, from the first one on.
+    std::vector<int32_t> corners{chain.start[0], chain.start[1]};
+    int32_t x = chain.start[0], y = chain.start[1];
+    for (size_t i = 0; i < chain.steps.size(); ++i) {
+        if (i > 0 && chain.steps[i] != chain.steps[i - 1]) corners.insert(corners.end(), {x, y});
+        x += dx[chain.steps[i] & 3];
+        y += dy[chain.steps[i] & 3];
+    }
+    const py::ssize_t n = static_cast<py::ssize_t>(corners.size() / 2);
+    py::array_t<int32_t> out({n, py::ssize_t(2)});
+    std::memcpy(out.mutable_data(), corners.data(), corners.size() * sizeof(int32_t));
     return out;
 }
 

@@ -132,6 +132,12 @@ void registerResult(py::module_ &m);
 py::array blobRuns(Blob &blob);
 // The blob's pixels in its bounding box as a bool array.
 py::array blobImage(Blob &blob);
+// The outer boundary: ((x, y) of its first pixel corner, a uint8 array of its
+// unit steps 0 +x, 1 -x, 2 +y, 3 -y), clockwise on the screen (y down).
+py::tuple blobChainCode(Blob &blob);
+// The outer boundary's corners (where it turns) as an (n, 2) int32 array of
+// (x, y), from the chain code's first corner on; the first is not repeated.
+py::array blobContour(Blob &blob);
 
 // ----------------------------------------------------------- analyze.cpp
 

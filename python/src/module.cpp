@@ -1,6 +1,7 @@
 // The extension module cblob._cblob. The package cblob (cblob/__init__.py)
 // re-exports what users call and adds the parts written in Python.
 #include "cblob_py.hpp"
+#include "cli_usage.h"
 
 namespace cblob_py {
 namespace {
@@ -27,6 +28,8 @@ PYBIND11_MODULE(_cblob, m) {
     registerAnalyze(m);
     registerFileIo(m);
     m.def("_measure_names", &measureNames, "(code, name, meaning, is_angle) of every measure, in code order.");
+    m.def("_cli_usage", []() { return std::string(tool_cliUsage()); },
+          "The cblob command's help text (python3 -m cblob --help prints it).");
     m.def("status_name", [](int32_t status) { return std::string(cblob_statusName(status)); }, py::arg("status"),
           "The name of a library status code.");
     m.def("_live_blocks", &csys_memory_getLiveBlockCount,

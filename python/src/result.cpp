@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <sstream>
+#include <unordered_set>
 
 #include "cblob_py.hpp"
 
@@ -152,6 +153,44 @@ Result subset(const Result &r, const py::iterable &indices) {
     return out;
 }
 
+// The library's own filters and sort on the shared result set, for the
+// command line's --filter and --sort: (code, low, high, outside) tuples,
+// applied in one call (ranges of one measure are alternatives), then the
+// sort (code 0: none; direction 1 ascending, 0 descending), with box and
+// median measures read at `angleDeg` and `exclude` as in table(). The new
+// Result holds the blobs of `r` in the result set's new view order.
+Result applyLibraryView(const Result &r, const py::list &filters, int32_t sortMeasure, int32_t sortDirection,
+                        double angleDeg, const py::object &exclude) {
+    cblob_resultSet *rs = &r.core->rs;
+    applyMeasureOptions(*r.core, measureOptions(angleDeg, exclude));
+    if (!filters.empty()) {
+        std::vector<cblob_filter> list;
+        for (const py::handle f : filters) {
+            const py::tuple t = f.cast<py::tuple>();
+            list.push_back(cblob_filter{t[0].cast<int32_t>(), t[1].cast<double>(), t[2].cast<double>(),
+                                        t[3].cast<bool>() ? 1 : 0});
+        }
+        struct Guard {
+            cstd_vector_cblob_filter v{};
+            ~Guard() { cstd_vector_cblob_filter_destruct(&v); }
+        } g;
+        check(cstd_vector_cblob_filter_constructEmpty(&g.v), "filters");
+        check(cstd_vector_cblob_filter_assignElements(&g.v, list.data(), static_cast<int64_t>(list.size())),
+              "filters");
+        check(cblob_resultSet_setAndApplyFilters(rs, &g.v), "filter");
+    }
+    if (sortMeasure != 0) check(cblob_resultSet_sort(rs, sortMeasure, sortDirection), "sort");
+    Result out;
+    out.core = r.core;
+    out.threshold = r.threshold;
+    out.thresholdHigh = r.thresholdHigh;
+    out.soft = r.soft;
+    std::unordered_set<const cblob_blob *> members(r.blobs.begin(), r.blobs.end());
+    for (int32_t i = 0; i < rs->numViewBlobs; ++i)
+        if (members.count(rs->view[i])) out.blobs.push_back(rs->view[i]);
+    return out;
+}
+
 py::list children(const Blob &b) {
     py::list out;
     for (cblob_blob *c = b.blob->firstChild; c; c = c->nextSibling) out.append(py::cast(Blob{b.core, c}));
@@ -253,6 +292,14 @@ void registerResult(py::module_ &m) {
             "measures.")
         .def("runs", &blobRuns, "The blob's runs as an (n, 3) int32 array of (y, x, length) in image coordinates.")
         .def("image", &blobImage, "The blob's pixels in its bounding box (a bool array of the box's shape).")
+        .def("contour", &blobContour,
+             "The outer boundary as an (n, 2) int32 array of the pixel corners (x, y) where it turns: pixel (x, y) "
+             "has the corners (x, y) to (x + 1, y + 1); clockwise on the screen (y down), from the top-left corner "
+             "of the blob's top row. A hole's outline is the contour of the hole blob (a child). Needs "
+             "keep_runs=True.")
+        .def("chain_code", &blobChainCode,
+             "The outer boundary as ((x, y), steps): its first pixel corner and a uint8 array of unit steps, "
+             "0 +x, 1 -x, 2 +y (down), 3 -y (up), one per boundary edge. Needs keep_runs=True.")
         .def("__getattr__", &blobAttribute)
         .def("__eq__",
              [](const Blob &a, const py::object &other) {
@@ -283,10 +330,12 @@ void registerResult(py::module_ &m) {
         .def("table", &table, py::arg("measures") = py::none(), py::arg("angle") = 0.0,
              py::arg("exclude") = py::none(),
              "A dict of NumPy columns, one per blob row: label and parent (0 for none) and every measure by its "
-             "name, or only the names given. Measures the library cannot give for a blob are NaN (the boundary "
-             "measures, not built yet; box and median measures without keep_runs=True). angle and exclude as "
+             "name, or only the names given. Measures the library cannot give for a blob are NaN (the boundary, box "
+             "and median measures without keep_runs=True). angle and exclude as "
              "for Blob.measure.")
         .def("_subset", &subset, py::arg("indices"))
+        .def("_library_view", &applyLibraryView, py::arg("filters"), py::arg("sort_measure"),
+             py::arg("sort_direction"), py::arg("angle") = 0.0, py::arg("exclude") = py::none())
         .def_property_readonly("threshold", [](const Result &r) { return r.threshold; },
                                "The threshold the image was segmented at (the low one of a soft threshold).")
         .def_property_readonly(

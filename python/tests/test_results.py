@@ -2,6 +2,7 @@
 CSV output on every sample image, and with scikit-image's labelling."""
 import csv
 import io
+import json
 import math
 import os
 import subprocess
@@ -10,7 +11,7 @@ import numpy as np
 import pytest
 
 import cblob
-from conftest import read, sample_files
+from conftest import live_blocks, read, sample_files
 
 FILES = sample_files()
 
@@ -168,6 +169,22 @@ def test_calibration_scales_the_measures(coins):
     np.testing.assert_allclose(affine["area"], plain["area"] * 6)
 
 
+def test_calibration_equals_the_tools(tool, coins):
+    # x' = s R(a) x + t, as the tool's --calibration s,a,tx,ty: the same numbers to the last bit.
+    scale, degrees, tx, ty = 0.25, 30.0, 10.0, -4.0
+    a = degrees * math.pi / 180.0
+    c, s = scale * math.cos(a), scale * math.sin(a)
+    path = os.path.join(os.path.dirname(FILES[0]), "coins.png")
+    rows = tool_rows(tool, path, ["--threshold", "130", "--calibration", "%r,%r,%r,%r" % (scale, degrees, tx, ty),
+                                  "--angle", "20"])
+    result = cblob.analyze(coins, threshold=130, keep_runs=True, calibration=[[c, -s, tx], [s, c, ty]])
+    table = result.table(angle=20)
+    assert len(result) == len(rows)
+    for name in cblob.measure_names():
+        np.testing.assert_array_equal(table[name], [as_number(r[name]) for r in rows], err_msg=name)
+    np.testing.assert_array_equal(table["area"], [float(r["client_area"]) for r in rows])
+
+
 def test_measure_options(coins):
     result = cblob.analyze(coins, threshold=130, min_area=800, holes=False, keep_runs=True)
     blob = result[0]
@@ -175,10 +192,15 @@ def test_measure_options(coins):
     rotated = blob.measure("angle_box_width", angle=90)
     assert rotated == blob.box[3]
     assert blob.measure("angle_box_width", exclude="10%") < blob.box[2]
-    assert math.isnan(result.table(["perimeter"])["perimeter"][0])
+    assert blob.perimeter == result.table(["perimeter"])["perimeter"][0] > 0
+    assert blob.boundary_steps == len(blob.chain_code()[1])
+    # The boundary measures trace the blob's runs, which only keep_runs=True keeps.
+    plain = cblob.analyze(coins, threshold=130, min_area=800, holes=False)
+    assert math.isnan(plain.table(["perimeter"])["perimeter"][0])
     with pytest.raises(cblob.Error) as failure:
-        blob.perimeter
-    assert failure.value.status_name == "cblob_err_notYetSupported"
+        plain[0].perimeter
+    assert failure.value.status_name == "cblob_err_rleImageEmpty"
+    assert "keep_runs=True" in str(failure.value)
     with pytest.raises(AttributeError):
         blob.no_such_measure
     with pytest.raises(ValueError):
@@ -190,8 +212,75 @@ def test_features_not_built_yet(coins):
         cblob.analyze(coins, morphology=[("open", 3)])
     with pytest.raises(NotImplementedError, match="threads"):
         cblob.analyze(coins, threads=2)
-    blob = cblob.analyze(coins, threshold=130)[0]
-    with pytest.raises(NotImplementedError):
+
+
+# ------------------------------------------------------------- boundaries
+
+STEPS = np.array([(1, 0), (-1, 0), (0, 1), (0, -1)])
+# The pixel on the right of a step (the blob's side) and on its left, from
+# the corner the step starts at (y down).
+RIGHT = np.array([(0, 0), (-1, -1), (-1, 0), (0, -1)])
+LEFT = np.array([(0, -1), (-1, 0), (0, 0), (-1, -1)])
+
+
+def shoelace(corners):
+    x, y = corners[:, 0].astype(np.int64), corners[:, 1].astype(np.int64)
+    return (np.dot(x, np.roll(y, -1)) - np.dot(y, np.roll(x, -1))) // 2
+
+
+@pytest.mark.parametrize("name,threshold", [("coins.png", 130), ("parts8.png", 128), ("parts16.png", 30000)])
+def test_chain_code_walks_the_blob_edge(name, threshold):
+    pixels = read(os.path.join(os.path.dirname(FILES[0]), name))
+    result = cblob.analyze(pixels, threshold=threshold, keep_runs=True)
+    assert len(result) > 10
+
+    def enclosed(blob):
+        return shoelace(blob.contour())
+
+    for blob in result:
+        (x0, y0), steps = blob.chain_code()
+        left, top, width, height = blob.box
+        runs = blob.runs()
+        assert (x0, y0) == (runs[0, 1], runs[0, 0]) and y0 == top  # the first run of the top row
+        assert steps.dtype == np.uint8 and len(steps) == blob.boundary_steps
+        moves = STEPS[steps]
+        corners = np.array([x0, y0]) + np.vstack([[0, 0], np.cumsum(moves, axis=0)])
+        assert (corners[-1] == corners[0]).all()  # closed
+        # The blob is on the right of every step and not on its left.
+        inside = np.pad(blob.image(), 1)
+        right = corners[:-1] + RIGHT[steps] - [left - 1, top - 1]
+        outside = corners[:-1] + LEFT[steps] - [left - 1, top - 1]
+        assert inside[right[:, 1], right[:, 0]].all()
+        assert not inside[outside[:, 1], outside[:, 0]].any()
+        # The contour is the chain's turning points.
+        turns = np.flatnonzero(np.diff(steps.astype(int)) != 0) + 1
+        np.testing.assert_array_equal(blob.contour(), np.vstack([corners[:1], corners[turns]]))
+        # The outline encloses the blob and, inside its holes' outlines, the rest.
+        assert enclosed(blob) == blob.area + sum(enclosed(c) for c in blob.children)
+
+
+def test_contours_equal_the_tools(tool):
+    path = os.path.join(os.path.dirname(FILES[0]), "parts8.png")
+    out = subprocess.run([tool, "analyze", path, "--threshold", "100", "--json", "--contours"], check=True,
+                         capture_output=True, text=True).stdout
+    rows = json.loads(out)
+    result = cblob.analyze(read(path), threshold=100, keep_runs=True)
+    assert [b.label for b in result] == [r["label"] for r in rows]
+    for blob, row in zip(result, rows):
+        np.testing.assert_array_equal(blob.contour(), row["contour"])
+
+
+def test_boundaries_need_the_runs_and_leak_nothing(coins):
+    without_runs = cblob.analyze(coins, threshold=130)[0]
+    for read_boundary in (cblob.Blob.contour, cblob.Blob.chain_code):
+        with pytest.raises(cblob.Error) as failure:
+            read_boundary(without_runs)
+        assert failure.value.status_name == "cblob_err_rleImageEmpty"
+        assert "keep_runs=True" in str(failure.value)
+    result = cblob.analyze(coins, threshold=130, keep_runs=True)
+    blobs = list(result)
+    before = live_blocks()
+    for blob in blobs:
         blob.contour()
-    with pytest.raises(NotImplementedError):
         blob.chain_code()
+    assert live_blocks() == before
