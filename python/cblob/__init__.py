@@ -38,7 +38,7 @@ def measure_info():
 
 def analyze(image, threshold=None, soft=None, percent=None, invert=False, mask=None, min_area=0,
             cleanup="prune", holes=True, morphology=(), threads=None, calibration=None, *,
-            keep_runs=False, cancel=None):
+            keep_runs=False, cancel=None, labelled=False):
     """Finds the blobs of a 2-D uint8 or uint16 NumPy array.
 
     The array is read in place: it must be C-contiguous or a row slice of
@@ -68,21 +68,72 @@ def analyze(image, threshold=None, soft=None, percent=None, invert=False, mask=N
       measures (median_*, angle_box_*, principal_*) need them.
     cancel: a callable returning True to stop, or a threading.Event; a
       stopped run raises cblob.Cancelled.
-    morphology, threads: reserved; only the defaults are accepted today.
+    morphology: the clean-up applied to the segmented image before
+      labelling, in order: a sequence of operations, each a name such as
+      "open3x3", "erode1x3" or "close3x1", or a pair such as ("dilate",
+      "3x3"); one name alone is one operation. The operations are erode,
+      dilate, open (erode then dilate) and close (dilate then erode); the
+      elements 3x3 (the square), 1x3 (a pixel and its left and right
+      neighbours) and 3x1 (above and below). The cblob tool's --erode,
+      --dilate, --open and --close give the same operations.
+    threads: the number of threads a large image is labelled on (in
+      horizontal bands; the blobs are the same for any count). The library
+      keeps ONE thread count for the whole process: threads=N sets it as
+      cblob.set_thread_count(N) does before the run, and it stays set for
+      later runs, also those of other Python threads. None leaves it as it is
+      (by default every online core).
+
+    labelled=True: the image is a label image (uint8): every pixel value is
+      a region, the pixels of one value 6-connected (left, right, up, down,
+      up-left, down-right), without segmentation (no threshold, soft,
+      percent or invert). Each blob's colour is its value and its parent the
+      region that separates it from the image border; Blob.neighbours lists
+      the blobs it touches, Blob.touches_border whether it reaches the
+      border. min_area with cleanup="prune" drops small regions that enclose
+      nothing; with cleanup="fill" merges each small region into its largest
+      neighbour.
 
     Returns a Result.
     """
-    if morphology is None:
-        morphology = ()
-    if len(morphology) != 0:
-        raise NotImplementedError("analyze(morphology=...): morphology is not built into this cblob yet")
+    ops = _morph_codes(morphology)
     if threads is not None:
-        if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
-            raise ValueError("threads must be None or an integer >= 1")
-        raise NotImplementedError("analyze(threads=...): a thread count per run is not built into this cblob "
-                                  "yet; cblob.set_thread_count(n) sets it for the whole process")
+        if isinstance(threads, bool) or not isinstance(threads, int) or not 1 <= threads <= MAX_THREADS:
+            raise ValueError("threads must be None or an integer from 1 to %d" % MAX_THREADS)
+        set_thread_count(threads)
     return _cblob._analyze(image, threshold, soft, percent, bool(invert), mask, min_area, cleanup, bool(holes),
-                           calibration, bool(keep_runs), cancel)
+                           calibration, bool(keep_runs), cancel, ops, bool(labelled))
+
+
+# The largest thread count the library accepts.
+MAX_THREADS = 1024
+
+_MORPH_OPS = ("erode", "dilate", "close", "open")
+_MORPH_ELEMENTS = ("1x3", "3x1", "3x3")
+
+
+def _morph_code(op, element):
+    """The library's code of one operation: the operations in threes, one per element."""
+    if op not in _MORPH_OPS or element not in _MORPH_ELEMENTS:
+        raise ValueError("morphology: unknown operation %r; use erode, dilate, open or close with 3x3, 1x3 or 3x1"
+                         % ((op + element) if isinstance(op, str) and isinstance(element, str) else ((op, element),)))
+    return _MORPH_OPS.index(op) * 3 + _MORPH_ELEMENTS.index(element)
+
+
+def _morph_codes(morphology):
+    if morphology is None:
+        return []
+    if isinstance(morphology, str):
+        morphology = (morphology,)
+    codes = []
+    for item in morphology:
+        if isinstance(item, str):
+            codes.append(_morph_code(item[:-3], item[-3:]))
+        elif isinstance(item, (tuple, list)) and len(item) == 2 and all(isinstance(x, str) for x in item):
+            codes.append(_morph_code(item[0], item[1]))
+        else:
+            raise TypeError("morphology: each operation is a name like 'open3x3' or a pair like ('open', '3x3'), "
+                            "not %r" % (item,))
+    return codes
 
 
 # ---------------------------------------------------------- Result.filter/sort

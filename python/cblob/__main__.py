@@ -144,6 +144,9 @@ def parse_top(text, o):
     o.top = int(text)
 
 
+MORPH_OPTIONS = ("--erode", "--dilate", "--open", "--close")
+MORPH_ELEMENTS = ("3x3", "1x3", "3x1")
+
 VIEW_OPTIONS = {"--filter": parse_filter, "--sort": parse_sort, "--calibration": parse_calibration,
                 "--top": parse_top}
 
@@ -193,6 +196,9 @@ class Options:
         self.sort_measure = 0
         self.sort_direction = 1
         self.top = -1
+        self.morphology = []  # --erode, --dilate, --open, --close: (op, element) in order
+        self.threads = 0  # 0: the library's default
+        self.labelled = self.neighbours = False
 
     def needs_blob_runs(self, with_mask):
         """A filter or the sort reads a measure from the blobs' own runs."""
@@ -264,6 +270,10 @@ def parse_options(argv):
             need(1)
             o.min_area = c_long(arg, argv[i + 1], 0, 2147483647)
             i += 1
+        elif arg == "--threads":
+            need(1)
+            o.threads = c_long(arg, argv[i + 1], 1, cblob.MAX_THREADS)
+            i += 1
         elif arg == "--prune":
             o.prune = True
         elif arg == "--fill":
@@ -318,6 +328,16 @@ def parse_options(argv):
             if value < 0 or (percent and value >= 50):
                 fail(2, "--exclude needs N >= 0 (a percentage below 50)")
             o.exclude = ("%r%%" % value) if percent else value
+        elif arg == "--labelled":
+            o.labelled = True
+        elif arg == "--neighbours":
+            o.neighbours = True
+        elif arg in MORPH_OPTIONS:
+            need(1)
+            if argv[i + 1] not in MORPH_ELEMENTS:
+                fail(2, "%s needs an element: 3x3, 1x3 or 3x1" % arg)
+            o.morphology.append((arg[2:], argv[i + 1]))
+            i += 1
         elif len(arg) > 1 and arg[0] == "-":
             fail(2, "unknown option %s (see cblob --help)" % arg)
         else:
@@ -337,6 +357,10 @@ def parse_options(argv):
         fail(2, "--csv conflicts with --json")
     if o.contours and not o.contours_file and not o.json and not o.overlay:
         fail(2, "--contours needs FILE.csv (or --json, or --overlay)")
+    if o.labelled and (o.seg is not None or o.invert):
+        fail(2, "--labelled conflicts with the segmentation options")
+    if o.neighbours and not o.labelled:
+        fail(2, "--neighbours needs --labelled")
     if o.seg is None:
         o.seg = "percent"
     return o
@@ -396,7 +420,12 @@ def analyze(path, o, mask, files, rows):
     bits = 8 if pixels.dtype == np.uint8 else 16
     max_pel = 255 if bits == 8 else 65535
     kwargs = {}
-    if o.seg == "hard":
+    values = None  # --labelled: the label value of each blob colour
+    image = pixels
+    if o.labelled:
+        image, values = label_input(pixels, path)
+        kwargs["labelled"] = True
+    elif o.seg == "hard":
         if o.threshold > max_pel:
             fail(2, "--threshold %d is beyond the %d-bit pixel range of %s" % (o.threshold, bits, path))
         kwargs["threshold"] = o.threshold
@@ -412,12 +441,15 @@ def analyze(path, o, mask, files, rows):
                      m[0] in BOUNDARY_MEASURES for m in o.measures) or
                  o.contours or bool(o.geojson) or o.needs_blob_runs(mask is not None))
     try:
-        result = cblob.analyze(pixels, invert=o.invert, mask=mask, min_area=o.min_area or 0,
+        result = cblob.analyze(image, invert=o.invert, mask=mask, min_area=o.min_area or 0,
                                cleanup="fill" if o.fill else "prune", holes=not o.no_holes, keep_runs=keep_runs,
-                               calibration=calibration_matrix(o), **kwargs)
+                               calibration=calibration_matrix(o), morphology=o.morphology, **kwargs)
     except cblob.Error as e:
         fail(1, "analysing %s: %s" % (path, e.status_name))
-    files.append((path, o.seg == "soft", result.threshold, result.threshold_high))
+    if o.labelled:
+        files.append((path, False, 0, None))
+    else:
+        files.append((path, o.seg == "soft", result.threshold, result.threshold_high))
     # The library's filters (in one call: ranges of one measure are
     # alternatives), then its sort, on the blobs in client units.
     steps = []
@@ -439,6 +471,11 @@ def analyze(path, o, mask, files, rows):
         row = {k: v[i] for k, v in base.items()}
         row["file"] = len(files) - 1
         row["extra"] = [extra[n][i] for n in names]
+        if o.labelled:
+            blob = result[i]
+            row["value"] = values[row["colour"]]
+            row["neighbours"] = [b.label for b in blob.neighbours]
+            row["border"] = blob.touches_border
         if o.contours or o.geojson:
             blob = result[i]
             row["outline"] = read_outline(blob, path, Blob.contour)
@@ -448,6 +485,18 @@ def analyze(path, o, mask, files, rows):
                 row["holes"] = [read_outline(child, path, Blob.contour) for child in blob.children]
         rows.append(row)
     return pixels
+
+
+def label_input(pixels, path):
+    """--labelled: the image the run labels (8 bits) and the label value of each of its values.
+
+    A 16-bit image's distinct values are numbered in ascending order."""
+    if pixels.dtype == np.uint8:
+        return pixels, list(range(256))
+    values = np.unique(pixels)
+    if len(values) > 256:
+        fail(1, path + ": --labelled takes at most 256 distinct values in a 16-bit image")
+    return np.searchsorted(values, pixels).astype(np.uint8), values.tolist()
 
 
 def calibration_matrix(o):
@@ -502,6 +551,8 @@ def threshold_text(f):
 
 
 def threshold_line(f, o):
+    if o.labelled:
+        return "labelled: every value a region"
     line = "threshold " + threshold_text(f)
     if o.seg == "percent":
         line += " (--percent %s %s %s)" % (c_g(o.low_tail), c_g(o.high_tail), c_g(o.percent))
@@ -535,18 +586,30 @@ def client_field(o, name):
     return "client_" + name if o.calibration is not None else name
 
 
+def colour_text(r, o):
+    """"object" or "hole", or the region's label value under --labelled."""
+    return "%d" % r["value"] if o.labelled else COLOUR[r["colour"]]
+
+
+def colour_json(r, o):
+    return colour_text(r, o) if o.labelled else json_string(colour_text(r, o))
+
+
 def json_members(r, f, o):
     """The JSON members of one blob (no braces): an output object, a GeoJSON feature's properties."""
     high = "%d" % f[3] if f[1] else "null"
-    out = ('"file": %s, "threshold": %d, "threshold_high": %s, "label": %d, "colour": "%s", "parent": %d, '
+    out = ('"file": %s, "threshold": %d, "threshold_high": %s, "label": %d, "colour": %s, "parent": %d, '
            '"%s": %s, "%s": %s, "%s": %s, "left": %d, "top": %d, "width": %d, "height": %d, "elongation": %s, '
            '"%s": %s'
-           % (json_string(f[0]), f[2], high, r["label"], COLOUR[r["colour"]], r["parent"], client_field(o, "area"),
+           % (json_string(f[0]), f[2], high, r["label"], colour_json(r, o), r["parent"], client_field(o, "area"),
               g17(r["area"]), client_field(o, "center_x"), g17(r["center_x"]), client_field(o, "center_y"),
               g17(r["center_y"]), r["box_left"], r["box_top"], r["box_width"], r["box_height"],
               g17(r["elongation"]), client_field(o, "angle_deg"), g17(r["angle_deg"])))
     for m, v in zip(o.measures, r["extra"]):
         out += ', "%s": %s' % (m[1], number(v, "null"))
+    if o.neighbours:
+        out += ', "neighbours": [%s], "touches_border": %s' % (", ".join("%d" % n for n in r["neighbours"]),
+                                                               "true" if r["border"] else "false")
     return out
 
 
@@ -569,15 +632,19 @@ def format_rows(files, rows, o):
     if o.csv:
         out.append("file,threshold,threshold_high,label,colour,parent,%s,%s,%s,left,top,width,height,elongation,%s"
                    % (client_field(o, "area"), client_field(o, "center_x"), client_field(o, "center_y"),
-                      client_field(o, "angle_deg")) + "".join("," + n for n in names) + "\n")
+                      client_field(o, "angle_deg")) + "".join("," + n for n in names) +
+                   (",neighbours,touches_border" if o.neighbours else "") + "\n")
         for r in rows:
             f = files[r["file"]]
             high = "%d" % f[3] if f[1] else ""
             out.append("%s,%d,%s,%d,%s,%d,%s,%s,%s,%d,%d,%d,%d,%s,%s"
-                       % (csv_field(f[0]), f[2], high, r["label"], COLOUR[r["colour"]], r["parent"], g17(r["area"]),
+                       % (csv_field(f[0]), f[2], high, r["label"], colour_text(r, o), r["parent"], g17(r["area"]),
                           g17(r["center_x"]), g17(r["center_y"]), r["box_left"], r["box_top"], r["box_width"],
                           r["box_height"], g17(r["elongation"]), g17(r["angle_deg"])))
-            out.append("".join("," + number(v, "") for v in r["extra"]) + "\n")
+            out.append("".join("," + number(v, "") for v in r["extra"]))
+            if o.neighbours:
+                out.append(",%s,%d" % (";".join("%d" % n for n in r["neighbours"]), 1 if r["border"] else 0))
+            out.append("\n")
         return "".join(out)
     with_file = len(files) > 1
     file_width = max([4] + [len(f[0]) for f in files])
@@ -591,17 +658,27 @@ def format_rows(files, rows, o):
         "label", "colour", "parent", "area", "center_x", "center_y", "left", "top", "width", "height",
         "elongation", "angle_deg")
     header += "".join("  %*s" % (w, n) for w, n in zip(widths, names))
+    if o.neighbours:
+        header += "  neighbours"
     out.append(header + "\n")
     for r in rows:
         line = ("%-*s  " % (file_width, files[r["file"]][0])) if with_file else ""
         line += "%6d  %-6s  %6d  %10.1f  %9.2f  %9.2f  %6d  %6d  %6d  %6d  %10.3f  %9.2f" % (
-            r["label"], COLOUR[r["colour"]], r["parent"], r["area"], r["center_x"], r["center_y"], r["box_left"],
+            r["label"], colour_text(r, o), r["parent"], r["area"], r["center_x"], r["center_y"], r["box_left"],
             r["box_top"], r["box_width"], r["box_height"], r["elongation"], r["angle_deg"])
         line += "".join("  %*s" % (w, "-" if math.isnan(v) else "%.4f" % v) for w, v in zip(widths, r["extra"]))
+        if o.neighbours:
+            line += "  " + neighbours_cell(r)
         out.append(line + "\n")
     if not rows:
         out.append("(no blobs)\n")
     return "".join(out)
+
+
+def neighbours_cell(r):
+    """The table's neighbours column: the labels, then "border"; "-" for none."""
+    words = ["%d" % n for n in r["neighbours"]] + (["border"] if r["border"] else [])
+    return " ".join(words) if words else "-"
 
 
 # ----------------------------------------------------------------- overlay
@@ -756,6 +833,8 @@ def main(argv):
         return 1
     try:
         o = parse_options(argv)
+        if o.threads:
+            cblob.set_thread_count(o.threads)
         files = expand_inputs(o.inputs)
         if o.overlay and len(files) != 1:
             fail(2, "--overlay needs exactly one input file")

@@ -133,7 +133,7 @@ void setCalibration(RunObjects &o, const py::object &calibration) {
 Result analyze(const py::object &image, const py::object &threshold, const py::object &soft,
                const py::object &percent, bool invert, const py::object &mask, const py::object &minArea,
                const std::string &cleanup, bool holes, const py::object &calibration, bool keepRuns,
-               const py::object &cancel) {
+               const py::object &cancel, const py::list &morphOps, bool labelled) {
     RunObjects o;
     const py::object pixels = image;  // keeps the array alive across the run
     const int32_t bits = bindArray(pixels, "image", false, &o.image);
@@ -145,10 +145,26 @@ Result analyze(const py::object &image, const py::object &threshold, const py::o
                                   std::to_string(o.mask.width) + ") differs from the image's (" +
                                   std::to_string(o.image.height) + ", " + std::to_string(o.image.width) + ")");
     }
-    setSegmentation(&o.params, threshold, soft, percent, invert);
+    if (labelled) {
+        // Every pixel value is a region: no segmentation, regions of equal
+        // value joined, each with its neighbours.
+        if (!threshold.is_none() || !soft.is_none() || !percent.is_none() || invert)
+            throw py::value_error("labelled=True takes no threshold, soft, percent or invert");
+        if (bits != 8) throw py::value_error("labelled=True needs a uint8 image (one value per region)");
+        check(cblob_runParams_setSegmentationNone(&o.params, 1), "labelled");
+        o.params.connectivityType = cblob_connectivityLabelled;
+    } else {
+        setSegmentation(&o.params, threshold, soft, percent, invert);
+    }
     setRegions(&o.params, minArea, cleanup);
     setCalibration(o, calibration);
     o.params.keepBlobImages = keepRuns ? 1 : 0;
+    // The cblob_morph_* codes, checked by the Python side; the library
+    // checks them again when it runs.
+    for (const py::handle h : morphOps) {
+        const int32_t op = h.cast<int32_t>();
+        check(cstd_vector_cblob_morphOp_pushBack(&o.params.morphOps, &op), "morphology");
+    }
 
     auto core = std::make_shared<ResultCore>();
     core->keepRuns = keepRuns;
@@ -170,7 +186,7 @@ Result analyze(const py::object &image, const py::object &threshold, const py::o
     Result r;
     r.core = core;
     // A percentage run has written the thresholds it computed into the parameters.
-    check(cblob_runParams_getThresh(&o.params, &r.threshold), "threshold");
+    if (!labelled) check(cblob_runParams_getThresh(&o.params, &r.threshold), "threshold");
     r.soft = o.params.segmentationType == cblob_segmentationSoftThresh;
     if (r.soft) check(cblob_runParams_getHighThresh(&o.params, &r.thresholdHigh), "threshold");
     r.blobs.reserve(static_cast<size_t>(core->rs.numViewBlobs));
@@ -185,7 +201,7 @@ void registerAnalyze(py::module_ &m) {
     m.def("_analyze", &analyze, py::arg("image"), py::arg("threshold"), py::arg("soft"), py::arg("percent"),
           py::arg("invert"), py::arg("mask"), py::arg("min_area"), py::arg("cleanup"), py::arg("holes"),
           py::arg("calibration"), py::arg("keep_runs"),
-          py::arg("cancel"));
+          py::arg("cancel"), py::arg("morph_ops"), py::arg("labelled"));
 }
 
 }  // namespace cblob_py

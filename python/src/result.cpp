@@ -197,6 +197,19 @@ py::list children(const Blob &b) {
     return out;
 }
 
+// The region adjacency of a labelled run's blob; null for other runs.
+const cblob_blobAdjacency *adjacency(const Blob &b) {
+    return static_cast<const cblob_blobAdjacency *>(b.blob->adjacencyHolder);
+}
+
+py::object neighbours(const Blob &b) {
+    const cblob_blobAdjacency *adj = adjacency(b);
+    if (!adj) return py::none();
+    py::list out;
+    for (int32_t i = 0; i < adj->numNeighbours; ++i) out.append(py::cast(Blob{b.core, adj->neighbours[i]}));
+    return std::move(out);
+}
+
 py::object blobAttribute(Blob &b, const std::string &name) {
     const tool_measureName *m = findMeasure(name);
     if (!m) throw py::attribute_error("'cblob.Blob' object has no attribute '" + name + "'");
@@ -273,6 +286,16 @@ void registerResult(py::module_ &m) {
         .def_property_readonly("parent", [](const Blob &b) { return blobOrNone(b.core, b.blob->parent); },
                                "The enclosing blob of the other colour, or None for a top-level blob.")
         .def_property_readonly("children", &children, "The blobs directly inside this one.")
+        .def_property_readonly("neighbours", &neighbours,
+                               "Of a labelled run (analyze(labelled=True)): the blobs this region touches, by "
+                               "ascending label; None for other runs.")
+        .def_property_readonly(
+            "touches_border",
+            [](const Blob &b) -> py::object {
+                const cblob_blobAdjacency *adj = adjacency(b);
+                return adj ? py::object(py::bool_(adj->touchesBorder != 0)) : py::none();
+            },
+            "Of a labelled run: True when the region reaches the image border; None for other runs.")
         .def_property_readonly("box",
                                [](const Blob &b) {
                                    return py::make_tuple(b.blob->boxLeft, b.blob->boxTop, b.blob->boxWidth,

@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import cblob
-from conftest import live_blocks, read, sample_files
+from conftest import SAMPLES, live_blocks, read, sample_files
 
 FILES = sample_files()
 
@@ -207,11 +207,56 @@ def test_measure_options(coins):
         blob.measure("area", exclude="60%")
 
 
-def test_features_not_built_yet(coins):
-    with pytest.raises(NotImplementedError, match="morphology"):
-        cblob.analyze(coins, morphology=[("open", 3)])
-    with pytest.raises(NotImplementedError, match="threads"):
-        cblob.analyze(coins, threads=2)
+MORPHOLOGY = [
+    (["--open", "3x3"], ["open3x3"]),
+    (["--close", "1x3", "--erode", "3x1"], [("close", "1x3"), "erode3x1"]),
+    (["--dilate", "3x3", "--dilate", "1x3", "--open", "3x1"], "dilate3x3 dilate1x3 open3x1".split()),
+    (["--erode", "3x3"], "erode3x3"),
+]
+
+
+@pytest.mark.parametrize("args,morphology", MORPHOLOGY, ids=lambda v: " ".join(v) if isinstance(v, list) and
+                         all(isinstance(x, str) for x in v) and v[0].startswith("--") else None)
+def test_morphology_equals_the_tools(tool, args, morphology):
+    path = os.path.join(SAMPLES, "coins.png")
+    rows = tool_rows(tool, path, ["--threshold", "130", "--min-area", "5"] + args)
+    result = cblob.analyze(read(path), threshold=130, min_area=5, morphology=morphology, keep_runs=True)
+    table = result.table()
+    assert len(result) == len(rows)
+    for name in cblob.measure_names():
+        np.testing.assert_array_equal(table[name], [as_number(r[name]) for r in rows], err_msg=name)
+
+
+def test_morphology_changes_the_blobs_and_checks_its_operations(coins):
+    plain = cblob.analyze(coins, threshold=130)
+    opened = cblob.analyze(coins, threshold=130, morphology=["open3x3"])
+    # Opening removes specks: fewer blobs, none bigger than its unopened self.
+    assert len(opened) < len(plain)
+    assert cblob.analyze(coins, threshold=130, morphology=()).table()["area"].tolist() == \
+        plain.table()["area"].tolist()
+    for bad, error in (("open5x5", ValueError), (["shrink3x3"], ValueError), ([("open", 3)], TypeError),
+                       ([3], TypeError), ([("open", "3x3", "x")], TypeError)):
+        with pytest.raises(error, match="morphology"):
+            cblob.analyze(coins, threshold=130, morphology=bad)
+
+
+def test_threads_give_the_same_blobs(coins):
+    big = np.tile(coins, (4, 4))  # large enough to be labelled in bands
+    before = cblob.get_thread_count()
+    try:
+        tables = []
+        for threads in (1, 2, 1):
+            tables.append(cblob.analyze(big, threshold=130, min_area=10, threads=threads).table())
+            assert cblob.get_thread_count() == threads  # the count is the process's
+        for table in tables[1:]:
+            order = [np.lexsort((t["center_x"], t["center_y"], t["area"])) for t in (tables[0], table)]
+            for name in cblob.measure_names():
+                np.testing.assert_array_equal(table[name][order[1]], tables[0][name][order[0]], err_msg=name)
+        for bad in (0, -1, 1025, 2.0, True, "2"):
+            with pytest.raises(ValueError, match="threads"):
+                cblob.analyze(coins, threads=bad)
+    finally:
+        cblob.set_thread_count(before)
 
 
 # ------------------------------------------------------------- boundaries
