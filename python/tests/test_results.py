@@ -329,3 +329,73 @@ def test_boundaries_need_the_runs_and_leak_nothing(coins):
         blob.contour()
         blob.chain_code()
     assert live_blocks() == before
+
+
+# ------------------------------------------------------------- labelled runs
+
+# 6-connectivity of the labelled runs: left, right, up, down, up-left, down-right.
+SIX = ((0, -1), (0, 1), (-1, 0), (1, 0), (-1, -1), (1, 1))
+
+
+def reference_regions(labels):
+    """Regions of equal value (flood fill): [(value, pixels set, neighbour ids, touches border)]."""
+    h, w = labels.shape
+    region = -np.ones(labels.shape, dtype=int)
+    regions = []
+    for y0 in range(h):
+        for x0 in range(w):
+            if region[y0, x0] >= 0:
+                continue
+            k = len(regions)
+            stack, pixels = [(y0, x0)], set()
+            region[y0, x0] = k
+            while stack:
+                y, x = stack.pop()
+                pixels.add((y, x))
+                for dy, dx in SIX:
+                    v, u = y + dy, x + dx
+                    if 0 <= v < h and 0 <= u < w and region[v, u] < 0 and labels[v, u] == labels[y0, x0]:
+                        region[v, u] = k
+                        stack.append((v, u))
+            regions.append([int(labels[y0, x0]), pixels, set(), False])
+    for y in range(h):
+        for x in range(w):
+            r = regions[region[y, x]]
+            r[3] |= x in (0, w - 1) or y in (0, h - 1)
+            for dy, dx in SIX:
+                v, u = y + dy, x + dx
+                if 0 <= v < h and 0 <= u < w and region[v, u] != region[y, x]:
+                    r[2].add(region[v, u])
+                    regions[region[v, u]][2].add(region[y, x])
+    return regions
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_labelled_regions_and_neighbours_match_a_flood_fill(seed):
+    rng = np.random.default_rng(seed)
+    # Blocky random labels, a few values, so regions have shapes and holes.
+    labels = np.kron(rng.integers(0, 4, (8, 10)), np.ones((2, 3), dtype=np.int64)).astype(np.uint8)
+    result = cblob.analyze(labels, labelled=True, min_area=0, keep_runs=True)
+    regions = reference_regions(labels)
+    assert len(result) == len(regions)
+    by_pixels = {}
+    for blob in result:
+        ys, xs = np.nonzero(blob.image())
+        left, top = blob.box[:2]
+        by_pixels[frozenset(zip((ys + top).tolist(), (xs + left).tolist()))] = blob
+    blob_of = [by_pixels[frozenset(r[1])] for r in regions]
+    for k, (value, pixels, neighbours, border) in enumerate(regions):
+        blob = blob_of[k]
+        assert blob.colour == value and blob.area == len(pixels)
+        assert [b.label for b in blob.neighbours] == sorted(blob_of[n].label for n in neighbours)
+        assert blob.touches_border == border
+
+
+def test_labelled_needs_a_label_image(coins, parts16):
+    assert cblob.analyze(coins, threshold=130)[0].neighbours is None
+    assert cblob.analyze(coins, threshold=130)[0].touches_border is None
+    for kwargs in ({"threshold": 3}, {"percent": (1, 1, 50)}, {"invert": True}):
+        with pytest.raises(ValueError, match="labelled"):
+            cblob.analyze(coins, labelled=True, **kwargs)
+    with pytest.raises(ValueError, match="uint8"):
+        cblob.analyze(parts16, labelled=True)
