@@ -81,23 +81,24 @@ void setSegmentation(fuzz::Bytes &in, cblob_runParams *p, const Image &threshIma
     table.resize(static_cast<size_t>(in.below(2) ? 256 : in.u8()) + 1);
     for (auto &v : table) v = in.u8();
     const int32_t tableSize = static_cast<int32_t>(table.size()) - 1;
+    const int32_t softness = in.below(20);
+    const uint8_t scaleVal = in.u8();
+    const float pc0 = percent(), pc1 = percent(), pc2 = percent(), pc3 = percent();
     switch (in.below(9)) {
         case 0: (void)cblob_runParams_setSegmentationHardThresh(p, big, invert); break;
         case 1: (void)cblob_runParams_setSegmentationSoftThresh(p, big, big2, invert); break;
-        case 2: (void)cblob_runParams_setSegmentationSoftThreshWithSoftness(p, big, big2, in.below(20), invert); break;
-        case 3: (void)cblob_runParams_setSegmentationHardThreshPercent(p, percent(), percent(), percent(), invert); break;
+        case 2: (void)cblob_runParams_setSegmentationSoftThreshWithSoftness(p, big, big2, softness, invert); break;
+        case 3: (void)cblob_runParams_setSegmentationHardThreshPercent(p, pc0, pc1, pc2, invert); break;
         case 4:
-            (void)cblob_runParams_setSegmentationSoftThreshPercentWithSoftness(p, percent(), percent(), percent(),
-                                                                              percent(), in.below(20), invert);
+            (void)cblob_runParams_setSegmentationSoftThreshPercentWithSoftness(p, pc0, pc1, pc2, pc3, softness, invert);
             break;
-        case 5: (void)cblob_runParams_setSegmentationMap(p, in.u8(), table.data(), tableSize); break;
-        case 6: (void)cblob_runParams_setSegmentationNone(p, in.u8()); break;
+        case 5: (void)cblob_runParams_setSegmentationMap(p, scaleVal, table.data(), tableSize); break;
+        case 6: (void)cblob_runParams_setSegmentationNone(p, scaleVal); break;
         case 7:
-            (void)cblob_runParams_setSegmentationThreshImage8(p, in.u8(), table.data(), threshImage.constImage(),
+            (void)cblob_runParams_setSegmentationThreshImage8(p, scaleVal, table.data(), threshImage.constImage(),
                                                               table.data(), tableSize, tableSize);
             break;
-        default: (void)cblob_runParams_setSegmentationSoftThreshPercent(p, percent(), percent(), percent(), percent(),
-                                                                        invert);
+        default: (void)cblob_runParams_setSegmentationSoftThreshPercent(p, pc0, pc1, pc2, pc3, invert);
     }
 }
 

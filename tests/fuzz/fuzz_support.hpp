@@ -23,12 +23,22 @@
 
 namespace fuzz {
 
+// Callers read one value per statement: the order in which the arguments
+// of one call are evaluated is unspecified.
 class Bytes {
 public:
     Bytes(const uint8_t *data, size_t size) : data_(data), size_(size) {}
     uint8_t u8() { return pos_ < size_ ? data_[pos_++] : 0; }
-    uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
-    int32_t i32() { return static_cast<int32_t>(static_cast<uint32_t>(u16()) | (static_cast<uint32_t>(u16()) << 16)); }
+    // Little-endian; the reads are sequenced, so every compiler decodes an
+    // input alike (the corpus is replayed by GCC builds as well).
+    uint16_t u16() {
+        const uint8_t low = u8();
+        return static_cast<uint16_t>(low | (u8() << 8));
+    }
+    int32_t i32() {
+        const uint32_t low = u16();
+        return static_cast<int32_t>(low | (static_cast<uint32_t>(u16()) << 16));
+    }
     // 0 .. n-1.
     int32_t below(int32_t n) { return static_cast<int32_t>(u8() % static_cast<uint32_t>(n)); }
     bool flag() { return (u8() & 1) != 0; }
