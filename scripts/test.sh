@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: in a Release build and in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build. Warnings are errors.
+# The Release tests run a second time with every optimised routine inhibited
+# through the optimisation hook (CBLOB_TEST_INHIBIT_OPTIMIZATIONS, read by the
+# test program), and every fuzz seed of tests/corpus/ is replayed in both
+# builds (corpus_* tests; scripts/fuzz.sh runs a fuzz target for longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev pkg-config python3
@@ -18,6 +22,9 @@ cmake --build build/asan -j"$jobs"
 
 echo "== Tests, Release build"
 ctest --test-dir build/release -j"$jobs" --output-on-failure --timeout 300 | tail -n 15 || status=1
+echo "== Tests, Release build, optimised routines inhibited (portable paths end to end)"
+CBLOB_TEST_INHIBIT_OPTIMIZATIONS=1 ctest --test-dir build/release -j"$jobs" --output-on-failure --timeout 300 \
+  -E '^(package_consumer|check_layers|c_api|corpus_.*)$' | tail -n 15 || status=1
 echo "== Tests, sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan -j"$jobs" --output-on-failure --timeout 600 | tail -n 15 || status=1
