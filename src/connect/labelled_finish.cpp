@@ -36,6 +36,9 @@ int32_t prepareFinishing(State &st, scan::ScanState &fs) {
     const ScanSettings &s = *st.settings;
     fs.settings = &s;
     fs.rs = st.rs;
+    fs.blobBlocks = &st.rs->blobBlocks;
+    fs.numBlobs = &st.rs->numBlobs;
+    fs.spares = s.spareBlobBlocks;
     fs.keepTree = false;
     fs.moments = st.moments;
     fs.weighted = false;

@@ -7,6 +7,8 @@
 // with a named status; a successful run leaves a well-formed blob tree, the
 // object areas of a plain hard threshold add up to the object pixels, and
 // both thread counts give the same status and the same blobs.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -119,7 +121,7 @@ void setOptions(fuzz::Bytes &in, cblob_runParams *p) {
 
 struct Outcome {
     int32_t status = 0;
-    std::vector<double> blobs;  // per blob: colour, box, area, parent label
+    std::vector<double> blobs;  // per blob, sorted: colour, box, area, and those of its parent
 };
 
 struct Run {
@@ -180,12 +182,24 @@ Outcome runOnce(const Run &run, const cblob_runParams &params, int32_t threads, 
             }
             FUZZ_CHECK(fuzz::objectArea(rs) == objects);
         }
+        // Bands number their blobs band by band: a blob and its parent are
+        // compared by what they are (colour, box, area), in sorted order.
+        using Key = std::array<double, 6>;
+        auto keyOf = [](const cblob_blob *b) {
+            return b ? Key{double(b->colour), double(b->boxLeft), double(b->boxTop), double(b->boxWidth),
+                           double(b->boxHeight), b->area}
+                     : Key{-1, -1, -1, -1, -1, -1};
+        };
+        std::vector<std::pair<Key, Key>> rows;
         for (int32_t i = 0; i < rs.numBlobs; ++i) {
             const cblob_blob *b = rs.allBlobs[i];
             FUZZ_CHECK(b->area >= 0 && std::isfinite(b->centerOfMassX) && std::isfinite(b->centerOfMassY));
-            const double row[] = {double(b->colour), double(b->boxLeft), double(b->boxTop), double(b->boxWidth),
-                                  double(b->boxHeight), b->area, b->parent ? double(b->parent->label) : 0.0};
-            out.blobs.insert(out.blobs.end(), row, row + 7);
+            rows.emplace_back(keyOf(b), keyOf(b->parent));
+        }
+        std::sort(rows.begin(), rows.end());
+        for (const auto &row : rows) {
+            out.blobs.insert(out.blobs.end(), row.first.begin(), row.first.end());
+            out.blobs.insert(out.blobs.end(), row.second.begin(), row.second.end());
         }
     }
     FUZZ_CHECK(cblob_resultSet_destruct(&rs) == 0);
