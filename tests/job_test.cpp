@@ -398,4 +398,43 @@ TEST(JobPool, ForkedChildDispatches) {
     EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
 }
 
+// Forks within forks: every generation starts workers of its own and
+// dispatches to them (each waits on a condition its parents never used),
+// also when its parent's workers were asleep at the fork.
+TEST(JobPool, NestedForkedChildrenDispatch) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' runtimes cannot start threads after a multi-threaded fork";
+#endif
+    ASSERT_EQ(csys_job_startThreads(), 0);
+    expectSlicesSummed(3, 20, nullptr);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        alarm(60);
+        // Each generation: start workers, dispatch, fork the next one while
+        // its workers sleep, then dispatch again once the next has ended.
+        for (int depth = 0; depth < 20; ++depth) {
+            const std::vector<int64_t> values = numbers(100);
+            Dispatch d(3);
+            bool ok = addSliceJobs(&d.requests, values, 9) == 0 && d.run() == 0;
+            for (int32_t i = 0; ok && i < 9; ++i) ok = d.slice(i)->sum == sliceSum(values, 9, i);
+            if (!ok) _exit(1);
+            const pid_t next = fork();
+            if (next == -1) _exit(2);
+            if (next != 0) {
+                int wstatus = 0;
+                if (waitpid(next, &wstatus, 0) != next || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) _exit(3);
+                Dispatch again(3);
+                ok = addSliceJobs(&again.requests, values, 9) == 0 && again.run() == 0;
+                for (int32_t i = 0; ok && i < 9; ++i) ok = again.slice(i)->sum == sliceSum(values, 9, i);
+                _exit(ok ? 0 : 4);
+            }
+        }
+        _exit(0);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << WEXITSTATUS(wstatus);
+}
+
 }  // namespace

@@ -20,6 +20,7 @@
 #include "core/frame.hpp"
 #include "core/optimized.hpp"
 #include "segment/row_kernels.hpp"
+#include "support/inhibit_environment.hpp"
 #include "support/row_variants.hpp"
 
 namespace {
@@ -353,6 +354,9 @@ protected:
         const std::string lacking = varianttest::forceOrWhyNot(GetParam());
         ASSERT_FALSE(HasFailure());
         if (!lacking.empty()) GTEST_SKIP() << lacking;
+        // These tests are about the optimised kernels themselves: resolve
+        // them without a hook, also when the suite runs inhibited.
+        const cblobtest::ScopedInhibitHook noHook(nullptr);
         ASSERT_EQ(row::resolveHardRowKernel(&forced.runs8), 0);
         ASSERT_EQ(row::resolveHardRowKernel(&forced.runs16), 0);
         ASSERT_EQ(row::resolveHardRowEndsKernel(&forced.ends8), 0);
@@ -518,12 +522,13 @@ struct HookLog {
 };
 
 struct HookGuard {
+    cprt_optimizationInhibitedFn previous = cprt_isOptimizationInhibitedFP;
     HookGuard() {
         HookLog::names.clear();
         HookLog::answer = 0;
         cprt_isOptimizationInhibitedFP = &HookLog::hook;
     }
-    ~HookGuard() { cprt_isOptimizationInhibitedFP = nullptr; }
+    ~HookGuard() { cprt_isOptimizationInhibitedFP = previous; }
 };
 
 

@@ -369,9 +369,8 @@ TEST(RunEntry, SoftWithoutLevelsLeavesCallerParams) {
 }
 
 // Every allocation of the entry points' own work (transforms, rendering,
-// local run parameters) fails in turn through the refused branches too: a
-// rendered run-length input whose run asks for the labelled scan, which this
-// build refuses.
+// local run parameters) fails in turn: a run-length input rendered through
+// its mask and labelled on the front end's copy of the run parameters.
 TEST(RunEntry, LabelledRunOfRunLengthInputLeaksNothing) {
     Inputs in;
     int32_t blobs = -1;

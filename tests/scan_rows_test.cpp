@@ -11,6 +11,7 @@
 
 #include "cblob/sys.h"
 #include "connect/scan_rows.hpp"
+#include "support/inhibit_environment.hpp"
 #include "support/row_variants.hpp"
 
 namespace {
@@ -174,9 +175,8 @@ TEST_P(ScanRowsUnder, UnmaskedSinglePassRowsMatchModelAndMaskedPath) {
 
 TEST(ScanRows, InhibitedUnmaskedSinglePassRowsMatchModelAndMaskedPath) {
     varianttest::VariantGuard guard;
-    cprt_isOptimizationInhibitedFP = &inhibitAll;
+    const cblobtest::ScopedInhibitHook inhibit(&inhibitAll);
     expectRowsRight("inhibited");
-    cprt_isOptimizationInhibitedFP = nullptr;
 }
 
 }  // namespace

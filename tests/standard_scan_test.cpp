@@ -21,6 +21,7 @@
 #include "support/blob_builder.hpp"
 #include "support/blob_reference.hpp"
 #include "support/fault_injection.hpp"
+#include "support/inhibit_environment.hpp"
 #include "support/rle_model.hpp"
 
 namespace {
@@ -409,10 +410,7 @@ TEST(StandardScan, OptimisedAndInhibitedKernelsGiveTheSameBlobs) {
         Scan optimised, portable;
         optimised.run(src, settingsFor(97, 61));
         {
-            struct Inhibit {
-                Inhibit() { cprt_isOptimizationInhibitedFP = [](const char *) -> int32_t { return 1; }; }
-                ~Inhibit() { cprt_isOptimizationInhibitedFP = nullptr; }
-            } inhibit;
+            const cblobtest::ScopedInhibitHook inhibit([](const char *) -> int32_t { return 1; });
             portable.run(src, settingsFor(97, 61));
         }
         ASSERT_EQ(optimised.status, 0);

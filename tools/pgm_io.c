@@ -46,6 +46,19 @@ int tool_readPgm(const char *path, tool_greyImage *image, char *error, int error
         return fail(error, errorSize, path, "unsupported PGM size or maximum value");
     }
     const int wide = maxValue > 255;
+    /* A header may promise far more pixels than the file holds: refuse it
+     * before allocating (a binary pixel takes 1 or 2 bytes, a plain one at
+     * least 2 with its separator). Streams whose size is unknown skip this. */
+    const long dataStart = ftell(file);
+    if (dataStart >= 0 && fseek(file, 0, SEEK_END) == 0) {
+        const long fileEnd = ftell(file);
+        const double needed = (double)width * (double)height * (magic[1] == '2' ? 2.0 : (wide ? 2.0 : 1.0)) -
+                               (magic[1] == '2' ? 1.0 : 0.0);
+        if (fseek(file, dataStart, SEEK_SET) != 0 || (fileEnd >= 0 && (double)(fileEnd - dataStart) < needed)) {
+            fclose(file);
+            return fail(error, errorSize, path, "truncated or corrupt PGM data");
+        }
+    }
     image->width = (int32_t)width;
     image->height = (int32_t)height;
     image->bitsPerPel = wide ? 16 : 8;
@@ -62,9 +75,10 @@ int tool_readPgm(const char *path, tool_greyImage *image, char *error, int error
         if (magic[1] == '2') {
             ok = readNumber(file, &v);
         } else {
-            int hi = wide ? fgetc(file) : 0, lo = fgetc(file);
+            const int hi = wide ? fgetc(file) : 0;
+            const int lo = fgetc(file);
             ok = hi != EOF && lo != EOF;
-            v = (long)hi << 8 | lo;
+            if (ok) v = (long)hi << 8 | lo;
         }
         if (ok && v > maxValue) ok = 0;
         if (!ok) break;

@@ -11,6 +11,18 @@ static int fail(char *error, int errorSize, const char *what, const char *path, 
     return -1;
 }
 
+/* libpng's own messages would reach stderr beside the reader's one-line
+ * message: errors go straight to the reader's recovery point, warnings are
+ * dropped. */
+static void quietError(png_structp png, png_const_charp message) {
+    (void)message;
+    png_longjmp(png, 1);
+}
+static void quietWarning(png_structp png, png_const_charp message) {
+    (void)png;
+    (void)message;
+}
+
 int tool_readPng(const char *path, tool_greyImage *image, char *error, int errorSize) {
     png_image png;
     memset(&png, 0, sizeof png);
@@ -27,7 +39,7 @@ int tool_readPng(const char *path, tool_greyImage *image, char *error, int error
         png_image_free(&png);
         FILE *file = fopen(path, "rb");
         if (!file) return fail(error, errorSize, "cannot open", path, "no such file or no permission");
-        png_structp reader = png_create_read_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
+        png_structp reader = png_create_read_struct(PNG_LIBPNG_VER_STRING, NULL, &quietError, &quietWarning);
         png_infop info = reader ? png_create_info_struct(reader) : NULL;
         png_bytep *volatile rows = NULL;
         if (!info || setjmp(png_jmpbuf(reader))) {

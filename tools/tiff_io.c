@@ -1,6 +1,8 @@
 /* TIFF reading for the tools, on libtiff's scanline and tile interfaces. */
 #include "tiff_io.h"
 
+#include <sys/stat.h>
+
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -86,6 +88,26 @@ static int readPixels(TIFF *tiff, tool_greyImage *image, int bytes) {
     return rc;
 }
 
+/* Whether an uncompressed file (or its strips or tiles) holds fewer bytes
+ * than its declared pixels: a header may promise gigabytes in a file of a
+ * few bytes, and the pixels are allocated before any strip is read.
+ * Compressed data gives no such bound; a short compressed file fails when
+ * it is read. */
+static int shorterThanDeclared(TIFF *tiff, uint64_t pixelBytes) {
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    if (compression != COMPRESSION_NONE) return 0;
+    struct stat file;
+    if (fstat(TIFFFileno(tiff), &file) == 0 && S_ISREG(file.st_mode) && (uint64_t)file.st_size < pixelBytes) return 1;
+    const int tiled = TIFFIsTiled(tiff);
+    uint64_t *counts = NULL;
+    if (!TIFFGetField(tiff, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts) return 1;
+    const uint32_t blocks = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < blocks && total < pixelBytes; ++i) total += counts[i];
+    return total < pixelBytes;
+}
+
 int tool_readTiff(const char *path, tool_greyImage *image, char *error, int errorSize) {
     memset(image, 0, sizeof *image);
     lastError[0] = 0;
@@ -115,6 +137,8 @@ int tool_readTiff(const char *path, tool_greyImage *image, char *error, int erro
         } else if (width < 1 || height < 1 || width > INT32_MAX / 2 || height > INT32_MAX / 2 ||
                    (uint64_t)width * height * (bits / 8) > SIZE_MAX / 2) {
             rc = fail(error, errorSize, path, "unsupported TIFF image size");
+        } else if (shorterThanDeclared(tiff, (uint64_t)width * height * (bits / 8))) {
+            rc = fail(error, errorSize, path, "truncated TIFF data");
         } else {
             const int bytes = bits / 8;
             image->width = (int32_t)width;

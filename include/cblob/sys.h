@@ -98,7 +98,9 @@ CBLOB_API csys_assertHandler csys_assert_setHandler(csys_assertHandler handler, 
  * Polled by long operations. Returns 0, or the failure status the host's
  * callback returns to ask running operations to stop; that status travels
  * back to the caller of the operation unchanged. May be called from worker
- * threads, so the callback must be thread-safe.
+ * threads, so the callback must be thread-safe. The callback may be changed
+ * (csys_attention_setCallback) while operations poll it: each poll calls
+ * either the old callback with its data or the new one with its own.
  */
 CBLOB_API int32_t csys_attention_check(void);
 typedef int32_t (*csys_attentionCallback)(void *userData);
@@ -111,6 +113,11 @@ CBLOB_API void csys_attention_setCallback(csys_attentionCallback callback, void 
  * Null, or a host function asked before an optimised kernel runs, with the
  * kernel's name (for example "cblob_findRunLengths8_hardThreshNoMask_row").
  * A non-zero answer makes the library use the portable kernel instead.
+ * The host may change the variable while runs go on in other threads (store
+ * it atomically, e.g. with __atomic_store_n, where a plain store is not):
+ * the library loads it atomically, and a segmentation pass takes one copy
+ * on its calling thread that all its band jobs ask, so a change takes effect
+ * from the next pass. The function may be called from worker threads.
  */
 typedef int32_t (*cprt_optimizationInhibitedFn)(const char *routineName);
 CBLOB_API extern cprt_optimizationInhibitedFn cprt_isOptimizationInhibitedFP;

@@ -42,7 +42,18 @@ struct Batch {
 };
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t g_workAvailable = PTHREAD_COND_INITIALIZER;
+// Idle workers wait on g_conditions[g_generation]. A forked child inherits
+// that condition with the parent's sleeping workers still counted as waiters
+// (a broadcast in the child would wait for them forever), and initialising
+// it again would initialise a live object. So each forked child initialises
+// the next condition, which no process of its line has initialised or used,
+// and moves on to it. After kGenerations - 1 nested forks (or a failed
+// initialisation) a child runs its jobs on the calling thread.
+constexpr int32_t kGenerations = 16;
+pthread_cond_t g_conditions[kGenerations] = {PTHREAD_COND_INITIALIZER};  // the rest initialised by forked children
+int32_t g_generation = 0;  // guarded by g_lock; kGenerations: no workers
+bool workersAllowed() { return g_generation < kGenerations; }
+pthread_cond_t *workAvailable() { return &g_conditions[g_generation]; }
 pthread_mutex_t g_shutdownLock = PTHREAD_MUTEX_INITIALIZER;  // one shutdown at a time
 
 Batch *g_firstOpen = nullptr;  // batches with unclaimed jobs, oldest first
@@ -120,7 +131,7 @@ void *workerMain(void *) {
             continue;
         }
         if (g_stopping) break;
-        (void)pthread_cond_wait(&g_workAvailable, &g_lock);
+        (void)pthread_cond_wait(workAvailable(), &g_lock);
     }
     unlock();
     return nullptr;
@@ -141,8 +152,10 @@ bool startWorker(pthread_t *thread) {
 
 // A forked child has only the thread that forked: none of the workers, and
 // none of the other dispatchers. The locks are held across the fork so that
-// the child gets them in a known state, and the child forgets the workers
-// and batches it does not have; its own dispatches then start new workers.
+// the child gets them in a known state (held by the forking thread, which
+// releases them), and the child forgets the workers and batches it does not
+// have; its own dispatches then start new workers, waiting on a condition
+// of their own. No mutex or condition is initialised again.
 void lockForFork() {
     (void)pthread_mutex_lock(&g_shutdownLock);
     lock();
@@ -155,9 +168,13 @@ void resetAfterForkInChild() {
     g_firstOpen = nullptr;
     g_workerCount = 0;
     g_stopping = false;
-    // The condition still counts the parent's sleeping workers as waiters; a
-    // broadcast in the child would wait for them forever. Start it afresh.
-    (void)pthread_cond_init(&g_workAvailable, nullptr);
+    // The workers' condition still counts the parent's sleeping workers as
+    // waiters: leave it alone and move on to one never initialised before.
+    if (g_generation + 1 < kGenerations && pthread_cond_init(&g_conditions[g_generation + 1], nullptr) == 0) {
+        ++g_generation;
+    } else {
+        g_generation = kGenerations;
+    }
     unlockAfterForkInParent();
 }
 pthread_once_t g_forkHandlersOnce = PTHREAD_ONCE_INIT;
@@ -170,6 +187,7 @@ void installForkHandlers() {
 // failure. Called with g_lock held.
 bool startWorkers(int32_t wanted) {
     if (wanted > kMaxWorkers) wanted = kMaxWorkers;
+    if (!workersAllowed()) return true;  // nested forks beyond the conditions: the caller runs every job
     if (g_workerCount < wanted) (void)pthread_once(&g_forkHandlersOnce, &installForkHandlers);
     while (g_workerCount < wanted && !g_stopping) {
         if (!startWorker(&g_workers[g_workerCount])) return false;
@@ -224,7 +242,7 @@ void run(const csys_jobRequest *requests, csys_jobResult *results, int32_t count
     (void)startWorkers(helperLimit);
     if (g_workerCount > 0) {
         openBatch(&batch);
-        (void)pthread_cond_broadcast(&g_workAvailable);
+        (void)pthread_cond_broadcast(workAvailable());
     }
     drain(&batch);
     while (batch.helpers > 0 || batch.finished < batch.count) (void)pthread_cond_wait(&batch.done, &g_lock);
@@ -273,7 +291,7 @@ int32_t csys_job_shutdown(void) {
     lock();
     g_stopping = true;
     const int32_t count = g_workerCount;
-    (void)pthread_cond_broadcast(&g_workAvailable);
+    if (count > 0) (void)pthread_cond_broadcast(workAvailable());
     unlock();
     // No worker is started while g_stopping holds, so g_workers[0..count)
     // stays as it was.

@@ -32,13 +32,18 @@ int32_t cblob_imageRle_constructFromTORVRLE(cblob_imageRle *img, const uint8_t *
     CBLOB_FRAME_TRY(f, cblob::rle::resetStorage(data, height));
     data->isGrey = 1;
 
+    // numRuns only sizes the storage: the rows hold at most one run per
+    // pixel, so a larger count (a caller's mistake) neither allocates more
+    // nor makes a block too large; the blocks grow as the rows need.
+    const int64_t runsBound = std::min(static_cast<int64_t>(numRuns), static_cast<int64_t>(width) * height);
     cblob::rle::WriteBlock block;
     const int64_t firstBlock =
-        std::max((static_cast<int64_t>(numRuns) + 2) * 5, (static_cast<int64_t>(width) + 4) * 5);
+        cblob::rle::nextBlockSize((runsBound + 2) * 5, (static_cast<int64_t>(width) + 4) * 5);
     CBLOB_FRAME_TRY(f, cblob::rle::newBlock(data, firstBlock, &block));
     cblob_rleRow *rows = cblob::rle::rowTable(data);
     cblob::rle::writeSentinelRow(block.cursor, &rows[0], width, true);
-    CBLOB_FRAME_TRY(f, cblob::rle::packRows(rowRuns, width, height, &block, numRuns / height, data, rows));
+    CBLOB_FRAME_TRY(f, cblob::rle::packRows(rowRuns, width, height, &block, static_cast<int32_t>(runsBound / height),
+                                            data, rows));
     // The packer leaves room for a row of single pixels after its last row,
     // which need not hold an escaped sentinel run: make sure it fits.
     const int32_t sentinelBytes = cblob::rle::sentinelRowBytes(width, true);

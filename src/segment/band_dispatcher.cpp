@@ -11,6 +11,7 @@
 #include "rle/sentinel_rows.hpp"
 #include "rle/storage.hpp"
 #include "core/frame.hpp"
+#include "core/optimized.hpp"
 
 namespace cblob::seg {
 
@@ -161,6 +162,7 @@ int32_t findRuns(const FindInputs &all, const RunFinder &finder, cblob_imageRleD
     cblob_rleRow *table = rle::rowTable(data);
     FindInputs in = all;
     in.rows = table + 1;
+    in.inhibitHook = currentInhibitHook();
     data->numRows = height;
     data->numRuns = 0;
     data->isGrey = finder.grey ? 1 : 0;

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "cblob/sys.h"
+#include "core/optimized.hpp"
 #include "core/require.hpp"
 #include "segment/row_kernels.hpp"
 
@@ -106,23 +107,18 @@ struct PixelKernels<uint16_t> {
     static HardRowEndsKernel<uint16_t> endsOf(const HardRowKernels &kernels) { return kernels.ends16; }
 };
 
-bool inhibited(const char *kernelName) {
-    const cprt_optimizationInhibitedFn hook = cprt_isOptimizationInhibitedFP;
-    return hook != nullptr && hook(kernelName) != 0;
-}
-
 // The optimised kernel for Pixel unless the hook inhibits it or none is
 // active; asks the hook exactly once.
 template <class Pixel>
-HardRowKernel<Pixel> optimizedKernel() {
-    if (inhibited(PixelKernels<Pixel>::kName)) return nullptr;
+HardRowKernel<Pixel> optimizedKernel(cprt_optimizationInhibitedFn hook) {
+    if (inhibitedBy(hook, PixelKernels<Pixel>::kName)) return nullptr;
     HardRowKernels kernels{};
     return activeOptimizedKernels(&kernels) ? PixelKernels<Pixel>::of(kernels) : nullptr;
 }
 
 template <class Pixel>
 HardRowEndsKernel<Pixel> optimizedEndsKernel() {
-    if (inhibited(PixelKernels<Pixel>::kName)) return nullptr;
+    if (inhibitedBy(currentInhibitHook(), PixelKernels<Pixel>::kName)) return nullptr;
     HardRowKernels kernels{};
     return activeOptimizedKernels(&kernels) ? PixelKernels<Pixel>::endsOf(kernels) : nullptr;
 }
@@ -132,15 +128,15 @@ HardRowEndsKernel<Pixel> optimizedEndsKernel() {
 template <class Pixel>
 int32_t hardRowOptimized(uint8_t **cursor, const Pixel *pixels, int32_t width, int32_t thresh, int32_t wide,
                          int32_t *numRuns) {
-    const HardRowKernel<Pixel> kernel = optimizedKernel<Pixel>();
+    const HardRowKernel<Pixel> kernel = optimizedKernel<Pixel>(currentInhibitHook());
     if (kernel == nullptr) return cprt_err_optimizationInhibited;
     return kernel(cursor, pixels, width, thresh, wide, numRuns);
 }
 
 template <class Pixel>
-int32_t resolveHardRowKernel(HardRowKernel<Pixel> *kernel) {
+int32_t resolveHardRowKernelWith(HardRowKernel<Pixel> *kernel, cprt_optimizationInhibitedFn hook) {
     CBLOB_REQUIRE_ARG(kernel);
-    const HardRowKernel<Pixel> optimized = optimizedKernel<Pixel>();
+    const HardRowKernel<Pixel> optimized = optimizedKernel<Pixel>(hook);
     *kernel = optimized != nullptr ? optimized : &hardRow<Pixel>;
     return 0;
 }
@@ -155,8 +151,15 @@ int32_t resolveHardRowEndsKernel(HardRowEndsKernel<Pixel> *kernel) {
 
 template int32_t hardRowOptimized<uint8_t>(uint8_t **, const uint8_t *, int32_t, int32_t, int32_t, int32_t *);
 template int32_t hardRowOptimized<uint16_t>(uint8_t **, const uint16_t *, int32_t, int32_t, int32_t, int32_t *);
+template <class Pixel>
+int32_t resolveHardRowKernel(HardRowKernel<Pixel> *kernel) {
+    return resolveHardRowKernelWith<Pixel>(kernel, currentInhibitHook());
+}
+
 template int32_t resolveHardRowKernel<uint8_t>(HardRowKernel<uint8_t> *);
 template int32_t resolveHardRowKernel<uint16_t>(HardRowKernel<uint16_t> *);
+template int32_t resolveHardRowKernelWith<uint8_t>(HardRowKernel<uint8_t> *, cprt_optimizationInhibitedFn);
+template int32_t resolveHardRowKernelWith<uint16_t>(HardRowKernel<uint16_t> *, cprt_optimizationInhibitedFn);
 template int32_t resolveHardRowEndsKernel<uint8_t>(HardRowEndsKernel<uint8_t> *);
 template int32_t resolveHardRowEndsKernel<uint16_t>(HardRowEndsKernel<uint16_t> *);
 

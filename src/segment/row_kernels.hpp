@@ -38,6 +38,8 @@
 
 #include <cstdint>
 
+#include "cblob/sys.h"
+
 // The packed-compare variants are built on x86-64; elsewhere, or with
 // CBLOB_PORTABLE_ROW_KERNELS defined, only the portable kernels exist and the
 // optimised entry points always decline.
@@ -166,6 +168,11 @@ int32_t hardRowOptimized(uint8_t **cursor, const Pixel *pixels, int32_t width, i
 // or csys_err_assertFailed after reporting a null `kernel`. Thread-safe.
 template <class Pixel>
 int32_t resolveHardRowKernel(HardRowKernel<Pixel> *kernel);
+// As resolveHardRowKernel, asking `hook`: the copy of the host's hook a run
+// took on its calling thread (null: none), so band jobs need not read the
+// host's variable.
+template <class Pixel>
+int32_t resolveHardRowKernelWith(HardRowKernel<Pixel> *kernel, cprt_optimizationInhibitedFn hook);
 
 // As resolveHardRowKernel for the run-end kernels: the active optimised
 // variant of hardRowEnds<Pixel>, or hardRowEnds<Pixel> itself when the hook

@@ -78,6 +78,9 @@ struct FindInputs {
     const void *threshMap = nullptr;  // threshold image: 256 or 65536 entries of its pixel type
     const uint8_t *postMap = nullptr;
     int32_t postMapSize = 0;
+    // The host's inhibit hook, copied once per pass on the calling thread
+    // (findRunsInBands) so that band jobs never read the host's variable.
+    cprt_optimizationInhibitedFn inhibitHook = nullptr;
     // Output.
     cblob_rleRow *rows = nullptr;  // row-table entry of the first row
 };

@@ -15,11 +15,6 @@ namespace cblob::seg {
 
 namespace {
 
-bool inhibited(const char *name) {
-    const cprt_optimizationInhibitedFn hook = cprt_isOptimizationInhibitedFP;
-    return hook != nullptr && hook(name) != 0;
-}
-
 template <class Pixel>
 uint8_t startColour(const Pixel *pixels, const FindInputs &in) {
     if (in.width <= 0) return in.colourBelow;
@@ -49,12 +44,12 @@ struct OptimizedHard {
     static constexpr bool kMasked = false;
     row::HardRowKernel<Pixel> kernel = nullptr;
 
-    static int32_t prepare(const FindInputs &, bool singleThreaded, OptimizedHard *k) {
-        if (inhibited(singleThreaded ? kHardFinderSingleName : kHardFinderBandName)) {
+    static int32_t prepare(const FindInputs &in, bool singleThreaded, OptimizedHard *k) {
+        if (inhibitedBy(in.inhibitHook, singleThreaded ? kHardFinderSingleName : kHardFinderBandName)) {
             return cprt_err_optimizationInhibited;
         }
         if constexpr (sizeof(Pixel) == 1) {
-            return row::resolveHardRowKernel<Pixel>(&k->kernel);
+            return row::resolveHardRowKernelWith<Pixel>(&k->kernel, in.inhibitHook);
         } else {
             if (singleThreaded) return cprt_err_optimizationInhibited;
             k->kernel = &row::hardRow<Pixel>;

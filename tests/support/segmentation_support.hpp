@@ -176,12 +176,12 @@ struct ThreadCount {
 // every routine when `inhibit` is set (the hook runs on worker threads too).
 class InhibitHook {
 public:
-    explicit InhibitHook(bool inhibit) {
+    explicit InhibitHook(bool inhibit) : previous_(cprt_isOptimizationInhibitedFP) {
         state().inhibit = inhibit;
         state().asked.clear();
         cprt_isOptimizationInhibitedFP = &InhibitHook::hook;
     }
-    ~InhibitHook() { cprt_isOptimizationInhibitedFP = nullptr; }
+    ~InhibitHook() { cprt_isOptimizationInhibitedFP = previous_; }
     InhibitHook(const InhibitHook &) = delete;
     InhibitHook &operator=(const InhibitHook &) = delete;
     int asked(const std::string &name) {
@@ -190,6 +190,7 @@ public:
     }
 
 private:
+    cprt_optimizationInhibitedFn previous_;
     struct State {
         std::mutex lock;
         std::map<std::string, int> asked;
