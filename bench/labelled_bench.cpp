@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "photo_images.hpp"
 
 namespace {
 
@@ -87,17 +88,7 @@ LabelImage voronoi(int width, int height, int cells, int values, uint32_t seed) 
     return out;
 }
 
-bool readPng(const std::string &path, LabelImage &image) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
-    png.format = PNG_FORMAT_GRAY;
-    image.width = static_cast<int>(png.width);
-    image.height = static_cast<int>(png.height);
-    image.pixels.resize(PNG_IMAGE_SIZE(png));
-    return png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr) != 0;
-}
+using cblobbench::readPng;
 
 void findValues(LabelImage &image) {
     std::set<int> seen(image.pixels.begin(), image.pixels.end());

@@ -15,7 +15,9 @@
 
 namespace cblobbench {
 
-inline bool readPng(const std::string &path, GreyImage &image) {
+// Any image type with width, height and a byte vector of pixels.
+template <class Image>
+bool readPng(const std::string &path, Image &image) {
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
