@@ -101,12 +101,11 @@
  * border is dropped), and builds the tree afterwards. Blobs are labelled in
  * the order their regions end, top-down.
  *
- * Requests this build does not serve yet return cblob_err_notYetSupported
- * (0x80001300) after the result set was cleared, before any segmentation:
- *   - nothing: every request of the run parameters is served.
+ * Every request of the run parameters is served; cblob_err_notYetSupported
+ * (0x80001300) is not returned by this build.
  *
  * Statuses of the pipeline, common to every entry point (after its own
- * checks): cblob_err_notYetSupported (above); cblob_err_badMorphOp
+ * checks): cblob_err_badMorphOp
  * (0x800012FA) for a morphology code outside 0..11; cblob_err_badScaleVal
  * (0x8000128A) for a scaleVal below 1 written directly into the run
  * parameters; cmath_err_singularXform (0x80000582); the segmentation checks
