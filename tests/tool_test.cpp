@@ -708,6 +708,18 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
     { std::ofstream(scratch.path("notes.txt")) << "not an image\n"; }
     { std::ofstream(scratch.path("x.bmp")) << "BM not really\n"; }
     { std::ofstream(scratch.path("cut.tif"), std::ios::binary) << std::string("II*\0\x08\0\0\0\x05\0", 10); }
+    {
+        // A deflate file of a few bytes declaring 60000 x 60000 pixels.
+        TIFF *bomb = TIFFOpen(scratch.path("bomb.tif").c_str(), "w");
+        for (const auto tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
+            TIFFSetField(bomb, tag, 60000u);
+        TIFFSetField(bomb, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(bomb, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(bomb, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        char raw[8] = {};
+        TIFFWriteRawStrip(bomb, 0, raw, sizeof raw);
+        TIFFClose(bomb);
+    }
     mkdir(scratch.path("empty").c_str(), 0700);
     const std::string a = scratch.path("a.pgm"), overlay = " --overlay " + scratch.path("out.png");
     struct Case {
@@ -736,6 +748,7 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
         {"analyze " + scratch.path("rgb.tif") + overlay, 1, "only 8- and 16-bit unsigned grey TIFF"},
         {"analyze " + scratch.path("cut.tif") + overlay, 1, "cannot read " + scratch.path("cut.tif")},
         {"analyze " + scratch.path("empty") + overlay, 1, "no PNG, PGM or TIFF files"},
+        {"analyze " + scratch.path("bomb.tif") + overlay, 1, "bomb.tif: image larger than the reader's limit"},
         {"analyze " + a + " --mask " + scratch.path("b.pgm") + overlay, 1, "mask"},
         {"analyze " + a + " --measures area,bogus" + overlay, 2, "unknown measure 'bogus'"},
         {"analyze " + a + " --exclude 50%" + overlay, 2, "percentage below 50"},

@@ -29,6 +29,10 @@ int tool_readPng(const char *path, tool_greyImage *image, char *error, int error
     png.version = PNG_IMAGE_VERSION;
     memset(image, 0, sizeof *image);
     if (!png_image_begin_read_from_file(&png, path)) return fail(error, errorSize, "cannot read", path, png.message);
+    if ((int64_t)png.width * (int64_t)png.height > tool_getMaxPixels()) {
+        png_image_free(&png);
+        return fail(error, errorSize, "cannot read", path, "image larger than the reader's limit");
+    }
     /* 16-bit grey stays 16-bit (linear values kept as stored); everything
      * else becomes 8-bit grey. */
     const int keep16 = (png.format & PNG_FORMAT_FLAG_LINEAR) && !(png.format & PNG_FORMAT_FLAG_COLOR);

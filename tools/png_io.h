@@ -35,6 +35,16 @@ int tool_writePngGrey(const char *path, const tool_greyImage *image, char *error
 
 void tool_greyImage_free(tool_greyImage *image);
 
+/*
+ * The largest image the PNG and TIFF readers accept, in pixels (default
+ * 2^30). A compressed file of a few hundred bytes may declare dimensions
+ * whose pixels take gigabytes; such a file is refused ("larger than the
+ * reader's limit") before anything is allocated. PGM needs no limit: its
+ * declared pixels must be in the file. n <= 0 restores the default.
+ */
+void tool_setMaxPixels(int64_t n);
+int64_t tool_getMaxPixels(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -137,6 +137,8 @@ int tool_readTiff(const char *path, tool_greyImage *image, char *error, int erro
         } else if (width < 1 || height < 1 || width > INT32_MAX / 2 || height > INT32_MAX / 2 ||
                    (uint64_t)width * height * (bits / 8) > SIZE_MAX / 2) {
             rc = fail(error, errorSize, path, "unsupported TIFF image size");
+        } else if ((int64_t)width * (int64_t)height > tool_getMaxPixels()) {
+            rc = fail(error, errorSize, path, "image larger than the reader's limit");
         } else if (shorterThanDeclared(tiff, (uint64_t)width * height * (bits / 8))) {
             rc = fail(error, errorSize, path, "truncated TIFF data");
         } else {

@@ -42,6 +42,10 @@ void check(Reader read, const char *path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // Declared sizes beyond 16 M pixels are refused: that keeps the readers'
+    // allocations inside libFuzzer's memory limit (the limit itself is
+    // tested with the tool).
+    tool_setMaxPixels(int64_t{1} << 24);
     const int fd = memfd_create("fuzz_image", 0);
     FUZZ_CHECK(fd >= 0);
     size_t done = 0;
