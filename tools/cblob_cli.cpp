@@ -143,22 +143,34 @@ double parseNumber(const std::string &option, const char *text) {
     return value;
 }
 
-// "area,perimeter" or "all": the measures in the order given.
+// Measures the fixed columns already give (colour as object/hole).
+bool isFixedColumn(const char *name) {
+    for (const char *fixed : {"colour", "area", "center_x", "center_y", "elongation", "angle_deg"})
+        if (!std::strcmp(name, fixed)) return true;
+    return false;
+}
+
+// "area,perimeter", "all" or both: the measures in the order given, each once,
+// leaving out those the fixed columns already hold.
 std::vector<const tool_measureName *> parseMeasures(const std::string &list) {
     int32_t count = 0;
     const tool_measureName *names = tool_measureNames(&count);
     std::vector<const tool_measureName *> out;
-    if (list == "all") {
-        for (int32_t i = 0; i < count; ++i) out.push_back(&names[i]);
-        return out;
-    }
+    const auto add = [&out](const tool_measureName *m) {
+        if (!isFixedColumn(m->name) && std::find(out.begin(), out.end(), m) == out.end()) out.push_back(m);
+    };
     size_t start = 0;
     while (start <= list.size()) {
         const size_t comma = std::min(list.find(',', start), list.size());
         const std::string name = list.substr(start, comma - start);
         const tool_measureName *m = tool_findMeasure(name.c_str());
-        if (!m) fail(2, "unknown measure '" + name + "' (cblob measures lists them)");
-        out.push_back(m);
+        if (name == "all") {
+            for (int32_t i = 0; i < count; ++i) add(&names[i]);
+        } else if (!m) {
+            fail(2, "unknown measure '" + name + "' (cblob measures lists them)");
+        } else {
+            add(m);
+        }
         start = comma + 1;
     }
     return out;

@@ -155,16 +155,23 @@ def has_csv_extension(name):
     return len(name) >= 4 and name[-4:].lower() == ".csv"
 
 
+# Measures the fixed columns already give (colour as object/hole).
+FIXED_COLUMNS = ("colour", "area", "center_x", "center_y", "elongation", "angle_deg")
+
+
 def parse_measures(text):
+    """The measures in the order given, each once, leaving out the fixed columns."""
     info = cblob.measure_info()
-    if text == "all":
-        return info
     by_name = {m[1]: m for m in info}
     out = []
+    names = []
     for name in text.split(","):
+        names += [m[1] for m in info] if name == "all" else [name]
+    for name in names:
         if name not in by_name:
             fail(2, "unknown measure '%s' (cblob measures lists them)" % name)
-        out.append(by_name[name])
+        if name not in FIXED_COLUMNS and by_name[name] not in out:
+            out.append(by_name[name])
     return out
 
 
