@@ -29,6 +29,7 @@
 
 #include "cblob/cblob.h"
 #include "photo_images.hpp"
+#include "ratio_reporter.hpp"
 #include "synthetic_images.hpp"
 
 namespace {
@@ -40,8 +41,6 @@ std::vector<GreyImage> &images() {
     return all;
 }
 
-using cblobbench::otsu;
-using cblobbench::readPng;
 
 uint64_t readPass(const GreyImage &image) {
     const uint8_t *p = image.pixels.data();
@@ -228,30 +227,8 @@ void BM_OutputFloor(benchmark::State &state, const GreyImage *image) {
     state.counters["blobs"] = static_cast<double>(sums.size());
 }
 
-// Collects each run's time per iteration for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 void addImages() {
-    const char *dirs[] = {CBLOB_BENCH_IMAGE_DIRS};
-    for (const char *file : {"coins.png", "text.png", "cell.png", "stars.png"}) {
-        for (const char *dir : dirs) {
-            GreyImage image;
-            image.name = file;
-            if (!readPng(std::string(dir) + "/" + file, image)) continue;
-            image.threshold = otsu(image);
-            images().push_back(image);
-            break;
-        }
-    }
+    cblobbench::addPhotographs(images(), {"coins.png", "text.png", "cell.png", "stars.png"}, {CBLOB_BENCH_IMAGE_DIRS});
     const int sizes[][2] = {{1024, 1024}, {2048, 2048}, {4096, 4096}};
     for (const auto &size : sizes) {
         const std::string mp = std::to_string(size[0] * size[1] / (1024 * 1024)) + "MP";
@@ -285,15 +262,14 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(("output_floor/" + image.name).c_str(), BM_OutputFloor, &image);
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    cblobbench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf(
         "\n| image | cblob / OpenCV with stats | cblob / OpenCV labels only | cblob / read pass "
         "| output floor / OpenCV labels only |\n|---|---|---|---|---|\n");
     for (const GreyImage &image : images()) {
         auto time = [&](const char *what) {
-            auto it = reporter.times.find(std::string(what) + "/" + image.name);
-            return it == reporter.times.end() ? 0.0 : it->second;
+            return reporter.time(std::string(what) + "/" + image.name);
         };
         const double cblob = time("cblob"), stats = time("opencv_stats"), labels = time("opencv_labels"),
                      read = time("read_pass"), floor = time("output_floor");

@@ -39,8 +39,6 @@ std::vector<GreyImage> &images() {
     return all;
 }
 
-using cblobbench::otsu;
-using cblobbench::readPng;
 
 struct Counts {
     double blobs = 0, steps = 0, contours = 0, points = 0;
@@ -145,17 +143,7 @@ void BM_Pair(benchmark::State &state, const GreyImage *image) {
 }
 
 void addImages() {
-    const char *dirs[] = {CBLOB_BENCH_IMAGE_DIRS};
-    for (const char *file : {"coins.png", "parts8.png", "text.png", "cell.png", "stars.png"}) {
-        for (const char *dir : dirs) {
-            GreyImage image;
-            image.name = file;
-            if (!readPng(std::string(dir) + "/" + file, image)) continue;
-            image.threshold = otsu(image);
-            images().push_back(image);
-            break;
-        }
-    }
+    cblobbench::addPhotographs(images(), {"coins.png", "parts8.png", "text.png", "cell.png", "stars.png"}, {CBLOB_BENCH_IMAGE_DIRS});
     const int size = 2048;  // 4 megapixels
     for (int cell : {1, 4, 16}) {
         GreyImage image = cblobbench::noiseImage(size, size, 0.5, cell);

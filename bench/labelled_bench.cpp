@@ -30,6 +30,7 @@
 
 #include "cblob/cblob.h"
 #include "photo_images.hpp"
+#include "ratio_reporter.hpp"
 
 namespace {
 
@@ -144,17 +145,6 @@ void BM_OpenCvLoop(benchmark::State &state, const LabelImage *image) {
     state.counters["regions"] = regions;
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 void addImages() {
     struct Partition {
         int width, height, cells, values;
@@ -189,14 +179,13 @@ int main(int argc, char **argv) {
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    cblobbench::RatioReporter reporter(cblobbench::RatioReporter::Clock::cpu);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n| image | values | cblob CPU ms | OpenCV loop CPU ms | cblob / OpenCV loop | without tree / OpenCV loop |\n"
                 "|---|---|---|---|---|---|\n");
     for (const LabelImage &image : images()) {
         auto time = [&](const char *what) {
-            auto it = reporter.times.find(std::string(what) + "/" + image.name);
-            return it == reporter.times.end() ? 0.0 : it->second;
+            return reporter.time(std::string(what) + "/" + image.name);
         };
         const double cblob = time("cblob"), noTree = time("cblob_no_tree"), cv = time("opencv_loop");
         if (cblob <= 0 || cv <= 0) continue;

@@ -40,6 +40,7 @@
 
 #include "cblob/cblob.h"
 #include "photo_images.hpp"
+#include "ratio_reporter.hpp"
 #include "synthetic_images.hpp"
 
 namespace {
@@ -54,8 +55,6 @@ std::vector<GreyImage> &images() {
     return all;
 }
 
-using cblobbench::otsu;
-using cblobbench::readPng;
 
 // An image wrapped for cblob with its run parameters; each run() goes into a
 // result set constructed for it, as a caller analysing a new image would.
@@ -214,45 +213,8 @@ void BM_OpenCvBox(benchmark::State &state, const GreyImage *image) {
     state.counters["contours"] = static_cast<double>(contours.size());
 }
 
-// Collects each benchmark's median (or, without repetitions, its single
-// time) for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            std::string name = run.run_name.str();
-            const std::string suffix = "/manual_time";
-            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                name.resize(name.size() - suffix.size());
-            if (run.run_type == Run::RT_Iteration && !times.count(name)) times[name] = run.GetAdjustedRealTime();
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times[name] = run.GetAdjustedRealTime();
-            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median") {
-                auto it = run.counters.find("blobs");
-                if (it != run.counters.end()) blobs[name] = it->second;
-                it = run.counters.find("contours");
-                if (it != run.counters.end()) blobs[name] = it->second;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;  // in the benchmark's time unit (ms)
-    std::map<std::string, double> blobs;
-};
-
 void addImages() {
-    const char *dirs[] = {CBLOB_BENCH_IMAGE_DIRS};
-    for (const char *file : {"cell.png", "coins.png", "stars.png", "text.png"}) {
-        for (const char *dir : dirs) {
-            GreyImage image;
-            image.name = file;
-            if (!readPng(std::string(dir) + "/" + file, image)) continue;
-            image.threshold = otsu(image);
-            images().push_back(image);
-            break;
-        }
-    }
+    cblobbench::addPhotographs(images(), {"cell.png", "coins.png", "stars.png", "text.png"}, {CBLOB_BENCH_IMAGE_DIRS});
     const int width = 2048, height = 2048;
     for (int cell : {1, 4, 16}) {
         for (double density : {0.1, 0.5, 0.9}) {
@@ -289,7 +251,7 @@ int main(int argc, char **argv) {
         add("opencv_box", BM_OpenCvBox);
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    cblobbench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf(
         "\n| image | blobs | run, keepBlobImages ms | plain run ms | all measures ms | measures / run "
@@ -297,14 +259,13 @@ int main(int argc, char **argv) {
         "| principal box / OpenCV | one angle + one principal group ms |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const GreyImage &image : images()) {
         auto time = [&](const char *what) {
-            auto it = reporter.times.find(std::string(what) + "/" + image.name);
-            return it == reporter.times.end() ? 0.0 : it->second;
+            return reporter.time(std::string(what) + "/" + image.name);
         };
         const double keep = time("run_keep"), plain = time("run_plain"), all = time("measures"),
                      principal = time("principal"), opencv = time("opencv_box"), groups = time("groups");
         if (keep <= 0 || plain <= 0 || all <= 0 || principal <= 0 || opencv <= 0) continue;
         std::printf("| %s | %.0f | %.3f | %.3f | %.3f | %.2f | %.2f | %.3f | %.3f | %.2f | %.3f |\n",
-                    image.name.c_str(), reporter.blobs["run_keep/" + image.name], keep, plain, all, all / keep,
+                    image.name.c_str(), reporter.counter("run_keep/" + image.name, "blobs"), keep, plain, all, all / keep,
                     all / plain, principal, opencv, principal / opencv, groups);
     }
     return 0;

@@ -24,6 +24,7 @@
 
 #include "cblob/cblob.h"
 #include "photo_images.hpp"
+#include "ratio_reporter.hpp"
 #include "synthetic_images.hpp"
 
 namespace {
@@ -150,25 +151,6 @@ void BM_OpenCv(benchmark::State &state, const Case *c, const Op *op) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * c->grey.width * c->grey.height);
 }
 
-// Collects each benchmark's CPU time per iteration for the ratio table:
-// the least over its repetitions. CPU time, because the machine the table
-// was made on is shared: a process that waits for a core does not count the
-// wait.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-            const std::string name = run.run_name.function_name;
-            const double t = run.GetAdjustedCPUTime();
-            auto it = times.find(name);
-            if (it == times.end() || t < it->second) times[name] = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 void addImages() {
     const char *dirs[] = {CBLOB_BENCH_IMAGE_DIRS};
     for (const char *file : {"coins.png", "parts8.png", "cell.png", "stars.png", "text.png"}) {
@@ -219,7 +201,9 @@ int main(int argc, char **argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    // CPU times: the machine the table was made on is shared, and a process
+    // that waits for a core does not count the wait.
+    cblobbench::RatioReporter reporter(cblobbench::RatioReporter::Clock::cpu);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nEvery result %s OpenCV's pixels.\n", allSame ? "equals" : "does NOT equal");
     std::printf(
@@ -229,11 +213,11 @@ int main(int argc, char **argv) {
         std::printf("| %s | %dx%d | %.1f |", c->grey.name.c_str(), c->grey.width, c->grey.height, c->runsPer256);
         for (const Op &op : kOps) {
             const std::string suffix = std::string(op.name) + "/" + c->grey.name;
-            const auto a = reporter.times.find("cblob/" + suffix), b = reporter.times.find("opencv/" + suffix);
-            if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) {
+            const double a = reporter.time("cblob/" + suffix), b = reporter.time("opencv/" + suffix);
+            if (a <= 0 || b <= 0) {
                 std::printf(" - |");
             } else {
-                std::printf(" %.2f |", a->second / b->second);
+                std::printf(" %.2f |", a / b);
             }
         }
         std::printf("\n");

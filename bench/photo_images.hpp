@@ -9,7 +9,9 @@
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "synthetic_images.hpp"
 
@@ -34,6 +36,22 @@ inline int otsu(const GreyImage &image) {
     cv::Mat mat(image.height, image.width, CV_8UC1, const_cast<uint8_t *>(image.pixels.data()));
     cv::Mat out;
     return static_cast<int>(cv::threshold(mat, out, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU)) + 1;
+}
+
+// Adds each of `files` from the first of `dirs` that has it, cut at Otsu's
+// threshold and named after the file; files found nowhere are left out.
+inline void addPhotographs(std::vector<GreyImage> &out, std::initializer_list<const char *> files,
+                           std::initializer_list<const char *> dirs) {
+    for (const char *file : files) {
+        for (const char *dir : dirs) {
+            GreyImage image;
+            image.name = file;
+            if (!readPng(std::string(dir) + "/" + file, image)) continue;
+            image.threshold = otsu(image);
+            out.push_back(std::move(image));
+            break;
+        }
+    }
 }
 
 }  // namespace cblobbench

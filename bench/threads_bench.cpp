@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "ratio_reporter.hpp"
 #include "synthetic_images.hpp"
 
 namespace {
@@ -112,17 +113,6 @@ void BM_OpenCvWithStats(benchmark::State &state, const GreyImage *image, int thr
     state.counters["blobs"] = count - 1;
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 void addImages() {
     const int sizes[][2] = {{2048, 2048}, {4096, 4096}};
     for (const auto &size : sizes) {
@@ -166,7 +156,7 @@ int main(int argc, char **argv) {
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    cblobbench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nFirst run of the process (noise, 16 MP, 2 threads, fresh result set): %.1f ms\n", firstMs);
     std::printf(
@@ -174,8 +164,7 @@ int main(int argc, char **argv) {
         "| fresh / reused (2t) |\n|---|---|---|---|---|---|---|\n");
     for (const GreyImage &image : images()) {
         auto time = [&](const std::string &what, int threads) {
-            auto it = reporter.times.find(what + "/" + image.name + "/" + std::to_string(threads) + "t");
-            return it == reporter.times.end() ? 0.0 : it->second;
+            return reporter.time(what + "/" + image.name + "/" + std::to_string(threads) + "t");
         };
         const double reused1 = time("cblob_reused", 1), reused2 = time("cblob_reused", 2);
         const double fresh1 = time("cblob_fresh", 1), fresh2 = time("cblob_fresh", 2);
