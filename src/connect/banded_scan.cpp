@@ -6,6 +6,7 @@
 
 #include "connect/scan_rows.hpp"
 #include "core/frame.hpp"
+#include "host/job_copy_params.hpp"
 
 namespace cblob::connect {
 
@@ -112,23 +113,6 @@ int32_t numberJob(const csys_jobParams *params, csys_jobResult *) {
     return 0;
 }
 
-// Adds a job with its own copy of `job` as parameter block.
-template <class Job>
-int32_t addJob(csys_jobRequestSet *requests, csys_jobFunction function, const Job &job) {
-    Frame<2> f;
-    csys_jobParams params;
-    CBLOB_FRAME_TRY(f, csys_jobParams_construct(&params));
-    f.addObject<&csys_jobParams_destruct>(&params, csys_cleanup_tempObject);
-    Job *block = nullptr;
-    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(Job)), &block));
-    const int32_t blockId = f.addMemory(&block, csys_cleanup_tempMemory);
-    *block = job;
-    CBLOB_FRAME_TRY(f, csys_jobParams_takeData(&params, reinterpret_cast<void **>(&block), &csys_memory_free_internal));
-    f.handOver(blockId);  // the parameters own it now
-    CBLOB_FRAME_TRY(f, csys_jobRequestSet_addFuncAndParams(requests, function, &params));
-    return f.exit();
-}
-
 // Band by band from the top, the blobs get the result set's next labels: a
 // job per band numbers its own blocks (a pass over every record, which on
 // images with millions of blobs is worth sharing out).
@@ -142,7 +126,7 @@ int32_t numberBlobs(Bands &all, const csys_jobThreadGroup *group, cblob_resultSe
     f.addObject<&csys_jobResultSet_destruct>(&results, csys_cleanup_tempObject);
     int64_t next = static_cast<int64_t>(rs->numBlobs) + 1;
     for (int32_t k = 0; k < all.count; ++k) {
-        CBLOB_FRAME_TRY(f, addJob(&requests, &numberJob, NumberJob{&all.items[k], static_cast<int32_t>(next)}));
+        CBLOB_FRAME_TRY(f, addJobWithCopy(&requests, &numberJob, NumberJob{&all.items[k], static_cast<int32_t>(next)}));
         next += all.items[k].numBlobs;
         CBLOB_FRAME_CHECK(f, next - 1 <= INT32_MAX, csys_err_badSize);
     }
@@ -235,7 +219,7 @@ int32_t scanBanded(const ScanSource &source, const ScanSettings &settings, BlobI
     CBLOB_FRAME_TRY(f, csys_jobResultSet_construct(&results));
     f.addObject<&csys_jobResultSet_destruct>(&results, csys_cleanup_tempObject);
     for (int32_t k = 0; k < bands; ++k) {
-        CBLOB_FRAME_TRY(f, addJob(&requests, &bandJob, BandJob{&source, &settings, rs, &all.items[k]}));
+        CBLOB_FRAME_TRY(f, addJobWithCopy(&requests, &bandJob, BandJob{&source, &settings, rs, &all.items[k]}));
     }
     CBLOB_FRAME_TRY(f, csys_jobThreadGroup_dispatchAndWait(group, &requests, &results));
     CBLOB_FRAME_TRY(f, joinBands(settings, all.items, bands, rs));

@@ -12,6 +12,7 @@
 #include "rle/storage.hpp"
 #include "core/frame.hpp"
 #include "core/optimized.hpp"
+#include "host/job_copy_params.hpp"
 
 namespace cblob::seg {
 
@@ -48,22 +49,6 @@ int32_t constructBands(BandStorages *bands, int32_t count) {
         if (!CBLOB_FAILED(status)) ++bands->constructed;
     }
     return status;
-}
-
-// Adds one band job with its own copy of `job` as parameter block.
-int32_t addBandJob(csys_jobRequestSet *requests, csys_jobFunction function, const BandJob &job) {
-    Frame<2> f;
-    csys_jobParams params;
-    CBLOB_FRAME_TRY(f, csys_jobParams_construct(&params));
-    f.addObject<&csys_jobParams_destruct>(&params, csys_cleanup_tempObject);
-    BandJob *block = nullptr;
-    CBLOB_FRAME_TRY(f, allocate(static_cast<int64_t>(sizeof(BandJob)), &block));
-    const int32_t blockId = f.addMemory(&block, csys_cleanup_tempMemory);
-    *block = job;
-    CBLOB_FRAME_TRY(f, csys_jobParams_takeData(&params, reinterpret_cast<void **>(&block), &csys_memory_free_internal));
-    f.handOver(blockId);  // the parameters own it now
-    CBLOB_FRAME_TRY(f, csys_jobRequestSet_addFuncAndParams(requests, function, &params));
-    return f.exit();
 }
 
 // Appends a sentinel row in a buffer of its own to the storage.
@@ -142,7 +127,7 @@ int32_t runBands(const FindInputs &in, const RunFinder &finder, int32_t bands, c
         job.in.rows = table + 1 + first;
         job.storage = &storages.items[b];
         CBLOB_FRAME_TRY(f, rle::newBlock(job.storage, firstBuffer, &job.block));
-        CBLOB_FRAME_TRY(f, addBandJob(&requests, finder.band, job));
+        CBLOB_FRAME_TRY(f, addJobWithCopy(&requests, finder.band, job));
     }
     CBLOB_FRAME_TRY(f, csys_jobThreadGroup_dispatchAndWait(group, &requests, &results));
 
