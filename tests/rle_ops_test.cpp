@@ -491,9 +491,9 @@ TEST(RleOps, WideInputsGiveTheResultsOfNarrowOnes) {
     }
 }
 
-// ------------------------------------- faults and cancellation, every op
+// ------------------------------------------------ cancellation, every op
 
-TEST(RleOps, EveryOperationFailsCleanlyAndStopsWhenAsked) {
+TEST(RleOps, EveryOperationStopsWhenAsked) {
     const Model grey = rletest::randomModel(41, 37, 100, true, 5, 6);
     const Model binary = rletest::randomModel(42, 37, 100, false, 6);
     Image g(grey, Storage::Filled), b(binary, Storage::Filled), bb(binary, Storage::Borrowed);
@@ -540,10 +540,6 @@ TEST(RleOps, EveryOperationFailsCleanlyAndStopsWhenAsked) {
     };
     for (const auto &[name, op] : ops) {
         SCOPED_TRACE(name);
-        const auto report = cblobtest::expectCleanUnderAllocationFailures(op);
-        if (std::string(name) != "maskAndHistogramRegion") {
-            EXPECT_GT(report.failuresInjected, 0);
-        }
         // 100 rows: polled at rows 0, 32, 64, 96.
         EXPECT_EQ(cblobtest::expectCleanUnderCancellation(op), 4);
     }

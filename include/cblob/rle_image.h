@@ -704,7 +704,7 @@ CBLOB_API int32_t cblob_imageRlePtrh_histo(const cblob_imageRlePtrh *src, uint32
  * sum is exact: csys_err_badSize, before anything is written, when a column
  * could weigh more than 2^32 - 1 (a grey image more than 16843009 rows
  * high). Statuses: 0x800012E2, 0x80001286 as above; csys_err_badSize; the
- * vector's resize failure (memory), *out then holding no result.
+ * vector's resize failure (memory), *out then unchanged.
  */
 CBLOB_API int32_t cblob_imageRlePtrh_projectVert(const cblob_imageRlePtrh *src, cstd_vector32 *out);
 
@@ -766,8 +766,8 @@ CBLOB_API int32_t cblob_imageRlePtrh_projectDiag(const cblob_imageRlePtrh *src, 
  *
  * Statuses: 0x800012E2, 0x80001286 as above; cmath_err_outsideDomain when a
  * perspective transform is not defined at the image's centre; the vector's
- * resize failure (memory), the other outputs then unchanged. Never polls the
- * attention check.
+ * resize failure (memory), *masses and the other outputs then unchanged.
+ * Never polls the attention check.
  */
 CBLOB_API int32_t cblob_imageRlePtrh_projectAngle(const cblob_imageRlePtrh *src, const double direction[2],
                                                   const cmath_xformPtrhConst *xform, int32_t fillAxisProfile,

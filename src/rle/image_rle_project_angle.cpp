@@ -127,7 +127,7 @@ int32_t generalProfile(const cblob_imageRle *img, const AngleFrame &a, cstd_vect
     const int32_t width = img->width, height = img->height;
     const int64_t bins = static_cast<int64_t>(std::floor(height * a.c + width * a.s)) + 1;
     double *diff = nullptr;
-    CBLOB_FRAME_TRY(f, cstd_vectord_clear(masses));
+    // Resized, not cleared first: a failed resize leaves the caller's vector as it was.
     CBLOB_FRAME_TRY(f, cstd_vectord_resize(masses, bins + 2));
     CBLOB_FRAME_TRY(f, cstd_vectord_getBegin(masses, &diff));
     std::fill(diff, diff + bins + 2, 0.0);
