@@ -455,16 +455,23 @@ std::vector<Row> runParamsRows() {
                   [](cblob_runParams *p) {
                       return cblob_runParams_setSegmentationThreshImage16(p, 2, map16, scene().img16.image(), map, 2, 5);
                   }),
-        // A failed assign leaves the morphology vector assigned and the rest as it was.
+        // Into parameters with a shorter map and no threshold images, so that every
+        // table and image object is new: a failure leaves the morphology vector
+        // assigned and the rest as it was.
         allocates({"cblob_runParams_assign"},
                   [] {
-                      FullParams f, q;
-                      return inTurn({[&] { return f.make(); }, [&] { return q.make(); }, [&] {
-                                         const std::vector<double> before = paramsState(q.p);
-                                         const int32_t s = cblob_runParams_assign(&q.p, &f.p);
-                                         if (s < 0) { EXPECT_EQ(paramsState(q.p), before); }
-                                         return s;
-                                     }});
+                      FullParams f;
+                      cblob_runParams q;
+                      cblob_runParams_construct(&q);  // never allocates
+                      const int32_t s = inTurn({[&] { return f.make(); },
+                                                [&] { return cblob_runParams_setSegmentationMap(&q, 1, map, 2); }, [&] {
+                                                    const std::vector<double> before = paramsState(q);
+                                                    const int32_t a = cblob_runParams_assign(&q, &f.p);
+                                                    if (a < 0) { EXPECT_EQ(paramsState(q), before); }
+                                                    return a;
+                                                }});
+                      EXPECT_EQ(cblob_runParams_destruct(&q), 0);
+                      return s;
                   }),
         allocates({"cblob_runParams_constructCopy"},
                   [] {
