@@ -598,45 +598,6 @@ TEST(BoundaryCalls, PrecomputeFillsTheBoundaryGroup) {
 
 // -------------------------------------------------- faults and cancellation
 
-TEST(BoundaryCalls, CleanUnderAllocationFailures) {
-    std::mt19937 rng(21);
-    GreyImage image(30, 24, 8, runtest::randomValues(rng, 30, 24, 8, 0.55, 2));
-    Results results;
-    runKeeping(image, &results);
-    // The run built every blob's rows: tracing allocates only its own memory.
-    const auto chains = cblobtest::expectCleanUnderAllocationFailures([&] {
-        cstd_vector8 chain;
-        int32_t status = cstd_vector8_constructEmpty(&chain);
-        for (int32_t i = 0; i < results.rs.numBlobs && !CBLOB_FAILED(status); ++i) {
-            int32_t start[2];
-            status = cblob_blob_getBoundaryChainCode(results.rs.allBlobs[i], start, &chain);
-        }
-        cstd_vector8_destruct(&chain);
-        return status;
-    });
-    EXPECT_GT(chains.failuresInjected, 5);
-    // Measures through the cache, in a result set made inside the operation.
-    const auto measures = cblobtest::expectCleanUnderAllocationFailures([&] {
-        cblob_runParams params;
-        int32_t status = cblob_runParams_construct(&params);
-        if (CBLOB_FAILED(status)) return status;
-        cblob_resultSet rs;
-        status = cblob_resultSet_construct(&rs);
-        if (!CBLOB_FAILED(status)) {
-            status = cblob_runParams_setSegmentationHardThresh(&params, 128, 0);
-            params.keepBlobImages = 1;
-            if (!CBLOB_FAILED(status)) status = cblob_run8(image.image(), nullptr, &params, &rs);
-            double v = 0;
-            for (int32_t i = 0; i < rs.numBlobs && !CBLOB_FAILED(status); ++i)
-                status = cblob_blob_getMeasure(rs.allBlobs[i], cblob_measureCompactness, 0, &v);
-            cblob_resultSet_destruct(&rs);
-        }
-        cblob_runParams_destruct(&params);
-        return status;
-    });
-    EXPECT_GT(measures.failuresInjected, 10);
-}
-
 TEST(BoundaryCalls, CancellationStopsTracingCleanly) {
     // A tall blob with a long boundary: the span building polls every 32 rows.
     const int w = 9, h = 200;

@@ -419,12 +419,6 @@ TEST(ResultSet, CleanUnderAllocationFailures) {
              cblob_resultSet_destruct(&rs);
              return CBLOB_FAILED(status) ? status : cleared;
          }},
-        {"post-processing clone", [&] {
-             cblob_resultSetPostProcessing_ *pp = nullptr;
-             const int32_t status = cblob_resultSetPostProcessing__newClone(&pp, src.postProcessing);
-             cblob_resultSetPostProcessing__delete(&pp);
-             return status;
-         }},
     };
     for (const auto &[name, op] : ops) {
         SCOPED_TRACE(name);

@@ -396,43 +396,6 @@ TEST(RunParamsFailures, AllocationFailuresKeepOnlyTheDocumentedWrites) {
     EXPECT_EQ(cblob_runParams_destruct(&target), 0);
 }
 
-TEST(RunParamsFailures, CleanUnderEveryFailingAllocation) {
-    const auto report = cblobtest::expectCleanUnderAllocationFailures([] {
-        cimg_image img8, img16;
-        P a, b, c;
-        cimg_image8_construct(&img8);
-        cimg_image16_construct(&img16);
-        cblob_runParams_construct(&a);
-        cblob_runParams_construct(&b);
-        bool haveCopy = false;
-        const cblob_morphOp op = 1;
-        int32_t s = 0;
-#define STEP(expr) \
-    if (!CBLOB_FAILED(s)) s = (expr)
-        STEP(cimg_image_assignNew(&img8, 8, 2));
-        STEP(cimg_image_assignNew(&img16, 8, 2));
-        STEP(cstd_vector_cblob_morphOp_pushBack(&a.morphOps, &op));
-        STEP(apply(&a, {Map, {3, 5}}));
-        STEP(apply(&a, {Image8, {2, 256, 4}}, &img8));
-        STEP(apply(&a, {Image16, {2, 299, 6}}, &img16));
-        STEP(apply(&a, {Map, {3, 7}}));
-        STEP(apply(&b, {Image8, {2, 3, 2}}, &img16));
-        STEP(cblob_runParams_assign(&b, &a));
-        STEP(apply(&a, {Image16, {2, 30, 7}}, &img16));
-        STEP(cblob_runParams_assign(&b, &a));
-        if (!CBLOB_FAILED(s)) haveCopy = !CBLOB_FAILED(s = cblob_runParams_constructCopy(&c, &b));
-        STEP(cblob_runParams_assign(&a, &c));
-#undef STEP
-        if (haveCopy) cblob_runParams_destruct(&c);
-        cblob_runParams_destruct(&b);
-        cblob_runParams_destruct(&a);
-        cimg_image_destruct(&img16);
-        cimg_image_destruct(&img8);
-        return s;
-    });
-    EXPECT_GE(report.allocationsSeen, 12);
-}
-
 TEST(RunParamsAsserts, NullArgumentsAreReported) {
     cblobtest::AssertCatcher catcher;
     P p;

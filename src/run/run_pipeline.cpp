@@ -160,6 +160,7 @@ int32_t fillResultSet(cblob_resultSet *rs, const Geometry &g, const KeptImages &
     int64_t count = 0;
     for (int32_t b = 0; b < numBlocks; ++b) count += connect::getBlockCount(blocks, b);
     CBLOB_FRAME_CHECK(f, count <= INT32_MAX, csys_err_badSize);
+    rs->numBlobs = 0;  // the scan's count, until the array lists the blobs
     if (count > 0) {
         // A spare array long enough is cut to size (in place) rather than
         // a new one allocated; the view takes the other spare likewise.
@@ -669,6 +670,17 @@ int32_t label(Run &r) {
     return f.exit();
 }
 
+// The scan counts the blobs it finishes in the result set before
+// fillResultSet lists them: a run that fails before they are listed takes
+// the count back, so that numBlobs never names blobs the arrays lack.
+int32_t forgetUnlistedBlobs(cblob_resultSet *rs) {
+    if (!rs->allBlobs) {
+        rs->numBlobs = 0;
+        rs->numViewBlobs = 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int32_t planBands(int32_t width, int32_t height, int32_t threads, int32_t connectivityType) {
@@ -706,6 +718,7 @@ int32_t runPipeline(const cimg_windowConst *window8, const cimg_windowConst *win
     r.params = params;
     r.rs = rs;
     r.spares = spares;
+    f.addObject<&forgetUnlistedBlobs>(rs, csys_cleanup_resultObject);
 
     CBLOB_FRAME_TRY(f, csys_timer_init(&r.timer, 0));
     CBLOB_FRAME_TRY(f, prepareClientXform(f, r));
