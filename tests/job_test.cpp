@@ -287,21 +287,6 @@ TEST(JobDispatch, NestedDispatchRunsInline) {
         EXPECT_EQ(*static_cast<int64_t *>(d.results.results[i].data), std::accumulate(values.begin(), values.end(), int64_t{0}));
 }
 
-TEST(JobDispatch, CleanUnderAllocationFailures) {
-    const std::vector<int64_t> values = numbers(300);
-    const auto report = cblobtest::expectCleanUnderAllocationFailures([&] {
-        Dispatch d(3);
-        int32_t status = addSliceJobs(&d.requests, values, 12);
-        if (!CBLOB_FAILED(status)) status = d.run();
-        // A second dispatch into the filled set replaces its results.
-        if (!CBLOB_FAILED(status)) status = d.run();
-        return status;
-    });
-    // 12 parameter blocks, 3 request array growths, and per dispatch one
-    // result array and 12 result blocks.
-    EXPECT_EQ(report.allocationsSeen, 12 + 3 + 2 * 13);
-}
-
 TEST(JobResults, CallerTakesBlocksOut) {
     const int64_t before = csys_memory_getLiveBlockCount();
     const std::vector<int64_t> values = numbers(40);

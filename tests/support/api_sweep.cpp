@@ -71,12 +71,14 @@ void sweepRow(const Row &row) {
 
 std::vector<std::string> declaredFunctions(const std::string &text) {
     // CBLOB_API expands to this attribute; the function's name is the
-    // identifier right before the first parenthesis after it.
+    // identifier right before the first parenthesis after it. A declaration
+    // that ends before any parenthesis is an exported variable, not a function.
     static const std::string kMarker = "visibility(\"default\")))";
     std::vector<std::string> names;
     for (size_t at = text.find(kMarker); at != std::string::npos; at = text.find(kMarker, at + 1)) {
         size_t paren = text.find('(', at + kMarker.size());
         if (paren == std::string::npos) break;
+        if (text.find(';', at + kMarker.size()) < paren) continue;
         size_t end = paren;
         while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
         size_t begin = end;
