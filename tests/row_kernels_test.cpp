@@ -14,6 +14,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cblob/sys.h"
@@ -235,60 +236,29 @@ std::vector<KernelCase> kernelFamily(const Tables &tb) {
                  },
                  [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map16[r.px16[x]]) : 0; }});
     // Threshold images: 8/8, 16/8 and 16/16, plain and masked.
-    c.push_back({"threshImage8_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap8, post8(p));
-                     return row::threshImageRow<uint8_t, uint8_t>(cur, r.px8.data(), r.thr8.data(), r.width, &t, w,
-                                                                  n);
-                 },
-                 [&tb, post8](R r, P p, size_t x) {
-                     return threshImageModel(tb.tmap8[r.px8[x]], r.thr8[x], post8(p));
-                 }});
-    c.push_back({"maskedThreshImage8_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap8, post8(p));
-                     return row::maskedThreshImageRow<uint8_t, uint8_t>(cur, r.px8.data(), r.thr8.data(),
-                                                                        r.mask.data(), r.width, &t, w, n);
-                 },
-                 [&tb, post8, inside](R r, P p, size_t x) {
-                     return inside(r, x) ? threshImageModel(tb.tmap8[r.px8[x]], r.thr8[x], post8(p)) : 0;
-                 }});
-    c.push_back({"threshImage16_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16to8, post8(p));
-                     return row::threshImageRow<uint16_t, uint8_t>(cur, r.px16.data(), r.thr8.data(), r.width, &t,
-                                                                   w, n);
-                 },
-                 [&tb, post8](R r, P p, size_t x) {
-                     return threshImageModel(tb.tmap16to8[r.px16[x]], r.thr8[x], post8(p));
-                 }});
-    c.push_back({"maskedThreshImage16_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16to8, post8(p));
-                     return row::maskedThreshImageRow<uint16_t, uint8_t>(cur, r.px16.data(), r.thr8.data(),
-                                                                         r.mask.data(), r.width, &t, w, n);
-                 },
-                 [&tb, post8, inside](R r, P p, size_t x) {
-                     return inside(r, x) ? threshImageModel(tb.tmap16to8[r.px16[x]], r.thr8[x], post8(p)) : 0;
-                 }});
-    c.push_back({"threshImage16_16", true, 0,
-                 [&tb, post16](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16, post16(p));
-                     return row::threshImageRow<uint16_t, uint16_t>(cur, r.px16.data(), r.thr16.data(), r.width,
-                                                                    &t, w, n);
-                 },
-                 [&tb, post16](R r, P p, size_t x) {
-                     return threshImageModel(tb.tmap16[r.px16[x]], r.thr16[x], post16(p));
-                 }});
-    c.push_back({"maskedThreshImage16_16", true, 0,
-                 [&tb, post16](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16, post16(p));
-                     return row::maskedThreshImageRow<uint16_t, uint16_t>(cur, r.px16.data(), r.thr16.data(),
-                                                                          r.mask.data(), r.width, &t, w, n);
-                 },
-                 [&tb, post16, inside](R r, P p, size_t x) {
-                     return inside(r, x) ? threshImageModel(tb.tmap16[r.px16[x]], r.thr16[x], post16(p)) : 0;
-                 }});
+    const auto threshImagePair = [&](const char *name, const char *maskedName, auto pixels, auto thresholds,
+                                     const auto &tmap, auto post) {
+        using Px = typename std::remove_reference_t<decltype(Row{}.*pixels)>::value_type;
+        using T = typename std::remove_reference_t<decltype(tmap)>::value_type;
+        for (const bool masked : {false, true}) {
+            c.push_back({masked ? maskedName : name, true, 0,
+                         [=, &tmap](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                             const auto t = tablesFor(tmap, post(p));
+                             const Px *px = (r.*pixels).data();
+                             const T *thr = (r.*thresholds).data();
+                             return masked ? row::maskedThreshImageRow<Px, T>(cur, px, thr, r.mask.data(), r.width, &t,
+                                                                              w, n)
+                                           : row::threshImageRow<Px, T>(cur, px, thr, r.width, &t, w, n);
+                         },
+                         [=, &tmap](R r, P p, size_t x) {
+                             if (masked && !inside(r, x)) return 0;
+                             return threshImageModel(tmap[(r.*pixels)[x]], (r.*thresholds)[x], post(p));
+                         }});
+        }
+    };
+    threshImagePair("threshImage8_8", "maskedThreshImage8_8", &Row::px8, &Row::thr8, tb.tmap8, post8);
+    threshImagePair("threshImage16_8", "maskedThreshImage16_8", &Row::px16, &Row::thr8, tb.tmap16to8, post8);
+    threshImagePair("threshImage16_16", "maskedThreshImage16_16", &Row::px16, &Row::thr16, tb.tmap16, post16);
     return c;
 }
 
