@@ -634,22 +634,12 @@ TEST(StandardScan, LabelMapAndWideRowLabelsIdentifyEveryBlobsPixels) {
     }
 }
 
-// Isolated dots every other pixel: more than two blocks of blobs.
+// Isolated dots every other pixel: many blobs, several blocks of them.
 Pixels dots(int w, int h) {
     Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
     for (int y = 0; y < h; y += 2)
         for (int x = 0; x < w; x += 2) p.v[static_cast<size_t>(y * w + x)] = 1;
     return p;
-}
-
-TEST(StandardScan, ManyBlobsFillSeveralBlocks) {
-    const Pixels p = dots(90, 70);
-    const RleImage img(p, false, false);
-    Scan scan;
-    scan.run(rleSource(img), settingsFor(p.w, p.h));
-    expectReference(scan, reference(p), "dots");
-    EXPECT_EQ(scan.rs.numBlobs, 45 * 35);
-    EXPECT_EQ(getNumBlocks(scan.rs.blobBlocks), 2);
 }
 
 // Rows that merge many regions at once, again and again: combs whose teeth

@@ -124,16 +124,17 @@ TEST(WholeImage, WideRunsGetLabelOneForObjectRunsAndZeroElse) {
         const Pixels p = randomPixels(rng, 37, 29, 0.4, grey ? 5 : 1);
         RleImage img(p, grey, true);
         cblob_imageRle &wide = *img.get();
-        // Labels to overwrite.
-        for (int y = 0; y < p.h; ++y) {
-            uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
-            for (int x = 0; x < p.w;) {
-                const int32_t len = cblob::rle::loadInt32(run + (grey ? 1 : 0));
-                cblob::rle::storeInt32(run + (grey ? 1 : 0) + 4, 77);
-                x += len;
-                run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
+        // Each wide run's label slot with the pixel that starts the run.
+        auto forEachRun = [&](auto visit) {
+            for (int y = 0; y < p.h; ++y) {
+                uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
+                for (int x = 0; x < p.w; run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes) {
+                    visit(run + (grey ? 1 : 0) + 4, x, y);
+                    x += cblob::rle::loadInt32(run + (grey ? 1 : 0));
+                }
             }
-        }
+        };
+        forEachRun([](uint8_t *label, int, int) { cblob::rle::storeInt32(label, 77); });  // labels to overwrite
         cstd_vector32s *labelMap = nullptr, *blobLabels = nullptr;
         ASSERT_EQ(cstd_vector32s_new(&labelMap), 0);
         ASSERT_EQ(cstd_vector32s_new(&blobLabels), 0);
@@ -142,15 +143,9 @@ TEST(WholeImage, WideRunsGetLabelOneForObjectRunsAndZeroElse) {
         runtest::Results results;
         ASSERT_EQ(runWhole(&wide, s, 3, &results.rs), 0);
         EXPECT_TRUE(holdsBlob(results.rs, sumPixels(p, grey)));
-        for (int y = 0; y < p.h; ++y) {
-            const uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
-            for (int x = 0; x < p.w;) {
-                const int32_t len = cblob::rle::loadInt32(run + (grey ? 1 : 0));
-                EXPECT_EQ(cblob::rle::loadInt32(run + (grey ? 1 : 0) + 4), p.at(x, y) ? 1 : 0) << x << "," << y;
-                x += len;
-                run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
-            }
-        }
+        forEachRun([&](uint8_t *label, int x, int y) {
+            EXPECT_EQ(cblob::rle::loadInt32(label), p.at(x, y) ? 1 : 0) << x << "," << y;
+        });
         int32_t size = 0, *entries = nullptr;
         cstd_vector32s_getSize(labelMap, &size);
         cstd_vector32s_getBegin(labelMap, &entries);
