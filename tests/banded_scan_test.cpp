@@ -134,21 +134,8 @@ Outcome runScan(const ScanSource &source, ScanSettings s, int bands) {
                                  b->centerOfMassX, b->centerOfMassY, b->inertiaX, b->inertiaY, b->inertiaMin,
                                  b->inertiaMax, b->angle, b->momentsValid, b->numChildren, b->label, -1, b,
                                  b->parent});
-            // The child list names each child once, with this parent.
-            int n = 0;
-            for (const cblob_blob *c = b->firstChild; c && n <= b->numChildren; c = c->nextSibling, ++n) {
-                out.treeOk = out.treeOk && c->parent == b && c->colour != b->colour;
-            }
-            out.treeOk = out.treeOk && n == b->numChildren && b->curNumChildren == n;
         }
-        // Top-level blobs chain from the first top-level blob.
-        size_t topLevel = 0, chained = 0;
-        for (const cblob_blob *b : blobs) topLevel += b->parent ? 0 : 1;
-        for (const cblob_blob *b = rs.firstTopLevelBlob; b && chained <= blobs.size(); b = b->nextSibling) {
-            out.treeOk = out.treeOk && !b->parent;
-            ++chained;
-        }
-        if (s.computeTopology || s.connectivityCleanup) out.treeOk = out.treeOk && chained == topLevel;
+        if (s.computeTopology || s.connectivityCleanup) out.treeOk = static_cast<bool>(scantest::consistentTree(rs, blobs));
         std::sort(out.blobs.begin(), out.blobs.end(),
                   [](const BlobView &a, const BlobView &b) { return a.key() < b.key(); });
         std::map<const cblob_blob *, int> index;

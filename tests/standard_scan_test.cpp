@@ -145,34 +145,6 @@ std::vector<int> matchBlobs(const std::vector<cblob_blob *> &blobs, const cblobt
     return match;
 }
 
-// The labelled and the current links agree, every child list is consistent,
-// and the top-level chain starts at the first top-level blob.
-void expectConsistentTree(const cblob_resultSet &rs, const std::vector<cblob_blob *> &blobs,
-                          const std::string &context) {
-    std::vector<const cblob_blob *> topLevel;
-    for (const cblob_blob *b : blobs) {
-        EXPECT_EQ(b->curFirstChild, b->firstChild) << context;
-        EXPECT_EQ(b->curNextSibling, b->nextSibling) << context;
-        EXPECT_EQ(b->curNumChildren, b->numChildren) << context;
-        int n = 0;
-        const cblob_blob *prev = nullptr;
-        for (const cblob_blob *c = b->firstChild; c; prev = c, c = c->nextSibling, ++n) {
-            EXPECT_EQ(c->parent, b) << context;
-            EXPECT_EQ(c->prevSibling, prev) << context;
-            EXPECT_NE(c->colour, b->colour) << context;
-        }
-        EXPECT_EQ(b->lastChild, prev) << context;
-        EXPECT_EQ(n, b->numChildren) << context;
-        if (!b->parent) topLevel.push_back(b);
-    }
-    size_t chained = 0;
-    for (const cblob_blob *b = rs.firstTopLevelBlob; b; b = b->nextSibling, ++chained) EXPECT_FALSE(b->parent);
-    EXPECT_EQ(chained, topLevel.size()) << context;
-    if (rs.firstTopLevelBlob) {
-        EXPECT_FALSE(rs.firstTopLevelBlob->prevSibling) << context;
-    }
-}
-
 struct Expect {
     bool tree = true;
     bool moments = true;
@@ -214,7 +186,9 @@ void expectReference(const Scan &scan, const cblobtest::RefResult &ref, const st
             EXPECT_FALSE(b->parent || b->firstChild || b->nextSibling || b->numChildren) << what;
         }
     }
-    if (expect.tree) expectConsistentTree(scan.rs, blobs, context);
+    if (expect.tree) {
+        EXPECT_TRUE(scantest::consistentTree(scan.rs, blobs)) << context;
+    }
     expectPoolComplete(scan.pool);
 }
 

@@ -15,6 +15,7 @@
 
 #include "cblob/job.h"
 #include "cblob/rle_image.h"
+#include "cblob/result_set.h"
 #include "connect/blob_internal_pool.hpp"
 #include "rle/wide_copy.hpp"
 #include "support/rle_model.hpp"
@@ -127,6 +128,40 @@ struct ThreadGroup {
     ThreadGroup(const ThreadGroup &) = delete;
     ThreadGroup &operator=(const ThreadGroup &) = delete;
 };
+
+// The tree links of a scan's blobs (in label order) hold together: the
+// labelled and current links agree, every child list runs forwards and
+// backwards through children of the other colour naming this parent, and
+// the top-level chain from the first top-level blob holds every blob
+// without a parent.
+inline ::testing::AssertionResult consistentTree(const cblob_resultSet &rs, const std::vector<cblob_blob *> &blobs) {
+    size_t topLevel = 0;
+    for (const cblob_blob *b : blobs) {
+        if (b->curFirstChild != b->firstChild || b->curNextSibling != b->nextSibling ||
+            b->curNumChildren != b->numChildren) {
+            return ::testing::AssertionFailure() << "current links differ for blob " << b->label;
+        }
+        int n = 0;
+        const cblob_blob *prev = nullptr;
+        for (const cblob_blob *c = b->firstChild; c && n <= b->numChildren; prev = c, c = c->nextSibling, ++n) {
+            if (c->parent != b || c->prevSibling != prev || c->colour == b->colour) {
+                return ::testing::AssertionFailure() << "child " << c->label << " of blob " << b->label;
+            }
+        }
+        if (b->lastChild != prev || n != b->numChildren) {
+            return ::testing::AssertionFailure() << "child list of blob " << b->label;
+        }
+        topLevel += b->parent ? 0 : 1;
+    }
+    size_t chained = 0;
+    for (const cblob_blob *b = rs.firstTopLevelBlob; b && chained <= blobs.size(); b = b->nextSibling, ++chained) {
+        if (b->parent) return ::testing::AssertionFailure() << "blob " << b->label << " in the top-level chain";
+    }
+    if (chained != topLevel || (rs.firstTopLevelBlob && rs.firstTopLevelBlob->prevSibling)) {
+        return ::testing::AssertionFailure() << chained << " blobs in the top-level chain of " << topLevel;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 // a equals b to 1e-9 relative to the larger of 1, |b| and scale.
 inline bool near(double a, double b, double scale = 1.0) {
