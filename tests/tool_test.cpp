@@ -542,47 +542,41 @@ TEST(Tool, MeasuresEqualTheLibrary) {
     ASSERT_FALSE(csv.empty());
     EXPECT_EQ(csv[0], header);
 
-    std::vector<uint8_t> bytes = packed(pixels, 8);
-    cimg_image image;
-    cimg_image_constructUnbound(&image, 8);
-    cimg_image_initFromBuffer(&image, bytes.data(), 8, width, height, width, 0, 0);
-    cblob_runParams params;
-    cblob_runParams_construct(&params);
-    cblob_runParams_setSegmentationHardThresh(&params, 100, 0);
-    params.keepBlobImages = 1;
-    cblob_resultSet rs;
-    cblob_resultSet_construct(&rs);
-    ASSERT_EQ(cblob_run8(&image, nullptr, &params, &rs), 0);
     const double angle = 30.0 * kPi / 180.0;
-    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&rs, cblob_excludeAmountChecked, 2.0, &angle), 0);
-    ASSERT_EQ(csv.size(), static_cast<size_t>(rs.numViewBlobs) + 1);
-    for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
-        std::vector<std::string> fields;
-        std::stringstream row(csv[i + 1]);
-        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
-        if (csv[i + 1].back() == ',') fields.push_back("");
-        ASSERT_EQ(fields.size(), columns.size()) << csv[i + 1];
-        for (int32_t code = 1; code <= 47; ++code) {
-            double expected = 0.0;
-            const int32_t status = cblob_blob_getMeasureAtAngle(rs.view[i], static_cast<cblob_measure>(code), 1,
-                                                                &expected, &angle);
-            const std::string &field = fields[std::find(columns.begin(), columns.end(), names[code - 1]) - columns.begin()];
-            if (code == cblob_measureColour) {
-                EXPECT_EQ(field, expected != 0.0 ? "object" : "hole");
-                continue;
+    const auto compare = [&](cblob_resultSet *rs) {
+        ASSERT_EQ(cblob_resultSet_setExcludeExtrema(rs, cblob_excludeAmountChecked, 2.0, &angle), 0);
+        ASSERT_EQ(csv.size(), static_cast<size_t>(rs->numViewBlobs) + 1);
+        for (int32_t i = 0; i < rs->numViewBlobs; ++i) {
+            std::vector<std::string> fields;
+            std::stringstream row(csv[i + 1]);
+            for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+            if (csv[i + 1].back() == ',') fields.push_back("");
+            ASSERT_EQ(fields.size(), columns.size()) << csv[i + 1];
+            for (int32_t code = 1; code <= 47; ++code) {
+                double expected = 0.0;
+                const int32_t status = cblob_blob_getMeasureAtAngle(rs->view[i], static_cast<cblob_measure>(code), 1,
+                                                                    &expected, &angle);
+                const std::string &field = fields[std::find(columns.begin(), columns.end(), names[code - 1]) - columns.begin()];
+                if (code == cblob_measureColour) {
+                    EXPECT_EQ(field, expected != 0.0 ? "object" : "hole");
+                    continue;
+                }
+                if (CBLOB_FAILED(status) || std::isnan(expected)) {  // e.g. the aspect of a box trimmed to nothing
+                    EXPECT_EQ(field, "") << names[code - 1] << ": " << cblob_statusName(status);
+                    continue;
+                }
+                if (code == cblob_measureAngle) expected *= 180.0 / kPi;
+                ASSERT_FALSE(field.empty()) << names[code - 1] << "\n" << csv[i + 1];
+                EXPECT_DOUBLE_EQ(std::strtod(field.c_str(), nullptr), expected) << names[code - 1];
             }
-            if (CBLOB_FAILED(status) || std::isnan(expected)) {  // e.g. the aspect of a box trimmed to nothing
-                EXPECT_EQ(field, "") << names[code - 1] << ": " << cblob_statusName(status);
-                continue;
-            }
-            if (code == cblob_measureAngle) expected *= 180.0 / kPi;
-            ASSERT_FALSE(field.empty()) << names[code - 1] << "\n" << csv[i + 1];
-            EXPECT_DOUBLE_EQ(std::strtod(field.c_str(), nullptr), expected) << names[code - 1];
         }
-    }
-    cblob_resultSet_destruct(&rs);
-    cblob_runParams_destruct(&params);
-    cimg_image_destruct(&image);
+    };
+    runLibrary(scratch.path("a.pgm"), pixels, width, height, 8,
+               [](cblob_runParams *p) {
+                   cblob_runParams_setSegmentationHardThresh(p, 100, 0);
+                   p->keepBlobImages = 1;
+               },
+               compare);
 }
 
 // --calibration, --filter, --sort and --top give the rows the library's

@@ -133,9 +133,9 @@ struct ThreadGroup {
 // labelled and current links agree, every child list runs forwards and
 // backwards through children of the other colour naming this parent, and
 // the top-level chain from the first top-level blob holds every blob
-// without a parent.
+// without a parent; every blob is in one of the lists.
 inline ::testing::AssertionResult consistentTree(const cblob_resultSet &rs, const std::vector<cblob_blob *> &blobs) {
-    size_t topLevel = 0;
+    size_t topLevel = 0, listed = 0;
     for (const cblob_blob *b : blobs) {
         if (b->curFirstChild != b->firstChild || b->curNextSibling != b->nextSibling ||
             b->curNumChildren != b->numChildren) {
@@ -152,6 +152,7 @@ inline ::testing::AssertionResult consistentTree(const cblob_resultSet &rs, cons
             return ::testing::AssertionFailure() << "child list of blob " << b->label;
         }
         topLevel += b->parent ? 0 : 1;
+        listed += static_cast<size_t>(n);
     }
     size_t chained = 0;
     for (const cblob_blob *b = rs.firstTopLevelBlob; b && chained <= blobs.size(); b = b->nextSibling, ++chained) {
@@ -160,6 +161,7 @@ inline ::testing::AssertionResult consistentTree(const cblob_resultSet &rs, cons
     if (chained != topLevel || (rs.firstTopLevelBlob && rs.firstTopLevelBlob->prevSibling)) {
         return ::testing::AssertionFailure() << chained << " blobs in the top-level chain of " << topLevel;
     }
+    if (topLevel + listed != blobs.size()) return ::testing::AssertionFailure() << "blobs outside every list";
     return ::testing::AssertionSuccess();
 }
 
