@@ -179,30 +179,25 @@ std::vector<KernelCase> kernelFamily(const Tables &tb) {
         return p.post == 0 ? tb.post65536 : p.post == 1 ? tb.postShort : tb.postEmpty;
     };
     std::vector<KernelCase> c;
-    c.push_back({"hard8", false, 256,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     return row::hardRow<uint8_t>(cur, r.px8.data(), r.width, p.thresh, w, n);
-                 },
-                 [](R r, P p, size_t x) { return int(r.px8[x] >= p.thresh); }});
-    c.push_back({"hard16", false, 65536,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     return row::hardRow<uint16_t>(cur, r.px16.data(), r.width, p.thresh, w, n);
-                 },
-                 [](R r, P p, size_t x) { return int(r.px16[x] >= p.thresh); }});
-    c.push_back({"maskedHard8", false, 256,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
-                     return row::maskedHardRow<uint8_t>(cur, r.px8.data(), r.mask.data(), r.width, p.thresh,
-                                                        p.invert, w, n, first);
-                 },
-                 [=](R r, P p, size_t x) { return int(inside(r, x) && (p.invert ? r.px8[x] < p.thresh
-                                                                                : r.px8[x] >= p.thresh)); }});
-    c.push_back({"maskedHard16", false, 65536,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
-                     return row::maskedHardRow<uint16_t>(cur, r.px16.data(), r.mask.data(), r.width, p.thresh,
-                                                         p.invert, w, n, first);
-                 },
-                 [=](R r, P p, size_t x) { return int(inside(r, x) && (p.invert ? r.px16[x] < p.thresh
-                                                                                 : r.px16[x] >= p.thresh)); }});
+    // Hard thresholds, 8 and 16 bits, plain and masked (masked ones invert).
+    const auto hardPair = [&](const char *name, const char *maskedName, auto pixels, int maxThresh) {
+        using Px = typename std::remove_reference_t<decltype(Row{}.*pixels)>::value_type;
+        c.push_back({name, false, maxThresh,
+                     [=](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                         return row::hardRow<Px>(cur, (r.*pixels).data(), r.width, p.thresh, w, n);
+                     },
+                     [=](R r, P p, size_t x) { return int((r.*pixels)[x] >= p.thresh); }});
+        c.push_back({maskedName, false, maxThresh,
+                     [=](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
+                         return row::maskedHardRow<Px>(cur, (r.*pixels).data(), r.mask.data(), r.width, p.thresh,
+                                                       p.invert, w, n, first);
+                     },
+                     [=](R r, P p, size_t x) {
+                         return int(inside(r, x) && ((r.*pixels)[x] >= p.thresh) != (p.invert != 0));
+                     }});
+    };
+    hardPair("hard8", "maskedHard8", &Row::px8, 256);
+    hardPair("hard16", "maskedHard16", &Row::px16, 65536);
     c.push_back({"none", true, 0,
                  [](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
                      return row::noneRow(cur, r.px8.data(), r.width, w, n);
@@ -213,28 +208,23 @@ std::vector<KernelCase> kernelFamily(const Tables &tb) {
                      return row::maskedNoneRow(cur, r.px8.data(), r.mask.data(), r.width, w, n);
                  },
                  [=](R r, P, size_t x) { return inside(r, x) ? int(r.px8[x]) : 0; }});
-    c.push_back({"map8", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::mapRow<uint8_t>(cur, r.px8.data(), r.width, tb.map8.data(), w, n);
-                 },
-                 [&tb](R r, P, size_t x) { return int(tb.map8[r.px8[x]]); }});
-    c.push_back({"maskedMap8", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::maskedMapRow<uint8_t>(cur, r.px8.data(), r.mask.data(), r.width, tb.map8.data(), w,
-                                                       n);
-                 },
-                 [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map8[r.px8[x]]) : 0; }});
-    c.push_back({"map16", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::mapRow<uint16_t>(cur, r.px16.data(), r.width, tb.map16.data(), w, n);
-                 },
-                 [&tb](R r, P, size_t x) { return int(tb.map16[r.px16[x]]); }});
-    c.push_back({"maskedMap16", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::maskedMapRow<uint16_t>(cur, r.px16.data(), r.mask.data(), r.width,
-                                                        tb.map16.data(), w, n);
-                 },
-                 [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map16[r.px16[x]]) : 0; }});
+    // Maps of 8- and 16-bit pixels, plain and masked.
+    const auto mapPair = [&](const char *name, const char *maskedName, auto pixels, const std::vector<uint8_t> &map) {
+        using Px = typename std::remove_reference_t<decltype(Row{}.*pixels)>::value_type;
+        for (const bool masked : {false, true}) {
+            c.push_back({masked ? maskedName : name, true, 0,
+                         [=, &map](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                             const Px *px = (r.*pixels).data();
+                             return masked ? row::maskedMapRow<Px>(cur, px, r.mask.data(), r.width, map.data(), w, n)
+                                           : row::mapRow<Px>(cur, px, r.width, map.data(), w, n);
+                         },
+                         [=, &map](R r, P, size_t x) {
+                             return masked && !inside(r, x) ? 0 : int(map[(r.*pixels)[x]]);
+                         }});
+        }
+    };
+    mapPair("map8", "maskedMap8", &Row::px8, tb.map8);
+    mapPair("map16", "maskedMap16", &Row::px16, tb.map16);
     // Threshold images: 8/8, 16/8 and 16/16, plain and masked.
     const auto threshImagePair = [&](const char *name, const char *maskedName, auto pixels, auto thresholds,
                                      const auto &tmap, auto post) {
