@@ -135,7 +135,9 @@ Outcome runScan(const ScanSource &source, ScanSettings s, int bands) {
                                  b->inertiaMax, b->angle, b->momentsValid, b->numChildren, b->label, -1, b,
                                  b->parent});
         }
-        if (s.computeTopology || s.connectivityCleanup) out.treeOk = static_cast<bool>(scantest::consistentTree(rs, blobs));
+        if (s.computeTopology || s.connectivityCleanup) {
+            out.treeOk = static_cast<bool>(scantest::consistentTree(rs, blobs));
+        }
         std::sort(out.blobs.begin(), out.blobs.end(),
                   [](const BlobView &a, const BlobView &b) { return a.key() < b.key(); });
         std::map<const cblob_blob *, int> index;

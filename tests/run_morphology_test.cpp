@@ -274,19 +274,25 @@ TEST(RunMorphology, RunsFailCleanlyAndStopWhenAsked) {
                      cblob_runParams_setSegmentationNone(p, 1);
                      p->keepMaskedAndThresholdedImage = p->keepMorphedThresholdedImage = p->keepBlobImages = 1;
                  },
-                 [&](cblob_runParams *p, cblob_resultSet *rs) { return cblob_runRle8_withRleMask(&input.h, &mask.h, p, rs); }),
+                 [&](cblob_runParams *p, cblob_resultSet *rs) {
+                     return cblob_runRle8_withRleMask(&input.h, &mask.h, p, rs);
+                 }),
         wholeRun({cblob_morph_erode1x3},
                  [](cblob_runParams *p) {
                      cblob_runParams_setSegmentationNone(p, 1);
                      p->keepMaskImage = p->keepThresholdedImage = 1;
                  },
-                 [&](cblob_runParams *p, cblob_resultSet *rs) { return cblob_runRle8_withMask8(&input.h, maskImg.image(), p, rs); }),
+                 [&](cblob_runParams *p, cblob_resultSet *rs) {
+                     return cblob_runRle8_withMask8(&input.h, maskImg.image(), p, rs);
+                 }),
         wholeRun({cblob_morph_close3x3},
                  [](cblob_runParams *p) {
                      cblob_runParams_setSegmentationHardThresh(p, 128, 0);
                      p->keepThresholdedImage = p->keepMorphedThresholdedImage = 1;
                  },
-                 [&](cblob_runParams *p, cblob_resultSet *rs) { return cblob_run8(img.image(), imageMask.image(), p, rs); }),
+                 [&](cblob_runParams *p, cblob_resultSet *rs) {
+                     return cblob_run8(img.image(), imageMask.image(), p, rs);
+                 }),
     };
     for (const auto &run : runs) {
         ASSERT_EQ(run(), 0);

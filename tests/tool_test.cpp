@@ -556,7 +556,8 @@ TEST(Tool, MeasuresEqualTheLibrary) {
                 double expected = 0.0;
                 const int32_t status = cblob_blob_getMeasureAtAngle(rs->view[i], static_cast<cblob_measure>(code), 1,
                                                                     &expected, &angle);
-                const std::string &field = fields[std::find(columns.begin(), columns.end(), names[code - 1]) - columns.begin()];
+                const auto column = std::find(columns.begin(), columns.end(), names[code - 1]) - columns.begin();
+                const std::string &field = fields[static_cast<size_t>(column)];
                 if (code == cblob_measureColour) {
                     EXPECT_EQ(field, expected != 0.0 ? "object" : "hole");
                     continue;

@@ -128,9 +128,10 @@ TEST(WholeImage, WideRunsGetLabelOneForObjectRunsAndZeroElse) {
         auto forEachRun = [&](auto visit) {
             for (int y = 0; y < p.h; ++y) {
                 uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
-                for (int x = 0; x < p.w; run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes) {
+                for (int x = 0; x < p.w;) {
                     visit(run + (grey ? 1 : 0) + 4, x, y);
                     x += cblob::rle::loadInt32(run + (grey ? 1 : 0));
+                    run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
                 }
             }
         };

@@ -45,7 +45,8 @@ inline Pixels blockyPixels(std::mt19937 &rng, int w, int h, double density, int 
     Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            if (coarse.at(x / cell, y / cell)) p.at(x, y) = static_cast<uint8_t>(levels > 1 ? 1 + rng() % static_cast<unsigned>(levels) : 1);
+            if (!coarse.at(x / cell, y / cell)) continue;
+            p.at(x, y) = static_cast<uint8_t>(levels > 1 ? 1 + rng() % static_cast<unsigned>(levels) : 1);
         }
     return p;
 }
