@@ -502,17 +502,10 @@ TEST(Segmentation, CleanUnderEveryFailingAllocationAndEveryPoll) {
                            int64_t bandedPolls, std::function<int32_t(cblob_runParams *)> set) {
         return Case{name,
                     [=] {
-                        cblob_runParams p;
-                        cblob_runParams_construct(&p);
-                        p.keepMaskImage = keep;
-                        cblob_imageRle out, kept;
-                        cblob_imageRle_construct(&out);
-                        cblob_imageRle_construct(&kept);
-                        int32_t status = set(&p);
-                        if (!CBLOB_FAILED(status)) status = m->segment(*image, &p, &out, &kept);
-                        cblob_imageRle_destruct(&out);
-                        cblob_imageRle_destruct(&kept);
-                        cblob_runParams_destruct(&p);
+                        segtest::Records r;
+                        r.p.keepMaskImage = keep;
+                        int32_t status = set(&r.p);
+                        if (!CBLOB_FAILED(status)) status = m->segment(*image, &r.p, &r.out, &r.kept);
                         return status;
                     },
                     polls, bandedPolls};

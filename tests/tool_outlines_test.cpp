@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,12 +49,11 @@ const char *const kArt[] = {
 };
 
 void writeArt(const std::string &path) {
-    const int height = static_cast<int>(sizeof kArt / sizeof kArt[0]);
-    const int width = static_cast<int>(std::string(kArt[0]).size());
-    std::ofstream out(path, std::ios::binary);
-    out << "P5\n" << width << " " << height << "\n255\n";
+    std::vector<uint16_t> pixels;
     for (const char *row : kArt)
-        for (int x = 0; x < width; ++x) out.put(static_cast<char>(row[x] == '#' ? 200 : 20));
+        for (const char *c = row; *c; ++c) pixels.push_back(*c == '#' ? 200 : 20);
+    tooltest::writePgm(path, pixels, static_cast<int>(std::string(kArt[0]).size()),
+                       static_cast<int>(std::size(kArt)), 255);
 }
 
 // Checks every feature: a Polygon whose rings are closed, axis-parallel
