@@ -20,6 +20,7 @@
 #include "cblob/cblob.h"
 #include "support/fault_injection.hpp"
 #include "support/run_support.hpp"
+#include "support/scan_pixels.hpp"
 
 namespace {
 
@@ -210,27 +211,9 @@ void expectMatches(const cblob_resultSet &rs, const RefLabels &ref, bool checkPa
             EXPECT_EQ(b->parent, want) << "parent of blob " << b->label;
         }
     }
-    if (!checkParents) return;
-    // Child lists agree with the parents, in both link sets.
-    int topLevel = 0;
-    for (const cblob_blob *c = rs.firstTopLevelBlob; c; c = c->nextSibling) {
-        EXPECT_EQ(c->parent, nullptr);
-        ++topLevel;
+    if (checkParents) {
+        EXPECT_TRUE(scantest::consistentTree(rs, std::vector<cblob_blob *>(rs.allBlobs, rs.allBlobs + rs.numBlobs)));
     }
-    int children = 0;
-    for (int32_t i = 0; i < rs.numBlobs; ++i) {
-        const cblob_blob *b = rs.allBlobs[i];
-        int count = 0;
-        for (const cblob_blob *c = b->firstChild; c; c = c->nextSibling) {
-            EXPECT_EQ(c->parent, b);
-            ++count;
-        }
-        EXPECT_EQ(count, b->numChildren);
-        EXPECT_EQ(b->curNumChildren, b->numChildren);
-        EXPECT_EQ(b->curFirstChild, b->firstChild);
-        children += count;
-    }
-    EXPECT_EQ(topLevel + children, rs.numBlobs);
 }
 
 std::vector<uint16_t> randomLabels(std::mt19937 &rng, int w, int h, int values, int cell) {
@@ -331,142 +314,81 @@ GreyImage fromRows(const std::vector<std::string> &rows) {
     return GreyImage(w, static_cast<int>(rows.size()), 8, v);
 }
 
-// Stripes of a*10 rows, b*10 and c*10 of values 1, 2, 3 (or as given).
-GreyImage stripes(int width, std::vector<std::pair<int, int>> bands) {
-    std::vector<std::string> rows;
-    for (const auto &[value, count] : bands) {
-        for (int i = 0; i < count; ++i) rows.push_back(std::string(width, static_cast<char>('0' + value)));
-    }
-    return fromRows(rows);
-}
-
-TEST(LabelledScan, ThreeStripesAreThreeNeighbouringBlobs) {
-    const GreyImage img = stripes(20, {{1, 10}, {2, 2}, {3, 5}});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs), 0);
-    ASSERT_EQ(res.rs.numBlobs, 3);
-    for (int32_t i = 0; i < 3; ++i) {
-        const cblob_blob *b = res.rs.allBlobs[i];
-        EXPECT_EQ(b->parent, nullptr);
-        EXPECT_EQ(b->numChildren, 0);
-        EXPECT_EQ(adjacency(b).touchesBorder, 1);
-        EXPECT_EQ(adjacency(b).numNeighbours, b->colour == 2 ? 2 : 1);
-    }
-}
-
-TEST(LabelledScan, DiagonalContacts) {
-    // Up-left contacts join, up-right ones do not.
-    const GreyImage joined = fromRows({"100", "010", "000"});
-    const GreyImage apart = fromRows({"001", "010", "000"});
-    Results a, b;
-    ASSERT_EQ(runLabelled(joined, &a.rs), 0);
-    ASSERT_EQ(runLabelled(apart, &b.rs), 0);
-    auto count = [](const cblob_resultSet &rs, int value) {
-        int n = 0;
-        for (int32_t i = 0; i < rs.numBlobs; ++i) n += rs.allBlobs[i]->colour == value;
-        return n;
+// Constructed cases, one blob per value: nesting, the fill and prune
+// cleanups, and a run without topology.
+TEST(LabelledScan, ConstructedCasesGiveTheirBlobs) {
+    struct Want {
+        int value, area, parentValue, children, neighbours;  // parentValue -1: top level
+        int left, top, width, height;
     };
-    EXPECT_EQ(count(a.rs, 1), 1);
-    EXPECT_EQ(count(b.rs, 1), 2);
-}
-
-TEST(LabelledScan, EnclosedRegionsAreChildren) {
-    const GreyImage img = fromRows({"0000000", "0111110", "0122210", "0123210", "0122210", "0111110", "0000000"});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs), 0);
-    ASSERT_EQ(res.rs.numBlobs, 4);
-    std::map<int, const cblob_blob *> byValue;
-    for (int32_t i = 0; i < 4; ++i) byValue[res.rs.allBlobs[i]->colour] = res.rs.allBlobs[i];
-    EXPECT_EQ(byValue[0]->parent, nullptr);
-    EXPECT_EQ(byValue[1]->parent, byValue[0]);
-    EXPECT_EQ(byValue[2]->parent, byValue[1]);
-    EXPECT_EQ(byValue[3]->parent, byValue[2]);
-    EXPECT_EQ(res.rs.firstTopLevelBlob, byValue[0]);
-    // Completed innermost first.
-    EXPECT_EQ(byValue[3]->label, 1);
-}
-
-TEST(LabelledScan, FillMergesASmallStripeAndTheStripesItSeparated) {
-    const GreyImage img = stripes(20, {{1, 10}, {2, 2}, {1, 10}});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs, cblob_connectivityCleanupFill, 50), 0);
-    ASSERT_EQ(res.rs.numBlobs, 1);
-    const cblob_blob *b = res.rs.allBlobs[0];
-    EXPECT_EQ(b->label, 1);
-    EXPECT_EQ(b->colour, 1);
-    EXPECT_EQ(b->area, 440.0);
-    EXPECT_EQ(b->boxWidth, 20);
-    EXPECT_EQ(b->boxHeight, 22);
-    EXPECT_DOUBLE_EQ(b->centerOfMassY, 11.0);
-    EXPECT_EQ(adjacency(b).numNeighbours, 0);
-    EXPECT_EQ(res.rs.firstTopLevelBlob, b);
-}
-
-TEST(LabelledScan, FillGivesASmallRegionToItsLargerNeighbour) {
-    const GreyImage img = stripes(20, {{1, 5}, {2, 2}, {3, 10}});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs, cblob_connectivityCleanupFill, 50), 0);
-    ASSERT_EQ(res.rs.numBlobs, 2);
-    std::map<int, const cblob_blob *> byValue;
-    for (int32_t i = 0; i < 2; ++i) byValue[res.rs.allBlobs[i]->colour] = res.rs.allBlobs[i];
-    ASSERT_EQ(byValue.count(1) + byValue.count(3), 2u);
-    EXPECT_EQ(byValue[1]->area, 100.0);
-    EXPECT_EQ(byValue[3]->area, 240.0);
-    EXPECT_EQ(byValue[3]->boxTop, 5);
-    EXPECT_EQ(adjacency(byValue[1]).numNeighbours, 1);
-    EXPECT_EQ(adjacency(byValue[1]).neighbours[0], byValue[3]);
-    // Labels run from 1 without gaps.
-    EXPECT_EQ(res.rs.allBlobs[0]->label, 1);
-    EXPECT_EQ(res.rs.allBlobs[1]->label, 2);
-}
-
-TEST(LabelledScan, FillDropsASmallRegionAlone) {
-    const GreyImage img = stripes(4, {{7, 3}});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs, cblob_connectivityCleanupFill, 50), 0);
-    EXPECT_EQ(res.rs.numBlobs, 0);
-    EXPECT_EQ(res.rs.firstTopLevelBlob, nullptr);
-}
-
-TEST(LabelledScan, FillOfSmallHolesRebuildsTheTree) {
-    // Small islands of 2 and 3 inside 1, inside 0; the islands fill into 1.
-    const GreyImage img = fromRows({"000000000", "011111110", "012111310", "011111110", "000000000"});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs, cblob_connectivityCleanupFill, 2), 0);
-    ASSERT_EQ(res.rs.numBlobs, 2);
-    std::map<int, const cblob_blob *> byValue;
-    for (int32_t i = 0; i < 2; ++i) byValue[res.rs.allBlobs[i]->colour] = res.rs.allBlobs[i];
-    EXPECT_EQ(byValue[1]->area, 21.0);
-    EXPECT_EQ(byValue[1]->parent, byValue[0]);
-    EXPECT_EQ(byValue[0]->numChildren, 1);
-    EXPECT_EQ(byValue[1]->numChildren, 0);
-}
-
-TEST(LabelledScan, PruneDropsSmallRegionsWithoutChildren) {
-    // A 1-pixel island of 2 inside a 3x3 ring of 1 (8 pixels): with
-    // minArea 9 the island goes first, then the ring, which then encloses
-    // nothing; the 0 background stays.
-    const GreyImage img = fromRows({"00000", "01110", "01210", "01110", "00000"});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs, cblob_connectivityCleanupPrune, 9), 0);
-    ASSERT_EQ(res.rs.numBlobs, 1);
-    EXPECT_EQ(res.rs.allBlobs[0]->colour, 0);
-    EXPECT_EQ(res.rs.allBlobs[0]->numChildren, 0);
-    EXPECT_EQ(adjacency(res.rs.allBlobs[0]).numNeighbours, 0);
-    Results small;
-    ASSERT_EQ(runLabelled(img, &small.rs, cblob_connectivityCleanupPrune, 2), 0);
-    EXPECT_EQ(small.rs.numBlobs, 2);
-}
-
-TEST(LabelledScan, WithoutTopologyNoLinks) {
-    const GreyImage img = fromRows({"000", "010", "000"});
-    Results res;
-    ASSERT_EQ(runLabelled(img, &res.rs, 0, 0, 0), 0);
-    ASSERT_EQ(res.rs.numBlobs, 2);
-    for (int32_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(res.rs.allBlobs[i]->parent, nullptr);
-        EXPECT_EQ(res.rs.allBlobs[i]->numChildren, 0);
-        EXPECT_EQ(adjacency(res.rs.allBlobs[i]).numNeighbours, 1);
+    struct Case {
+        const char *name;
+        std::vector<std::string> rows;
+        int32_t cleanup, minArea, topology;
+        int firstValue;  // the value of blob 1 (the first completed), -1 unchecked
+        std::vector<Want> blobs;
+    };
+    const std::string ones(20, '1'), twos(20, '2'), threes(20, '3');
+    auto stripes = [](std::vector<std::pair<std::string, int>> bands) {
+        std::vector<std::string> rows;
+        for (const auto &[row, count] : bands) rows.insert(rows.end(), static_cast<size_t>(count), row);
+        return rows;
+    };
+    const Case cases[] = {
+        {"nested regions are children, innermost completed first",
+         {"0000000", "0111110", "0122210", "0123210", "0122210", "0111110", "0000000"}, 0, 0, 1, 3,
+         {{0, 24, -1, 1, 1, 0, 0, 7, 7}, {1, 16, 0, 1, 2, 1, 1, 5, 5}, {2, 8, 1, 1, 2, 2, 2, 3, 3},
+          {3, 1, 2, 0, 1, 3, 3, 1, 1}}},
+        {"fill merges a small stripe and the stripes it separated",
+         stripes({{ones, 10}, {twos, 2}, {ones, 10}}), cblob_connectivityCleanupFill, 50, 1, 1,
+         {{1, 440, -1, 0, 0, 0, 0, 20, 22}}},
+        {"fill gives a small region to its larger neighbour",
+         stripes({{ones, 5}, {twos, 2}, {threes, 10}}), cblob_connectivityCleanupFill, 50, 1, -1,
+         {{1, 100, -1, 0, 1, 0, 0, 20, 5}, {3, 240, -1, 0, 1, 0, 5, 20, 12}}},
+        {"fill drops a small region alone", {"7777", "7777", "7777"}, cblob_connectivityCleanupFill, 50, 1, -1, {}},
+        {"fill of small islands rebuilds the tree", {"000000000", "011111110", "012111310", "011111110", "000000000"},
+         cblob_connectivityCleanupFill, 2, 1, -1, {{0, 24, -1, 1, 1, 0, 0, 9, 5}, {1, 21, 0, 0, 1, 1, 1, 7, 3}}},
+        {"prune drops the island, then the ring that enclosed only it", {"00000", "01110", "01210", "01110", "00000"},
+         cblob_connectivityCleanupPrune, 9, 1, -1, {{0, 16, -1, 0, 0, 0, 0, 5, 5}}},
+        {"prune drops the island only", {"00000", "01110", "01210", "01110", "00000"}, cblob_connectivityCleanupPrune,
+         2, 1, -1, {{0, 16, -1, 1, 1, 0, 0, 5, 5}, {1, 8, 0, 0, 1, 1, 1, 3, 3}}},
+        {"without topology no links", {"000", "010", "000"}, 0, 0, 0, -1,
+         {{0, 8, -1, 0, 1, 0, 0, 3, 3}, {1, 1, -1, 0, 1, 1, 1, 1, 1}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const GreyImage img = fromRows(c.rows);
+        Results res;
+        ASSERT_EQ(runLabelled(img, &res.rs, c.cleanup, c.minArea, c.topology), 0);
+        ASSERT_EQ(res.rs.numBlobs, static_cast<int32_t>(c.blobs.size()));
+        std::map<int, const cblob_blob *> byValue;
+        for (int32_t i = 0; i < res.rs.numBlobs; ++i) {
+            EXPECT_EQ(res.rs.allBlobs[i]->label, i + 1);
+            byValue[res.rs.allBlobs[i]->colour] = res.rs.allBlobs[i];
+        }
+        if (c.firstValue >= 0) {
+            EXPECT_EQ(res.rs.allBlobs[0]->colour, c.firstValue);
+        }
+        for (const Want &w : c.blobs) {
+            ASSERT_EQ(byValue.count(w.value), 1u) << "value " << w.value;
+            const cblob_blob *b = byValue[w.value];
+            EXPECT_EQ(b->area, w.area) << "value " << w.value;
+            EXPECT_EQ(b->parent, w.parentValue < 0 ? nullptr : byValue[w.parentValue]) << "value " << w.value;
+            EXPECT_EQ(b->numChildren, w.children) << "value " << w.value;
+            EXPECT_EQ(adjacency(b).numNeighbours, w.neighbours) << "value " << w.value;
+            EXPECT_EQ(std::make_tuple(b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight),
+                      std::make_tuple(w.left, w.top, w.width, w.height))
+                << "value " << w.value;
+            // Exact centres of uniform regions that fill their box.
+            if (w.area == w.width * w.height) {
+                EXPECT_DOUBLE_EQ(b->centerOfMassY, w.top + w.height / 2.0) << "value " << w.value;
+            }
+        }
+        const cblob_blob *top = res.rs.firstTopLevelBlob;
+        EXPECT_EQ(top != nullptr, c.topology && !c.blobs.empty());
+        if (top) {
+            EXPECT_EQ(top->parent, nullptr);
+        }
     }
 }
 

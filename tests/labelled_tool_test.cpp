@@ -3,9 +3,6 @@
 // gives them, in CSV, JSON and the table, for 8- and 16-bit images; and the
 // usage errors.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,46 +14,17 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "support/tool_support.hpp"
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out, err;
-};
+using tooltest::Outcome;
+using tooltest::Scratch;
 
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+// 8 bits when `sixteen` is not set.
+void writeLabels(const Scratch &s, const std::string &name, int w, int h, const std::vector<int> &v, bool sixteen) {
+    tooltest::writePgm(s.path(name), std::vector<uint16_t>(v.begin(), v.end()), w, h, sixteen ? 65535 : 255);
 }
-
-class LabelledTool : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/cblob_labelled_tool_XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    ToolRun run(const std::string &arguments) const {
-        const std::string command = std::string(CBLOB_TOOL_PATH) + " " + arguments + " >" + path("out") + " 2>" +
-                                    path("err");
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(path("out")), slurp(path("err"))};
-    }
-    // A binary PGM of the values (8 bits when all are below 256).
-    void writePgm(const std::string &name, int w, int h, const std::vector<int> &v, bool sixteen) const {
-        std::ofstream out(path(name), std::ios::binary);
-        out << "P5\n" << w << " " << h << "\n" << (sixteen ? 65535 : 255) << "\n";
-        for (int value : v) {
-            if (sixteen) out.put(static_cast<char>(value >> 8));
-            out.put(static_cast<char>(value & 0xFF));
-        }
-    }
-    std::string dir_;
-};
 
 // Voronoi-like label image: each pixel takes the value of its nearest seed.
 std::vector<int> voronoi(std::mt19937 &rng, int w, int h, int seeds, const std::vector<int> &values) {
@@ -132,7 +100,8 @@ std::vector<std::string> split(const std::string &line, char separator) {
     return fields;
 }
 
-TEST_F(LabelledTool, RegionsAndNeighboursInEveryFormat) {
+TEST(LabelledTool, RegionsAndNeighboursInEveryFormat) {
+    Scratch s;
     std::mt19937 rng(3);
     struct Case {
         const char *name;
@@ -143,11 +112,11 @@ TEST_F(LabelledTool, RegionsAndNeighboursInEveryFormat) {
         SCOPED_TRACE(c.name);
         const int w = 70, h = 50;
         const std::vector<int> v = voronoi(rng, w, h, 40, c.values);
-        writePgm(c.name, w, h, v, c.sixteen);
+        writeLabels(s, c.name, w, h, v, c.sixteen);
         const std::map<int, std::string> want = libraryRegions(w, h, v);
         ASSERT_GT(want.size(), 10u);
 
-        const ToolRun csv = run("analyze " + path(c.name) + " --labelled --neighbours --csv");
+        const Outcome csv = tooltest::runTool(s, "analyze " + s.path(c.name) + " --labelled --neighbours --csv");
         ASSERT_EQ(csv.exitCode, 0) << csv.err;
         std::stringstream lines(csv.out);
         std::string line;
@@ -162,14 +131,12 @@ TEST_F(LabelledTool, RegionsAndNeighboursInEveryFormat) {
         }
         EXPECT_EQ(got, want);
 
-        const ToolRun json = run("analyze " + path(c.name) + " --labelled --neighbours --json");
+        const Outcome json = tooltest::runTool(s, "analyze " + s.path(c.name) + " --labelled --neighbours --json");
         ASSERT_EQ(json.exitCode, 0) << json.err;
         for (const auto &[label, text] : want) {
             const std::vector<std::string> parts = split(text, '|');
-            std::string list = parts[1];
-            for (char &ch : list) ch = ch == ';' ? ',' : ch;
-            std::string spaced;
-            for (char ch : list) spaced += ch == ',' ? std::string(", ") : std::string(1, ch);
+            std::string spaced;  // the neighbour list as JSON writes it
+            for (char ch : parts[1]) spaced += ch == ';' ? std::string(", ") : std::string(1, ch);
             const std::string expect = "\"label\": " + std::to_string(label) + ", \"colour\": " + parts[0] + ",";
             EXPECT_NE(json.out.find(expect), std::string::npos) << expect;
             EXPECT_NE(json.out.find("\"neighbours\": [" + spaced + "], \"touches_border\": " +
@@ -177,29 +144,30 @@ TEST_F(LabelledTool, RegionsAndNeighboursInEveryFormat) {
                       std::string::npos)
                 << label;
         }
-        const ToolRun table = run("analyze " + path(c.name) + " --labelled --neighbours");
+        const Outcome table = tooltest::runTool(s, "analyze " + s.path(c.name) + " --labelled --neighbours");
         ASSERT_EQ(table.exitCode, 0) << table.err;
         EXPECT_NE(table.out.find("neighbours"), std::string::npos);
         EXPECT_EQ(static_cast<size_t>(std::count(table.out.begin(), table.out.end(), '\n')), want.size() + 2);
     }
 }
 
-TEST_F(LabelledTool, UsageErrors) {
-    writePgm("l.pgm", 3, 1, {0, 1, 2}, false);
+TEST(LabelledTool, UsageErrors) {
+    Scratch s;
+    writeLabels(s, "l.pgm", 3, 1, {0, 1, 2}, false);
     std::vector<int> many(300);
     for (int i = 0; i < 300; ++i) many[i] = i * 7;
-    writePgm("many.pgm", 300, 1, many, true);
+    writeLabels(s, "many.pgm", 300, 1, many, true);
     struct Row {
         std::string args;
         int code;
         const char *message;
     } rows[] = {
-        {"analyze " + path("l.pgm") + " --neighbours", 2, "--neighbours needs --labelled"},
-        {"analyze " + path("l.pgm") + " --labelled --threshold 3", 2, "conflicts"},
-        {"analyze " + path("many.pgm") + " --labelled", 1, "at most 256 distinct values"},
+        {"analyze " + s.path("l.pgm") + " --neighbours", 2, "--neighbours needs --labelled"},
+        {"analyze " + s.path("l.pgm") + " --labelled --threshold 3", 2, "conflicts"},
+        {"analyze " + s.path("many.pgm") + " --labelled", 1, "at most 256 distinct values"},
     };
     for (const Row &r : rows) {
-        const ToolRun out = run(r.args);
+        const Outcome out = tooltest::runTool(s, r.args);
         EXPECT_EQ(out.exitCode, r.code) << r.args;
         EXPECT_NE(out.err.find(r.message), std::string::npos) << out.err;
         EXPECT_EQ(out.out, "") << r.args;

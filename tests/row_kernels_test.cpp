@@ -14,6 +14,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cblob/sys.h"
@@ -178,30 +179,25 @@ std::vector<KernelCase> kernelFamily(const Tables &tb) {
         return p.post == 0 ? tb.post65536 : p.post == 1 ? tb.postShort : tb.postEmpty;
     };
     std::vector<KernelCase> c;
-    c.push_back({"hard8", false, 256,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     return row::hardRow<uint8_t>(cur, r.px8.data(), r.width, p.thresh, w, n);
-                 },
-                 [](R r, P p, size_t x) { return int(r.px8[x] >= p.thresh); }});
-    c.push_back({"hard16", false, 65536,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     return row::hardRow<uint16_t>(cur, r.px16.data(), r.width, p.thresh, w, n);
-                 },
-                 [](R r, P p, size_t x) { return int(r.px16[x] >= p.thresh); }});
-    c.push_back({"maskedHard8", false, 256,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
-                     return row::maskedHardRow<uint8_t>(cur, r.px8.data(), r.mask.data(), r.width, p.thresh,
-                                                        p.invert, w, n, first);
-                 },
-                 [=](R r, P p, size_t x) { return int(inside(r, x) && (p.invert ? r.px8[x] < p.thresh
-                                                                                : r.px8[x] >= p.thresh)); }});
-    c.push_back({"maskedHard16", false, 65536,
-                 [](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
-                     return row::maskedHardRow<uint16_t>(cur, r.px16.data(), r.mask.data(), r.width, p.thresh,
-                                                         p.invert, w, n, first);
-                 },
-                 [=](R r, P p, size_t x) { return int(inside(r, x) && (p.invert ? r.px16[x] < p.thresh
-                                                                                 : r.px16[x] >= p.thresh)); }});
+    // Hard thresholds, 8 and 16 bits, plain and masked (masked ones invert).
+    const auto hardPair = [&](const char *name, const char *maskedName, auto pixels, int maxThresh) {
+        using Px = typename std::remove_reference_t<decltype(Row{}.*pixels)>::value_type;
+        c.push_back({name, false, maxThresh,
+                     [=](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                         return row::hardRow<Px>(cur, (r.*pixels).data(), r.width, p.thresh, w, n);
+                     },
+                     [=](R r, P p, size_t x) { return int((r.*pixels)[x] >= p.thresh); }});
+        c.push_back({maskedName, false, maxThresh,
+                     [=](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *first) {
+                         return row::maskedHardRow<Px>(cur, (r.*pixels).data(), r.mask.data(), r.width, p.thresh,
+                                                       p.invert, w, n, first);
+                     },
+                     [=](R r, P p, size_t x) {
+                         return int(inside(r, x) && ((r.*pixels)[x] >= p.thresh) != (p.invert != 0));
+                     }});
+    };
+    hardPair("hard8", "maskedHard8", &Row::px8, 256);
+    hardPair("hard16", "maskedHard16", &Row::px16, 65536);
     c.push_back({"none", true, 0,
                  [](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
                      return row::noneRow(cur, r.px8.data(), r.width, w, n);
@@ -212,83 +208,47 @@ std::vector<KernelCase> kernelFamily(const Tables &tb) {
                      return row::maskedNoneRow(cur, r.px8.data(), r.mask.data(), r.width, w, n);
                  },
                  [=](R r, P, size_t x) { return inside(r, x) ? int(r.px8[x]) : 0; }});
-    c.push_back({"map8", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::mapRow<uint8_t>(cur, r.px8.data(), r.width, tb.map8.data(), w, n);
-                 },
-                 [&tb](R r, P, size_t x) { return int(tb.map8[r.px8[x]]); }});
-    c.push_back({"maskedMap8", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::maskedMapRow<uint8_t>(cur, r.px8.data(), r.mask.data(), r.width, tb.map8.data(), w,
-                                                       n);
-                 },
-                 [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map8[r.px8[x]]) : 0; }});
-    c.push_back({"map16", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::mapRow<uint16_t>(cur, r.px16.data(), r.width, tb.map16.data(), w, n);
-                 },
-                 [&tb](R r, P, size_t x) { return int(tb.map16[r.px16[x]]); }});
-    c.push_back({"maskedMap16", true, 0,
-                 [&tb](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
-                     return row::maskedMapRow<uint16_t>(cur, r.px16.data(), r.mask.data(), r.width,
-                                                        tb.map16.data(), w, n);
-                 },
-                 [&tb, inside](R r, P, size_t x) { return inside(r, x) ? int(tb.map16[r.px16[x]]) : 0; }});
+    // Maps of 8- and 16-bit pixels, plain and masked.
+    const auto mapPair = [&](const char *name, const char *maskedName, auto pixels, const std::vector<uint8_t> &map) {
+        using Px = typename std::remove_reference_t<decltype(Row{}.*pixels)>::value_type;
+        for (const bool masked : {false, true}) {
+            c.push_back({masked ? maskedName : name, true, 0,
+                         [=, &map](uint8_t **cur, R r, P, int32_t w, int32_t *n, int32_t *) {
+                             const Px *px = (r.*pixels).data();
+                             return masked ? row::maskedMapRow<Px>(cur, px, r.mask.data(), r.width, map.data(), w, n)
+                                           : row::mapRow<Px>(cur, px, r.width, map.data(), w, n);
+                         },
+                         [=, &map](R r, P, size_t x) {
+                             return masked && !inside(r, x) ? 0 : int(map[(r.*pixels)[x]]);
+                         }});
+        }
+    };
+    mapPair("map8", "maskedMap8", &Row::px8, tb.map8);
+    mapPair("map16", "maskedMap16", &Row::px16, tb.map16);
     // Threshold images: 8/8, 16/8 and 16/16, plain and masked.
-    c.push_back({"threshImage8_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap8, post8(p));
-                     return row::threshImageRow<uint8_t, uint8_t>(cur, r.px8.data(), r.thr8.data(), r.width, &t, w,
-                                                                  n);
-                 },
-                 [&tb, post8](R r, P p, size_t x) {
-                     return threshImageModel(tb.tmap8[r.px8[x]], r.thr8[x], post8(p));
-                 }});
-    c.push_back({"maskedThreshImage8_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap8, post8(p));
-                     return row::maskedThreshImageRow<uint8_t, uint8_t>(cur, r.px8.data(), r.thr8.data(),
-                                                                        r.mask.data(), r.width, &t, w, n);
-                 },
-                 [&tb, post8, inside](R r, P p, size_t x) {
-                     return inside(r, x) ? threshImageModel(tb.tmap8[r.px8[x]], r.thr8[x], post8(p)) : 0;
-                 }});
-    c.push_back({"threshImage16_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16to8, post8(p));
-                     return row::threshImageRow<uint16_t, uint8_t>(cur, r.px16.data(), r.thr8.data(), r.width, &t,
-                                                                   w, n);
-                 },
-                 [&tb, post8](R r, P p, size_t x) {
-                     return threshImageModel(tb.tmap16to8[r.px16[x]], r.thr8[x], post8(p));
-                 }});
-    c.push_back({"maskedThreshImage16_8", true, 0,
-                 [&tb, post8](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16to8, post8(p));
-                     return row::maskedThreshImageRow<uint16_t, uint8_t>(cur, r.px16.data(), r.thr8.data(),
-                                                                         r.mask.data(), r.width, &t, w, n);
-                 },
-                 [&tb, post8, inside](R r, P p, size_t x) {
-                     return inside(r, x) ? threshImageModel(tb.tmap16to8[r.px16[x]], r.thr8[x], post8(p)) : 0;
-                 }});
-    c.push_back({"threshImage16_16", true, 0,
-                 [&tb, post16](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16, post16(p));
-                     return row::threshImageRow<uint16_t, uint16_t>(cur, r.px16.data(), r.thr16.data(), r.width,
-                                                                    &t, w, n);
-                 },
-                 [&tb, post16](R r, P p, size_t x) {
-                     return threshImageModel(tb.tmap16[r.px16[x]], r.thr16[x], post16(p));
-                 }});
-    c.push_back({"maskedThreshImage16_16", true, 0,
-                 [&tb, post16](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
-                     const auto t = tablesFor(tb.tmap16, post16(p));
-                     return row::maskedThreshImageRow<uint16_t, uint16_t>(cur, r.px16.data(), r.thr16.data(),
-                                                                          r.mask.data(), r.width, &t, w, n);
-                 },
-                 [&tb, post16, inside](R r, P p, size_t x) {
-                     return inside(r, x) ? threshImageModel(tb.tmap16[r.px16[x]], r.thr16[x], post16(p)) : 0;
-                 }});
+    const auto threshImagePair = [&](const char *name, const char *maskedName, auto pixels, auto thresholds,
+                                     const auto &tmap, auto post) {
+        using Px = typename std::remove_reference_t<decltype(Row{}.*pixels)>::value_type;
+        using T = typename std::remove_reference_t<decltype(tmap)>::value_type;
+        for (const bool masked : {false, true}) {
+            c.push_back({masked ? maskedName : name, true, 0,
+                         [=, &tmap](uint8_t **cur, R r, P p, int32_t w, int32_t *n, int32_t *) {
+                             const auto t = tablesFor(tmap, post(p));
+                             const Px *px = (r.*pixels).data();
+                             const T *thr = (r.*thresholds).data();
+                             return masked ? row::maskedThreshImageRow<Px, T>(cur, px, thr, r.mask.data(), r.width, &t,
+                                                                              w, n)
+                                           : row::threshImageRow<Px, T>(cur, px, thr, r.width, &t, w, n);
+                         },
+                         [=, &tmap](R r, P p, size_t x) {
+                             if (masked && !inside(r, x)) return 0;
+                             return threshImageModel(tmap[(r.*pixels)[x]], (r.*thresholds)[x], post(p));
+                         }});
+        }
+    };
+    threshImagePair("threshImage8_8", "maskedThreshImage8_8", &Row::px8, &Row::thr8, tb.tmap8, post8);
+    threshImagePair("threshImage16_8", "maskedThreshImage16_8", &Row::px16, &Row::thr8, tb.tmap16to8, post8);
+    threshImagePair("threshImage16_16", "maskedThreshImage16_16", &Row::px16, &Row::thr16, tb.tmap16, post16);
     return c;
 }
 

@@ -264,38 +264,6 @@ TEST(RunFinder, InhibitHookIsAskedOncePerFinderCall) {
     }
 }
 
-// Optimised and portable finders give identical rows for every 8-bit
-// threshold and a spread of 16-bit ones, single-threaded and in bands.
-TEST(RunFinder, OptimisedAndPortableFindersAgree) {
-    std::mt19937 rng(31);
-    TestImage img8(8, 130, 160), img16(16, 130, 160);
-    img8.fillRandom(rng, 0, 255, 70);
-    img16.fillRandom(rng, 0, 65535, 70);
-    std::vector<std::pair<TestImage *, int>> cases;
-    for (int t = 0; t <= 255; ++t) cases.push_back({&img8, t});
-    for (int t : {0, 1, 255, 256, 32767, 32768, 65534, 65535}) cases.push_back({&img16, t});
-    for (int i = 0; i < 24; ++i) cases.push_back({&img16, static_cast<int>(rng() % 65536)});
-    for (int threads : {1, 2}) {
-        segtest::ThreadCount count(threads);
-        for (const auto &c : cases) {
-            cblob_imageRlePtrh optimised, portable;
-            {
-                segtest::InhibitHook allow(false);
-                ASSERT_EQ(segmentToHandle(&optimised, Job{c.first, hard(c.second, c.second % 2)}), 0);
-            }
-            {
-                segtest::InhibitHook inhibit(true);
-                ASSERT_EQ(segmentToHandle(&portable, Job{c.first, hard(c.second, c.second % 2)}), 0);
-            }
-            int32_t equal = 0;
-            ASSERT_EQ(cblob_imageRlePtrh_compareEqual(&optimised, &portable, &equal), 0);
-            EXPECT_EQ(equal, 1) << c.first->bits << "-bit threshold " << c.second << ", " << threads << " threads";
-            cblob_imageRlePtrh_destruct(&optimised);
-            cblob_imageRlePtrh_destruct(&portable);
-        }
-    }
-}
-
 TEST(RunFinder, MaskRowsExpandToOneBytePerPixel) {
     auto narrow = [](const rletest::Row &row, bool grey) { return rletest::encodeRow(row, grey); };
     auto wide = [](std::vector<std::pair<int, int>> runs, bool grey) {

@@ -247,59 +247,52 @@ TEST(RunMorphology, RunsFailCleanlyAndStopWhenAsked) {
     for (size_t i = 0; i < maskValues.size(); i += 7) maskValues[i] = 0;
     GreyImage maskImg(50, 70, 8, maskValues, m.offsetX, m.offsetY);
     GreyImage imageMask(50, 70, 8, maskValues);
-    const std::vector<std::function<int32_t()>> runs = {
-        [&] {
+    // A run with its own parameters and result set: morphology `ops`, the
+    // segmentation and kept images `set` chooses, the entry point `call`.
+    using Call = std::function<int32_t(cblob_runParams *, cblob_resultSet *)>;
+    auto wholeRun = [](std::vector<cblob_morphOp> ops, std::function<void(cblob_runParams *)> set, Call call) {
+        return [=]() -> int32_t {
             cblob_runParams p;
             cblob_resultSet rs;
             int32_t st = cblob_runParams_construct(&p);
             if (CBLOB_FAILED(st)) return st;
             st = cblob_resultSet_construct(&rs);
             if (!CBLOB_FAILED(st)) {
-                cblob_runParams_setSegmentationNone(&p, 1);
-                const cblob_morphOp ops[] = {cblob_morph_open3x3, cblob_morph_dilate1x3};
-                for (cblob_morphOp op : ops)
+                set(&p);
+                for (const cblob_morphOp &op : ops)
                     if (!CBLOB_FAILED(st)) st = cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op);
-                p.keepMaskedAndThresholdedImage = p.keepMorphedThresholdedImage = p.keepBlobImages = 1;
-                if (!CBLOB_FAILED(st)) st = cblob_runRle8_withRleMask(&input.h, &mask.h, &p, &rs);
+                if (!CBLOB_FAILED(st)) st = call(&p, &rs);
                 cblob_resultSet_destruct(&rs);
             }
             cblob_runParams_destruct(&p);
             return st;
-        },
-        [&] {
-            cblob_runParams p;
-            cblob_resultSet rs;
-            int32_t st = cblob_runParams_construct(&p);
-            if (CBLOB_FAILED(st)) return st;
-            st = cblob_resultSet_construct(&rs);
-            if (!CBLOB_FAILED(st)) {
-                cblob_runParams_setSegmentationNone(&p, 1);
-                const cblob_morphOp op = cblob_morph_erode1x3;
-                st = cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op);
-                p.keepMaskImage = p.keepThresholdedImage = 1;
-                if (!CBLOB_FAILED(st)) st = cblob_runRle8_withMask8(&input.h, maskImg.image(), &p, &rs);
-                cblob_resultSet_destruct(&rs);
-            }
-            cblob_runParams_destruct(&p);
-            return st;
-        },
-        [&] {
-            cblob_runParams p;
-            cblob_resultSet rs;
-            int32_t st = cblob_runParams_construct(&p);
-            if (CBLOB_FAILED(st)) return st;
-            st = cblob_resultSet_construct(&rs);
-            if (!CBLOB_FAILED(st)) {
-                cblob_runParams_setSegmentationHardThresh(&p, 128, 0);
-                const cblob_morphOp op = cblob_morph_close3x3;
-                st = cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op);
-                p.keepThresholdedImage = p.keepMorphedThresholdedImage = 1;
-                if (!CBLOB_FAILED(st)) st = cblob_run8(img.image(), imageMask.image(), &p, &rs);
-                cblob_resultSet_destruct(&rs);
-            }
-            cblob_runParams_destruct(&p);
-            return st;
-        },
+        };
+    };
+    const std::vector<std::function<int32_t()>> runs = {
+        wholeRun({cblob_morph_open3x3, cblob_morph_dilate1x3},
+                 [](cblob_runParams *p) {
+                     cblob_runParams_setSegmentationNone(p, 1);
+                     p->keepMaskedAndThresholdedImage = p->keepMorphedThresholdedImage = p->keepBlobImages = 1;
+                 },
+                 [&](cblob_runParams *p, cblob_resultSet *rs) {
+                     return cblob_runRle8_withRleMask(&input.h, &mask.h, p, rs);
+                 }),
+        wholeRun({cblob_morph_erode1x3},
+                 [](cblob_runParams *p) {
+                     cblob_runParams_setSegmentationNone(p, 1);
+                     p->keepMaskImage = p->keepThresholdedImage = 1;
+                 },
+                 [&](cblob_runParams *p, cblob_resultSet *rs) {
+                     return cblob_runRle8_withMask8(&input.h, maskImg.image(), p, rs);
+                 }),
+        wholeRun({cblob_morph_close3x3},
+                 [](cblob_runParams *p) {
+                     cblob_runParams_setSegmentationHardThresh(p, 128, 0);
+                     p->keepThresholdedImage = p->keepMorphedThresholdedImage = 1;
+                 },
+                 [&](cblob_runParams *p, cblob_resultSet *rs) {
+                     return cblob_run8(img.image(), imageMask.image(), p, rs);
+                 }),
     };
     for (const auto &run : runs) {
         ASSERT_EQ(run(), 0);

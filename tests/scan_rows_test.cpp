@@ -13,6 +13,7 @@
 #include "connect/scan_rows.hpp"
 #include "support/inhibit_environment.hpp"
 #include "support/row_variants.hpp"
+#include "support/segmentation_support.hpp"
 
 namespace {
 
@@ -52,30 +53,12 @@ struct Tables {
     }
 };
 
-// One window row of random pixels in stretches, 8- or 16-bit.
-struct Window {
-    std::vector<uint8_t> bytes;
-    cimg_windowConst w{};
-    Window(std::mt19937 &rng, int width, bool sixteen) {
-        const int bpp = sixteen ? 2 : 1;
-        bytes.resize(static_cast<size_t>(width * bpp));
-        const int maxValue = sixteen ? 65535 : 255;
-        int value = 0;
-        for (int x = 0; x < width; ++x) {
-            if (rng() % 8 == 0 || x == 0) value = static_cast<int>(rng() % static_cast<uint32_t>(maxValue + 1));
-            if (sixteen) {
-                bytes[static_cast<size_t>(2 * x)] = static_cast<uint8_t>(value);
-                bytes[static_cast<size_t>(2 * x + 1)] = static_cast<uint8_t>(value >> 8);
-            } else {
-                bytes[static_cast<size_t>(x)] = static_cast<uint8_t>(value);
-            }
-        }
-        w = {0, 0, width, 1, width * bpp, sixteen ? 16 : 8, bytes.data()};
+// One window row of random pixels in stretches of 1 to 15, 8- or 16-bit.
+struct Window : segtest::TestImage {
+    Window(std::mt19937 &rng, int w, bool sixteen) : TestImage(sixteen ? 16 : 8, w, 1) {
+        fillRandom(rng, 0, sixteen ? 65535 : 255, 15);
     }
-    int value(int x) const {
-        return w.bitsPerPel == 16 ? bytes[static_cast<size_t>(2 * x)] | bytes[static_cast<size_t>(2 * x + 1)] << 8
-                                  : bytes[static_cast<size_t>(x)];
-    }
+    int value(int x) { return get(x, 0); }
 };
 
 struct Read {
@@ -86,21 +69,21 @@ struct Read {
     bool guardsIntact = false;
 };
 
-Read readRow(const Window &win, int32_t thresh, int32_t invert, const cimg_windowConst *mask, bool sums,
+Read readRow(Window &win, int32_t thresh, int32_t invert, const cimg_windowConst *mask, bool sums,
              bool fillWeights) {
     ScanSource src;
-    (win.w.bitsPerPel == 16 ? src.window16 : src.window8) = &win.w;
+    (win.bits == 16 ? src.window16 : src.window8) = &win.window;
     src.thresh = thresh;
     src.invert = invert;
     src.maskWindow = mask;
     ScanSettings settings;
-    settings.width = win.w.width;
+    settings.width = win.width;
     settings.height = 1;
-    std::vector<uint8_t> rowBuffer(static_cast<size_t>(scan::rowBufferBytes(win.w.width)));
+    std::vector<uint8_t> rowBuffer(static_cast<size_t>(scan::rowBufferBytes(win.width)));
     scan::RowSource source;
     Read r;
     EXPECT_EQ(source.bind(src, settings, rowBuffer.data(), nullptr), 0);
-    Tables t(win.w.width);
+    Tables t(win.width);
     scan::ScanRow row = t.row();
     source.read(0, row, sums, fillWeights);
     r.ends.assign(row.end, row.end + row.count);
@@ -121,7 +104,7 @@ void expectRowsRight(const std::string &context) {
     widths.insert(widths.end(), {1000, 4099});
     for (const bool sixteen : {false, true}) {
         for (int width : widths) {
-            const Window win(rng, width, sixteen);
+            Window win(rng, width, sixteen);
             std::vector<uint8_t> inside(static_cast<size_t>(width), 0xFF);
             const cimg_windowConst mask{0, 0, width, 1, width, 8, inside.data()};
             const int limit = sixteen ? 65536 : 256;

@@ -119,13 +119,11 @@ Segmentation randomSegmentation(std::mt19937 &rng, int type, int bits, int inver
 // Runs segment image and compares every pixel (and the kept mask) with the
 // model. Returns the status.
 int32_t segmentAndCompare(const Segmentation &s, TestImage &img, MaskSetup &mask, bool keep, int wide) {
-    cblob_runParams p;
-    cblob_runParams_construct(&p);
+    segtest::Records r;
+    cblob_runParams &p = r.p;
+    cblob_imageRle &out = r.out, &kept = r.kept;
     EXPECT_EQ(s.apply(&p), 0);
     p.keepMaskImage = keep ? 1 : 0;
-    cblob_imageRle out, kept;
-    cblob_imageRle_construct(&out);
-    cblob_imageRle_construct(&kept);
     std::vector<uint8_t> scratch(static_cast<size_t>(img.width) + 1);
     const int32_t status = mask.segment(img, &p, &out, &kept, wide, scratch.data());
     if (status == 0) {
@@ -146,9 +144,6 @@ int32_t segmentAndCompare(const Segmentation &s, TestImage &img, MaskSetup &mask
             EXPECT_EQ(segtest::decodePixels(&kept), mask.kind == Mask::window ? mask.inside : mask.values);
         }
     }
-    cblob_imageRle_destruct(&out);
-    cblob_imageRle_destruct(&kept);
-    cblob_runParams_destruct(&p);
     return status;
 }
 
@@ -222,20 +217,16 @@ TEST_P(SegmentationModel, BoundaryCases) {
         SCOPED_TRACE(c.name);
         TestImage img(c.bits, static_cast<int>(c.pixels.size()), 1);
         for (size_t x = 0; x < c.pixels.size(); ++x) img.set(static_cast<int>(x), 0, c.pixels[x]);
-        cblob_runParams p;
-        cblob_runParams_construct(&p);
+        segtest::Records r;
+        cblob_runParams &p = r.p;
         p.connectivityType = c.connectivity;
         ASSERT_EQ(c.type == 0
                       ? cblob_runParams_setSegmentationHardThresh(&p, c.low, c.invert)
                       : cblob_runParams_setSegmentationSoftThreshWithSoftness(&p, c.low, c.high, c.softness, c.invert),
                   0);
-        cblob_imageRle out;
-        cblob_imageRle_construct(&out);
-        ASSERT_EQ(segment(img, &p, &out), 0);
-        const std::vector<uint8_t> decoded = segtest::decodePixels(&out);
+        ASSERT_EQ(segment(img, &p, &r.out), 0);
+        const std::vector<uint8_t> decoded = segtest::decodePixels(&r.out);
         EXPECT_EQ(std::vector<int>(decoded.begin(), decoded.end()), c.expected);
-        cblob_imageRle_destruct(&out);
-        cblob_runParams_destruct(&p);
     }
 }
 
@@ -285,15 +276,10 @@ TEST(Segmentation, ValidationOrderAndMaskChecks) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        cblob_runParams p;
-        cblob_runParams_construct(&p);
-        c.set(&p);
-        cblob_imageRle out;
-        cblob_imageRle_construct(&out);
-        EXPECT_EQ(segment(*c.image, &p, &out, c.maskWindow, c.rle, c.torv ? torv : nullptr, c.flag), c.expected);
-        EXPECT_EQ(out.constructed, c.expected == 0 ? 1 : 0) << "validation failures leave the record alone";
-        cblob_imageRle_destruct(&out);
-        cblob_runParams_destruct(&p);
+        segtest::Records r;
+        c.set(&r.p);
+        EXPECT_EQ(segment(*c.image, &r.p, &r.out, c.maskWindow, c.rle, c.torv ? torv : nullptr, c.flag), c.expected);
+        EXPECT_EQ(r.out.constructed, c.expected == 0 ? 1 : 0) << "validation failures leave the record alone";
     }
     EXPECT_EQ(asserts.count(), 0);
     cblob_imageRle_destruct(&noRows);
@@ -324,8 +310,8 @@ TEST(Segmentation, PercentThresholdsOnConstructedHistograms) {
         for (auto &hv : c.histogram) pixels.insert(pixels.end(), static_cast<size_t>(hv.second), hv.first);
         TestImage img(c.bits, static_cast<int>(pixels.size()), 1);
         for (size_t x = 0; x < pixels.size(); ++x) img.set(static_cast<int>(x), 0, pixels[x]);
-        cblob_runParams p;
-        cblob_runParams_construct(&p);
+        segtest::Records r;
+        cblob_runParams &p = r.p;
         ASSERT_EQ(c.type == 0 ? cblob_runParams_setSegmentationHardThreshPercent(&p, c.lowTail, c.highTail, c.a, 0)
                               : cblob_runParams_setSegmentationSoftThreshPercent(&p, c.lowTail, c.highTail, c.a, c.b, 0),
                   0);
@@ -335,7 +321,6 @@ TEST(Segmentation, PercentThresholdsOnConstructedHistograms) {
             EXPECT_TRUE(p.highThresh == c.high && p.softness == c.high - c.thresh && p.softnessFixed == 1);
             EXPECT_EQ(p.scaleVal, c.high - c.thresh + 1);
         }
-        cblob_runParams_destruct(&p);
     }
 }
 
@@ -343,11 +328,10 @@ TEST(Segmentation, PercentRunsRecomputeThresholdsButKeepTheFirstSoftness) {
     TestImage first(8, 4, 1), second(8, 4, 1), empty(8, 0, 0);
     const int a[] = {10, 10, 210, 210}, b[] = {50, 50, 100, 100};
     for (int x = 0; x < 4; ++x) first.set(x, 0, a[x]), second.set(x, 0, b[x]);
-    cblob_runParams p;
-    cblob_runParams_construct(&p);
+    segtest::Records r;
+    cblob_runParams &p = r.p;
+    cblob_imageRle &out = r.out;
     ASSERT_EQ(cblob_runParams_setSegmentationSoftThreshPercent(&p, 0, 0, 0, 100, 0), 0);
-    cblob_imageRle out;
-    cblob_imageRle_construct(&out);
     ASSERT_EQ(segment(first, &p, &out), 0);
     EXPECT_TRUE(p.thresh == 10 && p.highThresh == 210 && p.softness == 200 && p.scaleVal == 201);
     EXPECT_EQ(segtest::decodePixels(&out), (std::vector<uint8_t>{1, 1, 201, 201}));
@@ -355,8 +339,6 @@ TEST(Segmentation, PercentRunsRecomputeThresholdsButKeepTheFirstSoftness) {
     EXPECT_TRUE(p.thresh == 50 && p.highThresh == 100);
     EXPECT_TRUE(p.softness == 200 && p.scaleVal == 201) << "the first run's softness stays";
     EXPECT_EQ(segment(empty, &p, &out), cip_err_emptyHistogram);  // an empty window has no histogram
-    cblob_imageRle_destruct(&out);
-    cblob_runParams_destruct(&p);
 }
 
 // The encode functions on a 300 x 140 image at (5, -3) with a client
@@ -520,17 +502,10 @@ TEST(Segmentation, CleanUnderEveryFailingAllocationAndEveryPoll) {
                            int64_t bandedPolls, std::function<int32_t(cblob_runParams *)> set) {
         return Case{name,
                     [=] {
-                        cblob_runParams p;
-                        cblob_runParams_construct(&p);
-                        p.keepMaskImage = keep;
-                        cblob_imageRle out, kept;
-                        cblob_imageRle_construct(&out);
-                        cblob_imageRle_construct(&kept);
-                        int32_t status = set(&p);
-                        if (!CBLOB_FAILED(status)) status = m->segment(*image, &p, &out, &kept);
-                        cblob_imageRle_destruct(&out);
-                        cblob_imageRle_destruct(&kept);
-                        cblob_runParams_destruct(&p);
+                        segtest::Records r;
+                        r.p.keepMaskImage = keep;
+                        int32_t status = set(&r.p);
+                        if (!CBLOB_FAILED(status)) status = m->segment(*image, &r.p, &r.out, &r.kept);
                         return status;
                     },
                     polls, bandedPolls};

@@ -17,85 +17,23 @@
 #include "cblob/rle_image.h"
 #include "connect/standard_scan.hpp"
 #include "rle/row_access.hpp"
-#include "rle/wide_copy.hpp"
 #include "support/blob_builder.hpp"
 #include "support/blob_reference.hpp"
 #include "support/fault_injection.hpp"
-#include "support/inhibit_environment.hpp"
 #include "support/rle_model.hpp"
+#include "support/scan_pixels.hpp"
 
 namespace {
 
 using namespace cblob::connect;
 
-// ------------------------------------------------------------------ images
-
-struct Pixels {
-    int w = 0, h = 0;
-    std::vector<uint8_t> v;  // w x h values; binary images hold 0 / 1
-    uint8_t at(int x, int y) const { return v[static_cast<size_t>(y * w + x)]; }
-};
-
-Pixels randomPixels(std::mt19937 &rng, int w, int h, double density, int levels = 1) {
-    Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (auto &v : p.v) v = static_cast<uint8_t>(u(rng) < density ? 1 + rng() % static_cast<unsigned>(levels) : 0);
-    return p;
-}
-
-// Random blocks of 1 to 4 pixels a side (or of `cell`): larger shapes,
-// nested holes, rows that repeat the row above.
-Pixels blockyPixels(std::mt19937 &rng, int w, int h, double density, int cell = 0) {
-    if (cell == 0) cell = 1 + static_cast<int>(rng() % 4);
-    const Pixels coarse = randomPixels(rng, w / cell + 1, h / cell + 1, density);
-    Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) p.v[static_cast<size_t>(y * w + x)] = coarse.at(x / cell, y / cell);
-    return p;
-}
-
-Pixels fromText(const std::vector<std::string> &rows) {
-    Pixels p{static_cast<int>(rows.empty() ? 0 : rows[0].size()), static_cast<int>(rows.size()), {}};
-    for (const auto &r : rows)
-        for (char c : r) p.v.push_back(c == '#' ? 1 : 0);
-    return p;
-}
-
-// Rows of runs of the pixel values (binary or grey).
-rletest::Model modelOf(const Pixels &p, bool grey, int ox = 0, int oy = 0) {
-    rletest::Model m;
-    m.width = p.w, m.grey = grey, m.offsetX = ox, m.offsetY = oy;
-    for (int y = 0; y < p.h; ++y) {
-        rletest::Row row;
-        for (int x = 0; x < p.w; ++x) {
-            const uint8_t v = grey ? p.at(x, y) : (p.at(x, y) ? 1 : 0);
-            if (!row.empty() && row.back().value == v) {
-                ++row.back().length;
-            } else {
-                row.push_back({v, 1});
-            }
-        }
-        m.rows.push_back(row);
-    }
-    return m;
-}
-
-// A run-length image record built from pixels, optionally in wide layout.
-struct RleImage {
-    cblob_imageRle narrow{}, wide{};
-    bool isWide = false;
-    RleImage(const Pixels &p, bool grey, bool wideRows, int ox = 0, int oy = 0) : isWide(wideRows) {
-        EXPECT_EQ(rletest::buildByFilling(&narrow, modelOf(p, grey, ox, oy)), 0);
-        if (wideRows) {
-            EXPECT_EQ(cblob::rle::constructWideCopy(&wide, &narrow), 0);
-        }
-    }
-    ~RleImage() {
-        if (isWide) cblob_imageRle_destruct(&wide);
-        cblob_imageRle_destruct(&narrow);
-    }
-    const cblob_imageRle *get() const { return isWide ? &wide : &narrow; }
-};
+using scantest::blockyPixels;
+using scantest::fromText;
+using scantest::modelOf;
+using scantest::near;
+using scantest::Pixels;
+using scantest::randomPixels;
+using scantest::RleImage;
 
 cblobtest::RefResult reference(const Pixels &p, int cleanup = 0, int32_t minArea = 0, int ox = 0, int oy = 0) {
     std::vector<uint8_t> objects(p.v.size());
@@ -165,10 +103,6 @@ void expectPoolComplete(const BlobInternalPool &pool) {
 
 // ------------------------------------------------------- comparing results
 
-bool near(double a, double b, double scale = 1.0) {
-    return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(b), scale});
-}
-
 // The cross moment recovered from the principal axes.
 double crossMoment(const cblob_blob *b) { return (b->inertiaMax - b->inertiaMin) / 2.0 * std::sin(2.0 * b->angle); }
 
@@ -209,34 +143,6 @@ std::vector<int> matchBlobs(const std::vector<cblob_blob *> &blobs, const cblobt
         EXPECT_GE(match[i], 0) << context << ": no reference blob for " << describe(b);
     }
     return match;
-}
-
-// The labelled and the current links agree, every child list is consistent,
-// and the top-level chain starts at the first top-level blob.
-void expectConsistentTree(const cblob_resultSet &rs, const std::vector<cblob_blob *> &blobs,
-                          const std::string &context) {
-    std::vector<const cblob_blob *> topLevel;
-    for (const cblob_blob *b : blobs) {
-        EXPECT_EQ(b->curFirstChild, b->firstChild) << context;
-        EXPECT_EQ(b->curNextSibling, b->nextSibling) << context;
-        EXPECT_EQ(b->curNumChildren, b->numChildren) << context;
-        int n = 0;
-        const cblob_blob *prev = nullptr;
-        for (const cblob_blob *c = b->firstChild; c; prev = c, c = c->nextSibling, ++n) {
-            EXPECT_EQ(c->parent, b) << context;
-            EXPECT_EQ(c->prevSibling, prev) << context;
-            EXPECT_NE(c->colour, b->colour) << context;
-        }
-        EXPECT_EQ(b->lastChild, prev) << context;
-        EXPECT_EQ(n, b->numChildren) << context;
-        if (!b->parent) topLevel.push_back(b);
-    }
-    size_t chained = 0;
-    for (const cblob_blob *b = rs.firstTopLevelBlob; b; b = b->nextSibling, ++chained) EXPECT_FALSE(b->parent);
-    EXPECT_EQ(chained, topLevel.size()) << context;
-    if (rs.firstTopLevelBlob) {
-        EXPECT_FALSE(rs.firstTopLevelBlob->prevSibling) << context;
-    }
 }
 
 struct Expect {
@@ -280,7 +186,9 @@ void expectReference(const Scan &scan, const cblobtest::RefResult &ref, const st
             EXPECT_FALSE(b->parent || b->firstChild || b->nextSibling || b->numChildren) << what;
         }
     }
-    if (expect.tree) expectConsistentTree(scan.rs, blobs, context);
+    if (expect.tree) {
+        EXPECT_TRUE(scantest::consistentTree(scan.rs, blobs)) << context;
+    }
     expectPoolComplete(scan.pool);
 }
 
@@ -400,60 +308,9 @@ TEST(StandardScan, SinglePassMatchesTheReference) {
     }
 }
 
-TEST(StandardScan, OptimisedAndInhibitedKernelsGiveTheSameBlobs) {
-    std::mt19937 rng(5);
-    for (const bool sixteen : {false, true}) {
-        const Window win(rng, 97, 61, sixteen);
-        ScanSource src;
-        (sixteen ? src.window16 : src.window8) = &win.w;
-        src.thresh = sixteen ? 500 : 128;
-        Scan optimised, portable;
-        optimised.run(src, settingsFor(97, 61));
-        {
-            const cblobtest::ScopedInhibitHook inhibit([](const char *) -> int32_t { return 1; });
-            portable.run(src, settingsFor(97, 61));
-        }
-        ASSERT_EQ(optimised.status, 0);
-        ASSERT_EQ(portable.status, 0);
-        const auto a = optimised.blobs(), b = portable.blobs();
-        ASSERT_EQ(a.size(), b.size());
-        ASSERT_GT(a.size(), 10u);
-        for (size_t i = 0; i < a.size(); ++i) {
-            EXPECT_EQ(std::make_tuple(a[i]->colour, a[i]->area, a[i]->boxLeft, a[i]->boxTop, a[i]->centerOfMassX,
-                                      a[i]->inertiaX, a[i]->numChildren),
-                      std::make_tuple(b[i]->colour, b[i]->area, b[i]->boxLeft, b[i]->boxTop, b[i]->centerOfMassX,
-                                      b[i]->inertiaX, b[i]->numChildren));
-        }
-    }
-}
-
-TEST(StandardScan, DocumentedEdgeCases) {
-    struct Case {
-        const char *name;
-        std::vector<std::string> rows;
-        int objects, holes;
-    };
-    const Case cases[] = {
-        {"empty window", {"....", "....", "...."}, 0, 0},
-        {"single pixel", {"...", ".#.", "..."}, 1, 0},
-        {"ring", {"###", "#.#", "###"}, 1, 1},
-        {"corner-touching objects", {"#.", ".#"}, 1, 0},
-        {"corner-touching holes", {"####", "#.##", "##.#", "####"}, 1, 2},
-        {"border background is no hole", {"#.#", "#.#", "###"}, 1, 0},
-        {"u open to the right", {"###.", "#...", "###."}, 1, 0},
-        {"nested rings", {"#######", "#.....#", "#.###.#", "#.#.#.#", "#.###.#", "#.....#", "#######"}, 2, 2},
-    };
-    for (const Case &c : cases) {
-        const Pixels p = fromText(c.rows);
-        const RleImage img(p, false, false);
-        Scan scan;
-        scan.run(rleSource(img), settingsFor(p.w, p.h));
-        expectReference(scan, reference(p), c.name);
-        int objects = 0, holes = 0;
-        for (const cblob_blob *b : scan.blobs()) ++(b->colour ? objects : holes);
-        EXPECT_EQ(objects, c.objects) << c.name;
-        EXPECT_EQ(holes, c.holes) << c.name;
-    }
+// The hole of a ring is finished first, as the ring's only child; an empty
+// window gives an empty set with its blocks.
+TEST(StandardScan, RingOrderAndEmptyWindows) {
     {  // A ring: the hole is finished first, the ring's only child.
         const Pixels p = fromText({"###", "#.#", "###"});
         const RleImage img(p, false, false);
@@ -495,33 +352,6 @@ TEST(StandardScan, CleanupModesMatchTheReference) {
         expectReference(scan, reference(p, cleanup, minArea),
                         "cleanup " + std::to_string(cleanup) + " minArea " + std::to_string(minArea));
         if (testing::Test::HasFailure()) return;
-    }
-    {  // Prune: a small object survives when it has a child; a lone small pixel does not.
-        const Pixels p = fromText({"..........", ".########.", ".#......#.", ".#......#.", ".#......#.", ".#......#.",
-                                   ".#......#.", ".#......#.", ".########.", "..........", ".........#"});
-        const RleImage img(p, false, false);
-        ScanSettings s = settingsFor(p.w, p.h);
-        s.connectivityCleanup = 1, s.minArea = 30;
-        Scan scan;
-        scan.run(rleSource(img), s);
-        const auto blobs = scan.blobs();
-        ASSERT_EQ(blobs.size(), 2u);
-        EXPECT_EQ(blobs[0]->area, 36.0);
-        EXPECT_EQ(blobs[1]->area, 28.0);
-        EXPECT_EQ(blobs[1]->firstChild, blobs[0]);
-    }
-    {  // Fill: a small hole's pixels count toward the enclosing object.
-        const Pixels p = fromText({"###", "#.#", "###"});
-        const RleImage img(p, false, false);
-        ScanSettings s = settingsFor(3, 3);
-        s.connectivityCleanup = 2, s.minArea = 2;
-        Scan scan;
-        scan.run(rleSource(img), s);
-        const auto blobs = scan.blobs();
-        ASSERT_EQ(blobs.size(), 1u);
-        EXPECT_EQ(blobs[0]->area, 9.0);
-        EXPECT_EQ(blobs[0]->numChildren, 0);
-        EXPECT_EQ(scan.rs.firstTopLevelBlob, blobs[0]);
     }
 }
 
@@ -706,43 +536,6 @@ TEST(StandardScan, WeightedScanWeighsObjectRunsByTheirValue) {
     }
 }
 
-TEST(StandardScan, WeightedScanOfEncodedGreyImages) {
-    std::mt19937 rng(23);
-    Pixels p = randomPixels(rng, 41, 29, 1.0, 255);
-    cimg_image image;
-    ASSERT_EQ(cimg_image8_construct(&image), 0);
-    ASSERT_EQ(cimg_image_initFromBuffer(&image, p.v.data(), 8, p.w, p.h, p.w, 0, 0), 0);
-    std::vector<uint8_t> map(256);
-    for (int v = 0; v < 256; ++v) map[static_cast<size_t>(v)] = static_cast<uint8_t>(v < 100 ? 0 : v / 50);
-    for (int method = 0; method < 2; ++method) {
-        cblob_imageRlePtrh h;
-        cblob_imageRlePtrh_construct(&h);
-        const int32_t status = method == 0 ? cblob_imageRlePtrh_encodeMap8(&h, &image, map.data(), 256)
-                                           : cblob_imageRlePtrh_encodeSoftThreshWithSoftness(&h, &image, 90, 180, 4, 0);
-        ASSERT_EQ(status, 0);
-        cblob_imageRle *rle = nullptr;
-        ASSERT_EQ(cblob_imageRlePtrh_getImageRle(&h, &rle), 0);
-        // The weights the encoder gave every pixel.
-        Pixels weights{p.w, p.h, {}};
-        for (int y = 0; y < p.h; ++y)
-            for (const auto &run : rletest::decodeRow(cblob::rle::imageRow(rle, y)->runs, true, 0))
-                weights.v.insert(weights.v.end(), static_cast<size_t>(run.length), run.value);
-        ScanSettings s = settingsFor(p.w, p.h);
-        s.weighted = true, s.scaleVal = 5;
-        ScanSource src;
-        src.rle = rle;
-        Scan scan;
-        ASSERT_EQ(scan.run(src, s), 0);
-        double total = 0, expected = 0;
-        for (const cblob_blob *b : scan.blobs())
-            if (b->colour) total += b->area;
-        for (uint8_t v : weights.v) expected += v / 5.0;
-        EXPECT_TRUE(near(total, expected)) << "method " << method;
-        cblob_imageRlePtrh_destruct(&h);
-    }
-    cimg_image_destruct(&image);
-}
-
 // Follows the label map from a run's label to the region that holds it.
 int32_t resolve(const std::vector<int32_t> &map, int32_t label) {
     while (map[static_cast<size_t>(label)] != label) label = -map[static_cast<size_t>(label)];
@@ -815,22 +608,12 @@ TEST(StandardScan, LabelMapAndWideRowLabelsIdentifyEveryBlobsPixels) {
     }
 }
 
-// Isolated dots every other pixel: more than two blocks of blobs.
+// Isolated dots every other pixel: many blobs, several blocks of them.
 Pixels dots(int w, int h) {
     Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
     for (int y = 0; y < h; y += 2)
         for (int x = 0; x < w; x += 2) p.v[static_cast<size_t>(y * w + x)] = 1;
     return p;
-}
-
-TEST(StandardScan, ManyBlobsFillSeveralBlocks) {
-    const Pixels p = dots(90, 70);
-    const RleImage img(p, false, false);
-    Scan scan;
-    scan.run(rleSource(img), settingsFor(p.w, p.h));
-    expectReference(scan, reference(p), "dots");
-    EXPECT_EQ(scan.rs.numBlobs, 45 * 35);
-    EXPECT_EQ(getNumBlocks(scan.rs.blobBlocks), 2);
 }
 
 // Rows that merge many regions at once, again and again: combs whose teeth

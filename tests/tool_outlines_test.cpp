@@ -5,49 +5,27 @@
 // of both options.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/tool_support.hpp"
+
 namespace {
 
-struct Scratch {
-    std::string dir;
-    Scratch() {
-        char pattern[] = "/tmp/cblob_outline_test_XXXXXX";
-        dir = mkdtemp(pattern);
-    }
-    ~Scratch() { std::system(("rm -rf " + dir).c_str()); }
-    std::string path(const std::string &name) const { return dir + "/" + name; }
-};
-
-int shell(const std::string &command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using tooltest::exists;
+using tooltest::Scratch;
+using tooltest::shell;
+using tooltest::slurp;
 
 // Runs the tool; stdout and stderr go to files in the scratch folder.
-int runTool(const Scratch &s, const std::string &arguments) {
-    return shell(std::string(CBLOB_TOOL_PATH) + " " + arguments + " >" + s.path("stdout") + " 2>" + s.path("stderr"));
-}
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool exists(const std::string &path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
+int toolExit(const Scratch &s, const std::string &arguments) { return tooltest::runTool(s, arguments).exitCode; }
 
 // A plate with two holes, one of them holding an island; a diagonal chain
 // of pixels (one object through its corners); a ring; a ring on the image's
@@ -71,12 +49,11 @@ const char *const kArt[] = {
 };
 
 void writeArt(const std::string &path) {
-    const int height = static_cast<int>(sizeof kArt / sizeof kArt[0]);
-    const int width = static_cast<int>(std::string(kArt[0]).size());
-    std::ofstream out(path, std::ios::binary);
-    out << "P5\n" << width << " " << height << "\n255\n";
+    std::vector<uint16_t> pixels;
     for (const char *row : kArt)
-        for (int x = 0; x < width; ++x) out.put(static_cast<char>(row[x] == '#' ? 200 : 20));
+        for (const char *c = row; *c; ++c) pixels.push_back(*c == '#' ? 200 : 20);
+    tooltest::writePgm(path, pixels, static_cast<int>(std::string(kArt[0]).size()),
+                       static_cast<int>(std::size(kArt)), 255);
 }
 
 // Checks every feature: a Polygon whose rings are closed, axis-parallel
@@ -108,7 +85,7 @@ TEST(ToolOutlines, GeoJsonParsesAndItsRingsHaveTheBlobsArea) {
     Scratch s;
     writeArt(s.path("art.pgm"));
     { std::ofstream(s.path("check.py")) << kGeoCheck; }
-    ASSERT_EQ(runTool(s, "analyze " + s.path("art.pgm") + " --threshold 128 --measures num_children --geojson " +
+    ASSERT_EQ(toolExit(s, "analyze " + s.path("art.pgm") + " --threshold 128 --measures num_children --geojson " +
                              s.path("blobs.geojson")),
               0)
         << slurp(s.path("stderr"));
@@ -120,7 +97,7 @@ TEST(ToolOutlines, GeoJsonParsesAndItsRingsHaveTheBlobsArea) {
     EXPECT_EQ(slurp(s.path("count")), "10\n");
     EXPECT_FALSE(exists(s.path("blobs.geojson.tmp")));
     // Without holes in the listing, objects keep their interior rings.
-    ASSERT_EQ(runTool(s, "analyze " + s.path("art.pgm") + " --threshold 128 --no-holes --measures num_children "
+    ASSERT_EQ(toolExit(s, "analyze " + s.path("art.pgm") + " --threshold 128 --no-holes --measures num_children "
                          "--geojson " + s.path("objects.geojson")),
               0);
     EXPECT_EQ(shell("python3 " + s.path("check.py") + " " + s.path("objects.geojson") + " >" + s.path("count")), 0);
@@ -131,7 +108,7 @@ TEST(ToolOutlines, ContoursInJsonAndCsvAgree) {
     if (shell("python3 -c 'import json' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not available";
     Scratch s;
     writeArt(s.path("art.pgm"));
-    ASSERT_EQ(runTool(s, "analyze " + s.path("art.pgm") + " --threshold 128 --json --contours " + s.path("c.csv") +
+    ASSERT_EQ(toolExit(s, "analyze " + s.path("art.pgm") + " --threshold 128 --json --contours " + s.path("c.csv") +
                              " --overlay " + s.path("o.png")),
               0)
         << slurp(s.path("stderr"));
@@ -173,7 +150,7 @@ TEST(ToolOutlines, UsageErrors) {
         {"analyze " + a + " --geojson " + s.path("missing/dir.geojson"), "cannot write"},
     };
     for (const Case &c : cases) {
-        const int code = runTool(s, c.arguments);
+        const int code = toolExit(s, c.arguments);
         EXPECT_EQ(code, c.message == "cannot write" ? 1 : 2) << c.arguments;
         EXPECT_NE(slurp(s.path("stderr")).find(c.message), std::string::npos) << slurp(s.path("stderr"));
     }
@@ -190,7 +167,7 @@ TEST(ToolOutlines, AFailedOutputFileLeavesNoFile) {
     const std::string good = s.path("out/"), bad = s.path("missing/");
     for (const std::string &arguments : {base + " --geojson " + bad + "b.geojson --contours " + good + "c.csv",
                                          base + " --geojson " + good + "b.geojson --contours " + bad + "c.csv"}) {
-        EXPECT_EQ(runTool(s, arguments), 1) << arguments;
+        EXPECT_EQ(toolExit(s, arguments), 1) << arguments;
         EXPECT_NE(slurp(s.path("stderr")).find("cannot write " + bad), std::string::npos) << slurp(s.path("stderr"));
         EXPECT_EQ(shell("test -z \"$(ls -A " + s.path("out") + ")\""), 0) << arguments;
     }
@@ -201,7 +178,7 @@ TEST(ToolOutlines, AFailedOutputFileLeavesNoFile) {
 TEST(ToolOutlines, FilterAndSortByABoundaryMeasure) {
     Scratch s;
     writeArt(s.path("art.pgm"));
-    ASSERT_EQ(runTool(s, "analyze " + s.path("art.pgm") + " --threshold 128 --csv --filter perimeter:5: --sort "
+    ASSERT_EQ(toolExit(s, "analyze " + s.path("art.pgm") + " --threshold 128 --csv --filter perimeter:5: --sort "
                          "compactness:desc --measures perimeter,compactness"),
               0)
         << slurp(s.path("stderr"));

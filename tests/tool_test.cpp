@@ -21,45 +21,19 @@
 
 #include "cblob/cblob.h"
 #include "png_io.h"
+#include "support/tool_support.hpp"
 
 namespace {
 
+using tooltest::exists;
+using tooltest::lines;
+using tooltest::Outcome;
+using tooltest::runTool;
+using tooltest::Scratch;
+using tooltest::slurp;
+using tooltest::writePgm;
+
 constexpr double kPi = 3.14159265358979323846;
-
-struct Scratch {
-    std::string dir;
-    Scratch() {
-        char pattern[] = "/tmp/cblob_tool_test_XXXXXX";
-        dir = mkdtemp(pattern);
-    }
-    ~Scratch() { std::system(("rm -rf " + dir).c_str()); }
-    std::string path(const std::string &name) const { return dir + "/" + name; }
-};
-
-struct Outcome {
-    int exitCode;
-    std::string out, err;
-};
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs the tool in `dir` (the current one unless given) with stdout sent to
-// `stdoutPath` (a scratch file unless given); `out` is what reached that
-// scratch file.
-Outcome runTool(const Scratch &scratch, const std::string &arguments, const std::string &stdoutPath = "",
-                const std::string &dir = "") {
-    const std::string out = stdoutPath.empty() ? scratch.path("stdout") : stdoutPath;
-    std::remove(scratch.path("stdout").c_str());
-    const std::string command = (dir.empty() ? "" : "cd " + dir + " && ") + std::string(CBLOB_TOOL_PATH) + " " +
-                                arguments + " >" + out + " 2>" + scratch.path("stderr");
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(scratch.path("stdout")), slurp(scratch.path("stderr"))};
-}
 
 // Runs the tool with stdout on a pipe whose reading end is already closed.
 Outcome runToolIntoClosedPipe(const Scratch &scratch, const std::string &arguments) {
@@ -80,18 +54,6 @@ Outcome runToolIntoClosedPipe(const Scratch &scratch, const std::string &argumen
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", slurp(scratch.path("stderr"))};
 }
 
-bool exists(const std::string &path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
 // A scene of plates with holes, 8- or 16-bit: bright parts (value `bright`)
 // on a dark background.
 std::vector<uint16_t> scene(int width, int height, uint16_t dark, uint16_t bright) {
@@ -108,15 +70,6 @@ std::vector<uint16_t> scene(int width, int height, uint16_t dark, uint16_t brigh
     rect(48, 13, 2, 2, dark);
     rect(52, 13, 2, 2, dark);
     return pixels;
-}
-
-void writePgm(const std::string &path, const std::vector<uint16_t> &pixels, int width, int height, int maxValue) {
-    std::ofstream out(path, std::ios::binary);
-    out << "P5\n" << width << " " << height << "\n" << maxValue << "\n";
-    for (uint16_t v : pixels) {
-        if (maxValue > 255) out.put(static_cast<char>(v >> 8));
-        out.put(static_cast<char>(v & 0xFF));
-    }
 }
 
 // The pixels as the tools hold them: 8-bit bytes or 16-bit host-order words.
@@ -232,6 +185,19 @@ const char *const kCsvHeader =
     "file,threshold,threshold_high,label,colour,parent,area,center_x,center_y,left,top,width,height,elongation,"
     "angle_deg";
 
+// The rows of the tool's CSV output for `arguments`, after checking its exit
+// code and header.
+std::vector<std::string> csvRows(const Scratch &scratch, const std::string &arguments,
+                                 const std::string &header = kCsvHeader) {
+    const Outcome csv = runTool(scratch, arguments + " --csv");
+    EXPECT_EQ(csv.exitCode, 0) << arguments << "\n" << csv.err;
+    std::vector<std::string> rows = lines(csv.out);
+    if (rows.empty()) return rows;
+    EXPECT_EQ(rows[0], header) << arguments;
+    rows.erase(rows.begin());
+    return rows;
+}
+
 // The CSV rows the JSON output carries: each object's fields in order.
 std::vector<std::string> jsonAsCsv(const std::string &json) {
     std::vector<std::string> rows;
@@ -301,14 +267,7 @@ TEST(Tool, CsvAndJsonEqualTheLibraryForEveryInputFormat) {
         ASSERT_EQ(expected.size(), 7u) << "three parts with three holes, and a dot";
 
         const std::string arguments = "analyze " + file + " --threshold " + std::to_string(thresh);
-        const Outcome csv = runTool(scratch, arguments + " --csv");
-        ASSERT_EQ(csv.exitCode, 0) << csv.err;
-        auto got = lines(csv.out);
-        ASSERT_FALSE(got.empty());
-        EXPECT_EQ(got[0], kCsvHeader);
-        got.erase(got.begin());
-        EXPECT_EQ(got, expected);
-
+        EXPECT_EQ(csvRows(scratch, arguments), expected);
         const Outcome json = runTool(scratch, arguments + " --json");
         ASSERT_EQ(json.exitCode, 0) << json.err;
         EXPECT_EQ(jsonAsCsv(json.out), expected);
@@ -349,12 +308,7 @@ TEST(Tool, PrintsTheThresholdUsedPerFile) {
         std::vector<std::string> expected = first.rows;
         expected.insert(expected.end(), second.rows.begin(), second.rows.end());
 
-        const Outcome csv = runTool(scratch, "analyze " + scratch.path("dir") + " " + c.options + " --csv");
-        ASSERT_EQ(csv.exitCode, 0) << csv.err;
-        auto rows = lines(csv.out);
-        ASSERT_FALSE(rows.empty());
-        rows.erase(rows.begin());
-        EXPECT_EQ(rows, expected);
+        EXPECT_EQ(csvRows(scratch, "analyze " + scratch.path("dir") + " " + c.options), expected);
         const Outcome json = runTool(scratch, "analyze " + scratch.path("dir") + " " + c.options + " --json");
         EXPECT_EQ(jsonAsCsv(json.out), expected);
 
@@ -488,33 +442,25 @@ TEST(Tool, DemoCommandFindsEachCoinOnce) {
 // The thread count changes how a run is banded, not what it finds.
 TEST(Tool, ThreadsGiveTheSameBlobs) {
     Scratch scratch;
-    const std::string coins = std::string(CBLOB_SAMPLES_DIR) + "/coins.png";
-    const Outcome one = runTool(scratch, "analyze " + coins + " --threshold 130 --csv --threads 1");
-    ASSERT_EQ(one.exitCode, 0) << one.err;
-    for (const char *threads : {"2", "7"}) {
-        const Outcome many = runTool(scratch, "analyze " + coins + " --threshold 130 --csv --threads " + threads);
-        ASSERT_EQ(many.exitCode, 0) << many.err;
-        // Labels follow the bands (and centres and moments may differ in
-        // their last digits): colour, area and box are the same set.
-        auto rows = [](const std::string &out) {
-            std::vector<std::string> all = lines(out);
-            for (std::string &row : all) {
-                std::vector<std::string> fields;
-                for (size_t at = 0, next; at <= row.size(); at = next + 1) {
-                    next = row.find(',', at);
-                    if (next == std::string::npos) next = row.size();
-                    fields.push_back(row.substr(at, next - at));
-                }
-                row.clear();
-                for (size_t f : {4, 6, 9, 10, 11, 12}) row += (f < fields.size() ? fields[f] : "") + ",";
-            }
-            std::sort(all.begin(), all.end());
-            return all;
-        };
-        EXPECT_EQ(rows(one.out), rows(many.out)) << threads << " threads";
-    }
-    const Outcome help = runTool(scratch, "--help");
-    EXPECT_NE(help.out.find("--threads N"), std::string::npos);
+    // Labels follow the bands (and centres and moments may differ in their
+    // last digits): colour, area and box are the same set.
+    auto blobs = [&](const std::string &threads) {
+        std::vector<std::string> rows = csvRows(
+            scratch, "analyze " + std::string(CBLOB_SAMPLES_DIR) + "/coins.png --threshold 130 --threads " + threads);
+        for (std::string &row : rows) {
+            std::stringstream in(row);
+            std::vector<std::string> fields;
+            for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+            row.clear();
+            for (size_t f : {4, 6, 9, 10, 11, 12}) row += (f < fields.size() ? fields[f] : "") + ",";
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    const std::vector<std::string> one = blobs("1");
+    EXPECT_GT(one.size(), 10u);
+    for (const char *threads : {"2", "7"}) EXPECT_EQ(blobs(threads), one) << threads << " threads";
+    EXPECT_NE(runTool(scratch, "--help").out.find("--threads N"), std::string::npos);
 }
 
 // Help and version go to stdout with exit 0; output that cannot be written
@@ -588,47 +534,42 @@ TEST(Tool, MeasuresEqualTheLibrary) {
     ASSERT_FALSE(csv.empty());
     EXPECT_EQ(csv[0], header);
 
-    std::vector<uint8_t> bytes = packed(pixels, 8);
-    cimg_image image;
-    cimg_image_constructUnbound(&image, 8);
-    cimg_image_initFromBuffer(&image, bytes.data(), 8, width, height, width, 0, 0);
-    cblob_runParams params;
-    cblob_runParams_construct(&params);
-    cblob_runParams_setSegmentationHardThresh(&params, 100, 0);
-    params.keepBlobImages = 1;
-    cblob_resultSet rs;
-    cblob_resultSet_construct(&rs);
-    ASSERT_EQ(cblob_run8(&image, nullptr, &params, &rs), 0);
     const double angle = 30.0 * kPi / 180.0;
-    ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&rs, cblob_excludeAmountChecked, 2.0, &angle), 0);
-    ASSERT_EQ(csv.size(), static_cast<size_t>(rs.numViewBlobs) + 1);
-    for (int32_t i = 0; i < rs.numViewBlobs; ++i) {
-        std::vector<std::string> fields;
-        std::stringstream row(csv[i + 1]);
-        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
-        if (csv[i + 1].back() == ',') fields.push_back("");
-        ASSERT_EQ(fields.size(), columns.size()) << csv[i + 1];
-        for (int32_t code = 1; code <= 47; ++code) {
-            double expected = 0.0;
-            const int32_t status = cblob_blob_getMeasureAtAngle(rs.view[i], static_cast<cblob_measure>(code), 1,
-                                                                &expected, &angle);
-            const std::string &field = fields[std::find(columns.begin(), columns.end(), names[code - 1]) - columns.begin()];
-            if (code == cblob_measureColour) {
-                EXPECT_EQ(field, expected != 0.0 ? "object" : "hole");
-                continue;
+    const auto compare = [&](cblob_resultSet *rs) {
+        ASSERT_EQ(cblob_resultSet_setExcludeExtrema(rs, cblob_excludeAmountChecked, 2.0, &angle), 0);
+        ASSERT_EQ(csv.size(), static_cast<size_t>(rs->numViewBlobs) + 1);
+        for (int32_t i = 0; i < rs->numViewBlobs; ++i) {
+            std::vector<std::string> fields;
+            std::stringstream row(csv[i + 1]);
+            for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+            if (csv[i + 1].back() == ',') fields.push_back("");
+            ASSERT_EQ(fields.size(), columns.size()) << csv[i + 1];
+            for (int32_t code = 1; code <= 47; ++code) {
+                double expected = 0.0;
+                const int32_t status = cblob_blob_getMeasureAtAngle(rs->view[i], static_cast<cblob_measure>(code), 1,
+                                                                    &expected, &angle);
+                const auto column = std::find(columns.begin(), columns.end(), names[code - 1]) - columns.begin();
+                const std::string &field = fields[static_cast<size_t>(column)];
+                if (code == cblob_measureColour) {
+                    EXPECT_EQ(field, expected != 0.0 ? "object" : "hole");
+                    continue;
+                }
+                if (CBLOB_FAILED(status) || std::isnan(expected)) {  // e.g. the aspect of a box trimmed to nothing
+                    EXPECT_EQ(field, "") << names[code - 1] << ": " << cblob_statusName(status);
+                    continue;
+                }
+                if (code == cblob_measureAngle) expected *= 180.0 / kPi;
+                ASSERT_FALSE(field.empty()) << names[code - 1] << "\n" << csv[i + 1];
+                EXPECT_DOUBLE_EQ(std::strtod(field.c_str(), nullptr), expected) << names[code - 1];
             }
-            if (CBLOB_FAILED(status) || std::isnan(expected)) {  // e.g. the aspect of a box trimmed to nothing
-                EXPECT_EQ(field, "") << names[code - 1] << ": " << cblob_statusName(status);
-                continue;
-            }
-            if (code == cblob_measureAngle) expected *= 180.0 / kPi;
-            ASSERT_FALSE(field.empty()) << names[code - 1] << "\n" << csv[i + 1];
-            EXPECT_DOUBLE_EQ(std::strtod(field.c_str(), nullptr), expected) << names[code - 1];
         }
-    }
-    cblob_resultSet_destruct(&rs);
-    cblob_runParams_destruct(&params);
-    cimg_image_destruct(&image);
+    };
+    runLibrary(scratch.path("a.pgm"), pixels, width, height, 8,
+               [](cblob_runParams *p) {
+                   cblob_runParams_setSegmentationHardThresh(p, 100, 0);
+                   p->keepBlobImages = 1;
+               },
+               compare);
 }
 
 // --calibration, --filter, --sort and --top give the rows the library's
@@ -689,19 +630,13 @@ TEST(Tool, ViewOptionsEqualTheLibrarysView) {
         EXPECT_EQ(expected.size(), c.rows);
         const bool calibrated = c.options.find("--calibration") != std::string::npos;
         const std::string arguments = "analyze " + file + " --threshold 128 " + c.options;
-        const Outcome csv = runTool(scratch, arguments + " --csv");
-        ASSERT_EQ(csv.exitCode, 0) << csv.err;
-        auto got = lines(csv.out);
-        ASSERT_FALSE(got.empty());
         std::string header = kCsvHeader;
         if (calibrated) {
             for (const char *name : {"area", "center_x", "center_y", "angle_deg"})
                 header.replace(header.find(std::string(",") + name), std::strlen(name) + 1,
                                std::string(",client_") + name);
         }
-        EXPECT_EQ(got[0], header);
-        got.erase(got.begin());
-        EXPECT_EQ(got, expected);
+        EXPECT_EQ(csvRows(scratch, arguments, header), expected);
         const Outcome table = runTool(scratch, arguments);
         ASSERT_EQ(table.exitCode, 0) << table.err;
         EXPECT_EQ(lines(table.out).size(), 2 + expected.size() + (calibrated ? 1 : 0) + (expected.empty() ? 1 : 0));
@@ -792,10 +727,6 @@ TEST(Tool, ErrorsExitNonZeroWithOneLineAndWriteNothing) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The morphology options run the operations in the order given, with the
 // element given: the blobs equal a library run with those operations, and
 // differ from a run without them.
@@ -822,12 +753,7 @@ TEST(Tool, MorphologyOptionsEqualTheLibrary) {
                                   for (int32_t op : c.ops) cstd_vector_cblob_morphOp_pushBack(&p->morphOps, &op);
                               }).rows;
         EXPECT_NE(expected, plain);
-        const Outcome csv = runTool(scratch, "analyze " + file + " --threshold 128 " + c.options + " --csv");
-        ASSERT_EQ(csv.exitCode, 0) << csv.err;
-        auto got = lines(csv.out);
-        ASSERT_FALSE(got.empty());
-        got.erase(got.begin());
-        EXPECT_EQ(got, expected);
+        EXPECT_EQ(csvRows(scratch, "analyze " + file + " --threshold 128 " + c.options), expected);
     }
     for (const char *bad : {"--open", "--open 5x5", "--erode 3X3"}) {
         const Outcome outcome = runTool(scratch, "analyze " + file + " " + bad);

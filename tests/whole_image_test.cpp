@@ -14,28 +14,21 @@
 #include "connect/whole_image_scan.hpp"
 #include "rle/row_access.hpp"
 #include "rle/run_format.hpp"
-#include "rle/wide_copy.hpp"
 #include "support/blob_builder.hpp"
 #include "support/fault_injection.hpp"
 #include "support/rle_model.hpp"
 #include "support/run_support.hpp"
+#include "support/scan_pixels.hpp"
+#include "support/segmentation_support.hpp"
 
 namespace {
 
 using namespace cblob::connect;
 
-struct Pixels {
-    int w = 0, h = 0;
-    std::vector<uint8_t> v;  // 0 background, else the object's weight
-    uint8_t at(int x, int y) const { return v[static_cast<size_t>(y * w + x)]; }
-};
-
-Pixels randomPixels(std::mt19937 &rng, int w, int h, double density, int levels) {
-    Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h))};
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (auto &v : p.v) v = static_cast<uint8_t>(u(rng) < density ? 1 + rng() % static_cast<unsigned>(levels) : 0);
-    return p;
-}
+using scantest::near;
+using scantest::Pixels;
+using scantest::randomPixels;
+using scantest::RleImage;
 
 // The expected blob: sums over the object pixels' unit squares, weighted.
 struct Expected {
@@ -69,26 +62,6 @@ Expected sumPixels(const Pixels &p, bool weighted) {
     return e;
 }
 
-rletest::Model modelOf(const Pixels &p, bool grey) {
-    rletest::Model m;
-    m.width = p.w, m.grey = grey;
-    for (int y = 0; y < p.h; ++y) {
-        rletest::Row row;
-        for (int x = 0; x < p.w; ++x) {
-            const uint8_t v = grey ? p.at(x, y) : (p.at(x, y) ? 1 : 0);
-            if (!row.empty() && row.back().value == v) {
-                ++row.back().length;
-            } else {
-                row.push_back({v, 1});
-            }
-        }
-        m.rows.push_back(row);
-    }
-    return m;
-}
-
-bool near(double a, double b, double scale) { return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(b), scale}); }
-
 // The result set holds exactly the expected blob (or none).
 ::testing::AssertionResult holdsBlob(const cblob_resultSet &rs, const Expected &e, double scaleVal = 1) {
     const std::vector<cblob_blob *> blobs = blobtest::blobsOf(&rs);
@@ -116,20 +89,9 @@ bool near(double a, double b, double scale) { return std::fabs(a - b) <= 1e-9 * 
 
 // Runs the scan on an image record in `bands` bands.
 int32_t runWhole(const cblob_imageRle *img, const ScanSettings &s, int bands, cblob_resultSet *rs) {
-    std::vector<BlobInternalPool> pools(static_cast<size_t>(bands));
-    int constructed = 0;
-    int32_t status = 0;
-    for (; constructed < bands && !CBLOB_FAILED(status); ++constructed) {
-        status = poolConstruct(&pools[static_cast<size_t>(constructed)], 2);
-    }
-    if (CBLOB_FAILED(status)) --constructed;
-    csys_jobThreadGroup group;
-    csys_jobThreadGroup_construct(&group);
-    csys_jobThreadGroup_setThreadCount(&group, bands);
-    if (!CBLOB_FAILED(status)) status = scanWholeImage(img, s, pools.data(), bands, &group, rs);
-    csys_jobThreadGroup_destruct(&group);
-    for (int b = 0; b < constructed; ++b) poolDestruct(&pools[static_cast<size_t>(b)]);
-    return status;
+    scantest::Pools pools(bands, 2);
+    scantest::ThreadGroup group(bands);
+    return CBLOB_FAILED(pools.status) ? pools.status : scanWholeImage(img, s, pools.data(), bands, &group.group, rs);
 }
 
 ScanSettings settingsFor(const Pixels &p, bool weighted) {
@@ -145,15 +107,13 @@ TEST(WholeImage, OneBlobOfEveryObjectPixelInAnyNumberOfBands) {
         const int w = 1 + static_cast<int>(rng() % 50), h = 1 + static_cast<int>(rng() % 40);
         const double density = i % 10 == 0 ? 0.0 : 0.01 + 0.98 * (i % 7) / 6.0;
         const Pixels p = randomPixels(rng, w, h, density, weighted ? 9 : 1);
-        cblob_imageRle img{};
-        ASSERT_EQ(rletest::buildByFilling(&img, modelOf(p, weighted)), 0);
+        const RleImage img(p, weighted);
         const Expected e = sumPixels(p, weighted);
         for (int bands = 1; bands <= std::min(8, h); ++bands) {
             runtest::Results results;
-            ASSERT_EQ(runWhole(&img, settingsFor(p, weighted), bands, &results.rs), 0);
+            ASSERT_EQ(runWhole(img.get(), settingsFor(p, weighted), bands, &results.rs), 0);
             EXPECT_TRUE(holdsBlob(results.rs, e)) << "image " << i << ", " << bands << " bands";
         }
-        cblob_imageRle_destruct(&img);
         if (::testing::Test::HasFailure()) return;
     }
 }
@@ -162,19 +122,20 @@ TEST(WholeImage, WideRunsGetLabelOneForObjectRunsAndZeroElse) {
     std::mt19937 rng(43);
     for (const bool grey : {false, true}) {
         const Pixels p = randomPixels(rng, 37, 29, 0.4, grey ? 5 : 1);
-        cblob_imageRle narrow{}, wide{};
-        ASSERT_EQ(rletest::buildByFilling(&narrow, modelOf(p, grey)), 0);
-        ASSERT_EQ(cblob::rle::constructWideCopy(&wide, &narrow), 0);
-        // Labels to overwrite.
-        for (int y = 0; y < p.h; ++y) {
-            uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
-            for (int x = 0; x < p.w;) {
-                const int32_t len = cblob::rle::loadInt32(run + (grey ? 1 : 0));
-                cblob::rle::storeInt32(run + (grey ? 1 : 0) + 4, 77);
-                x += len;
-                run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
+        RleImage img(p, grey, true);
+        cblob_imageRle &wide = *img.get();
+        // Each wide run's label slot with the pixel that starts the run.
+        auto forEachRun = [&](auto visit) {
+            for (int y = 0; y < p.h; ++y) {
+                uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
+                for (int x = 0; x < p.w;) {
+                    visit(run + (grey ? 1 : 0) + 4, x, y);
+                    x += cblob::rle::loadInt32(run + (grey ? 1 : 0));
+                    run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
+                }
             }
-        }
+        };
+        forEachRun([](uint8_t *label, int, int) { cblob::rle::storeInt32(label, 77); });  // labels to overwrite
         cstd_vector32s *labelMap = nullptr, *blobLabels = nullptr;
         ASSERT_EQ(cstd_vector32s_new(&labelMap), 0);
         ASSERT_EQ(cstd_vector32s_new(&blobLabels), 0);
@@ -183,15 +144,9 @@ TEST(WholeImage, WideRunsGetLabelOneForObjectRunsAndZeroElse) {
         runtest::Results results;
         ASSERT_EQ(runWhole(&wide, s, 3, &results.rs), 0);
         EXPECT_TRUE(holdsBlob(results.rs, sumPixels(p, grey)));
-        for (int y = 0; y < p.h; ++y) {
-            const uint8_t *run = cblob::rle::imageRow(&wide, y)->runs;
-            for (int x = 0; x < p.w;) {
-                const int32_t len = cblob::rle::loadInt32(run + (grey ? 1 : 0));
-                EXPECT_EQ(cblob::rle::loadInt32(run + (grey ? 1 : 0) + 4), p.at(x, y) ? 1 : 0) << x << "," << y;
-                x += len;
-                run += grey ? cblob::rle::kWideGreyRunBytes : cblob::rle::kWideBinaryRunBytes;
-            }
-        }
+        forEachRun([&](uint8_t *label, int x, int y) {
+            EXPECT_EQ(cblob::rle::loadInt32(label), p.at(x, y) ? 1 : 0) << x << "," << y;
+        });
         int32_t size = 0, *entries = nullptr;
         cstd_vector32s_getSize(labelMap, &size);
         cstd_vector32s_getBegin(labelMap, &entries);
@@ -202,8 +157,6 @@ TEST(WholeImage, WideRunsGetLabelOneForObjectRunsAndZeroElse) {
         EXPECT_EQ(entries[1], 1);
         cstd_vector32s_delete(&labelMap);
         cstd_vector32s_delete(&blobLabels);
-        cblob_imageRle_destruct(&wide);
-        cblob_imageRle_destruct(&narrow);
     }
 }
 
@@ -215,17 +168,19 @@ TEST(WholeImage, RunsOfThePipeline) {
     runtest::GreyImage image(w, h, 8, values, 5, 7);
     Pixels objects{w, h, std::vector<uint8_t>(values.size())};
     for (size_t i = 0; i < values.size(); ++i) objects.v[i] = values[i] >= 100 ? 1 : 0;
-    int32_t saved = 1;
-    csys_job_getThreadCount(&saved);
+    // A whole-image run at threshold 100 with the settings `set` makes.
+    auto run = [&](runtest::Results *results, auto set) {
+        runtest::Params params;
+        cblob_runParams_setSegmentationHardThresh(&params.p, 100, 0);
+        params.p.connectivityType = cblob_connectivityWholeImage;
+        set(&params.p);
+        return cblob_run8(image.image(), nullptr, &params.p, &results->rs);
+    };
     for (int threads : {1, 2, 5}) {
-        ASSERT_EQ(csys_job_setThreadCount(threads), 0);
-        // Hard threshold.
+        segtest::ThreadCount use(threads);
         {
-            runtest::Params params;
             runtest::Results results;
-            cblob_runParams_setSegmentationHardThresh(&params.p, 100, 0);
-            params.p.connectivityType = cblob_connectivityWholeImage;
-            ASSERT_EQ(cblob_run8(image.image(), nullptr, &params.p, &results.rs), 0);
+            ASSERT_EQ(run(&results, [](cblob_runParams *) {}), 0);
             Expected e = sumPixels(objects, false);
             e.left += 5, e.right += 5, e.top += 7, e.bottom += 7, e.cx += 5, e.cy += 7;
             EXPECT_TRUE(holdsBlob(results.rs, e)) << threads << " threads";
@@ -233,12 +188,8 @@ TEST(WholeImage, RunsOfThePipeline) {
         }
         // With per-blob images: the blob's image is every object pixel.
         {
-            runtest::Params params;
             runtest::Results results;
-            cblob_runParams_setSegmentationHardThresh(&params.p, 100, 0);
-            params.p.connectivityType = cblob_connectivityWholeImage;
-            params.p.keepBlobImages = 1;
-            ASSERT_EQ(cblob_run8(image.image(), nullptr, &params.p, &results.rs), 0);
+            ASSERT_EQ(run(&results, [](cblob_runParams *p) { p->keepBlobImages = 1; }), 0);
             ASSERT_EQ(results.rs.numBlobs, 1);
             cimg_image out;
             ASSERT_EQ(cimg_image_constructUnbound(&out, 8), 0);
@@ -254,40 +205,28 @@ TEST(WholeImage, RunsOfThePipeline) {
             EXPECT_EQ(out.width, b.boxWidth);
             cimg_image_destruct(&out);
         }
-        // The whole image as one blob with pruning: refused.
-        {
-            runtest::Params params;
-            runtest::Results results;
-            cblob_runParams_setSegmentationHardThresh(&params.p, 100, 0);
-            params.p.connectivityType = cblob_connectivityWholeImage;
-            params.p.connectivityCleanup = cblob_connectivityCleanupFill;
-            EXPECT_EQ(cblob_run8(image.image(), nullptr, &params.p, &results.rs), cblob_err_connectivityConflict);
-        }
         // Nothing above the threshold: no blob.
-        {
-            runtest::Params params;
-            runtest::Results results;
-            cblob_runParams_setSegmentationHardThresh(&params.p, 0, 1);  // objects below 0
-            params.p.connectivityType = cblob_connectivityWholeImage;
-            params.p.keepThresholdedImage = 1;
-            ASSERT_EQ(cblob_run8(image.image(), nullptr, &params.p, &results.rs), 0);
-            EXPECT_EQ(results.rs.numBlobs, 0);
-        }
+        runtest::Results none;
+        ASSERT_EQ(run(&none,
+                      [](cblob_runParams *p) {
+                          cblob_runParams_setSegmentationHardThresh(p, 0, 1);  // objects below 0
+                          p->keepThresholdedImage = 1;
+                      }),
+                  0);
+        EXPECT_EQ(none.rs.numBlobs, 0);
     }
-    csys_job_setThreadCount(saved);
 }
 
 TEST(WholeImage, AllocationFailuresAndCancellationLeaveNothingBehind) {
     std::mt19937 rng(53);
     const Pixels p = randomPixels(rng, 40, 100, 0.3, 3);
-    cblob_imageRle img{};
-    ASSERT_EQ(rletest::buildByFilling(&img, modelOf(p, true)), 0);
+    const RleImage img(p, true);
     for (const int bands : {1, 4}) {
         auto operation = [&]() -> int32_t {
             cblob_resultSet rs;
             int32_t status = cblob_resultSet_construct(&rs);
             if (CBLOB_FAILED(status)) return status;
-            status = runWhole(&img, settingsFor(p, true), bands, &rs);
+            status = runWhole(img.get(), settingsFor(p, true), bands, &rs);
             const int32_t end = cblob_resultSet_destruct(&rs);
             return CBLOB_FAILED(status) ? status : end;
         };
@@ -300,8 +239,7 @@ TEST(WholeImage, AllocationFailuresAndCancellationLeaveNothingBehind) {
     ScanSettings s = settingsFor(p, true);
     s.connectivityCleanup = cblob_connectivityCleanupPrune;
     runtest::Results results;
-    EXPECT_EQ(runWhole(&img, s, 2, &results.rs), cblob_err_connectivityConflict);
-    cblob_imageRle_destruct(&img);
+    EXPECT_EQ(runWhole(img.get(), s, 2, &results.rs), cblob_err_connectivityConflict);
 }
 
 }  // namespace

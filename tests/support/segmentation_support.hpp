@@ -19,6 +19,7 @@
 #include "cblob/image.h"
 #include "cblob/job.h"
 #include "cblob/rle_image.h"
+#include "cblob/run_params.h"
 #include "cblob/sys.h"
 #include "segment/segment_image.hpp"
 #include "support/rle_model.hpp"
@@ -164,6 +165,17 @@ inline std::string checkStructure(const cblob_imageRle *img) {
     if (runs != img->numRuns || d->numRuns != img->numRuns) return "run total";
     return "";
 }
+
+// Run parameters and two image records (a segmented image and a kept mask),
+// constructed and released together.
+struct Records {
+    cblob_runParams p;
+    cblob_imageRle out, kept;
+    Records() { cblob_runParams_construct(&p), cblob_imageRle_construct(&out), cblob_imageRle_construct(&kept); }
+    ~Records() { cblob_imageRle_destruct(&out), cblob_imageRle_destruct(&kept), cblob_runParams_destruct(&p); }
+    Records(const Records &) = delete;
+    Records &operator=(const Records &) = delete;
+};
 
 // Sets the pool's thread count for its lifetime.
 struct ThreadCount {
