@@ -199,20 +199,26 @@ using Query = std::function<int32_t(cblob_blob *, Outputs *)>;
 #define QUERY(expr) Query([](cblob_blob * b, Outputs * o) { return expr; })
 
 // Queries of every blob of a fresh run, whose rows are extracted anew (the
-// run's cached rows are dropped): a failing query writes none of its outputs.
+// run's cached rows are dropped): a failing query writes none of its outputs
+// and leaves the measures cached before valid (the first blob's perimeter
+// reads the same, also while every allocation fails).
 Row queryRow(const char *name, std::vector<Query> queries, Edit prepare = &none, bool masked = false) {
     return allocates({name}, [=] {
         Ran r;
-        return inTurn({DO(r.run(true, masked)), DO(prepare(&r.rs)), [&] {
+        double kept = 0;
+        return inTurn({DO(r.run(true, masked)), DO(prepare(&r.rs)),
+                       DO(cblob_blob_getMeasure(r.rs.allBlobs[0], cblob_measurePerimeter, 0, &kept)), [&] {
                            for (int32_t i = 0; i < r.rs.numBlobs; ++i) r.rs.allBlobs[i]->cachedRuns = nullptr;
                            for (int32_t i = 0; i < r.rs.numBlobs; ++i)
                                for (const Query &query : queries) {
                                    Outputs out;
                                    const int32_t s = query(r.rs.allBlobs[i], &out);
-                                   if (s < 0) {
-                                       EXPECT_TRUE(out.untouched()) << "a failed query wrote an output";
-                                       return s;
-                                   }
+                                   if (s >= 0) continue;
+                                   EXPECT_TRUE(out.untouched()) << "a failed query wrote an output";
+                                   double again = -1;
+                                   const int32_t t = cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &again);
+                                   EXPECT_TRUE(t == 0 && again == kept) << "a failed query dropped a cached measure";
+                                   return s;
                                }
                            return 0;
                        }});
