@@ -268,16 +268,22 @@ std::vector<Row> measureRows() {
         queryRow("cblob_blob_getMedian", {QUERY(cblob_blob_getMedian(b, &kAngle, o->median))}),
         // With the mask kept, the blobs off the window edge compare their runs with it.
         queryRow("cblob_blob_getIsInterior", {QUERY(cblob_blob_getIsInterior(b, &o->isInterior))}, &none, true),
+        // With the first blob's perimeter cached before: it stays valid after a failure.
         allocates({"cblob_resultSet_precomputeMeasures"},
                   [] {
                       Ran r;
                       cstd_vector_cblob_measure codes;
                       const cblob_measure list[] = {3, 26, 37, 16};
+                      double kept = 0, again = -1;
                       const int32_t s =
                           inTurn({DO(r.run()), DO(excluding(&r.rs)),
+                                  DO(cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &kept)),
                                   DO(cstd_vector_cblob_measure_constructFromBlock(&codes, list, 4))});
                       if (s < 0) return s;
                       const int32_t pre = cblob_resultSet_precomputeMeasures(&r.rs, &codes);
+                      if (pre < 0) {
+                          EXPECT_TRUE(!cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &again) && again == kept);
+                      }
                       cstd_vector_cblob_measure_destruct(&codes);
                       return pre;
                   }),
