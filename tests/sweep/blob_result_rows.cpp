@@ -64,6 +64,10 @@ const Scene &scene() {
     return s;
 }
 
+// Client transforms: two perspective ones.
+const double kPerspective[9] = {1.5, 0.1, 4.0, -0.05, 1.2, -3.0, 2e-4, 1e-4, 1.0};
+const double kOtherPerspective[9] = {0.9, -0.2, 1.0, 0.15, 1.1, 2.0, -1e-4, 3e-4, 1.0};
+
 // Run parameters (a hard threshold at 100) and a result set made inside a
 // row's call and ended at scope exit; run() analyses the 8-bit scene.
 struct Ran {
@@ -107,8 +111,8 @@ std::vector<double> stateOf(const cblob_resultSet &rs, bool cache = true) {
         const cmath_xformLinear &x = *b->clientFromImage;
         s.insert(s.end(), {asNumber(b->curFirstChild), asNumber(b->curLastChild), asNumber(b->curNextSibling),
                            asNumber(b->curPrevSibling), double(b->curNumChildren), b->area, b->centerOfMassX,
-                           b->centerOfMassY, b->inertiaX, b->inertiaY, b->angle, asNumber(&x), x.matrix.m00,
-                           x.matrix.m01, x.matrix.m10, x.matrix.m11, x.tx, x.ty});
+                           b->centerOfMassY, b->inertiaX, b->inertiaY, b->inertiaMin, b->inertiaMax, b->elongation,
+                           b->angle, asNumber(&x), x.matrix.m00, x.matrix.m01, x.matrix.m10, x.matrix.m11, x.tx, x.ty});
     }
     const cblob_resultSetPostProcessing_ *pp = rs.postProcessing;
     const auto *f = static_cast<const cblob_filter *>(pp->filters.untyped.begin);
@@ -160,20 +164,23 @@ int32_t filteredRun(Ran *r) {
                    DO(cblob_blob_getMeasure(r->rs.allBlobs[0], cblob_measureAngleBoxWidth, 0, &v))});
 }
 
-// A call that changes a result set after a run and `prepare`: the state
-// reads as before it after a failure, and otherwise not. Filters and the
-// sort keep the measures they computed on the way (cache false).
-Row editRow(const char *name, Edit prepare, Edit edit, bool cache = false) {
+// Calls that change a result set after a run and `prepare`, in turn: the
+// state reads as before a call after its failure, and otherwise not. Filters
+// and the sort keep the measures they computed on the way (cache false).
+Row editRow(const char *name, Edit prepare, std::vector<Edit> edits, bool cache = false) {
     return allocates({name}, [=] {
         Ran r;
-        return inTurn({DO(r.run()), DO(prepare(&r.rs)), [&] {
-                           const std::vector<double> before = stateOf(r.rs, cache);
-                           const int32_t s = edit(&r.rs);
-                           EXPECT_EQ(stateOf(r.rs, cache) == before, s < 0) << "status " << s;
-                           return s;
-                       }});
+        int32_t s = inTurn({DO(r.run()), DO(prepare(&r.rs))});
+        for (size_t i = 0; s >= 0 && i < edits.size(); ++i) {
+            const std::vector<double> before = stateOf(r.rs, cache);
+            s = edits[i](&r.rs);
+            EXPECT_EQ(stateOf(r.rs, cache) == before, s < 0) << "call " << i << ", status " << s;
+        }
+        return s;
     });
 }
+
+Row editRow(const char *name, Edit prepare, Edit edit) { return editRow(name, prepare, std::vector<Edit>{edit}); }
 
 // Everything a blob query may write, filled with a pattern before each call.
 struct Outputs {
@@ -373,17 +380,16 @@ std::vector<Row> runRows() {
                [=](auto p, auto rs) { return cblob_run8(img8, mask, p, rs); }),
         runRow("cblob_run16", {hard16, soft16, morph(cblob_morph_close1x3, hard16Kept)},
                [=](auto p, auto rs) { return cblob_run16(img16, nullptr, p, rs); }),
-        // Windows of the image and the mask, with a client transform.
+        // Windows of the image and the mask, with a perspective client transform.
         runRow("cblob_runWindow8", {hard, keepAll},
                [=](auto p, auto rs) {
                    cimg_windowConst w, m;
                    cmath_xformPtrhConst x;
-                   const cmath_xformLinear scale{{2.0, 0.0, 0.0, 0.5}, 1.0, -3.0};
                    cimg_windowConst_construct(&w);
                    cimg_windowConst_construct(&m);
                    int32_t s = inTurn({DO(cimg_windowConst_initWindow(&w, img8, 1, 0, 5, 4)),
                                        DO(cimg_windowConst_initWindow(&m, mask, 1, 0, 5, 4)),
-                                       DO(cmath_xformPtrhConst_constructLinear(&x, &scale))});
+                                       DO(cmath_xformPtrhConst_constructPerspective(&x, kPerspective))});
                    if (s < 0) return s;
                    s = cblob_runWindow8(&w, &x, &m, p, rs);
                    cmath_xformPtrhConst_destruct(&x);
@@ -763,6 +769,21 @@ std::vector<Row> blobRows() {
 
 // ----------------------------------------------------------- result sets
 
+// Client transform changes: to a new perspective transform, or a linear one.
+Edit perspective(const double (&h)[9]) {
+    return [&h](cblob_resultSet *rs) {
+        cmath_xformPtrhConst x;
+        int32_t s = cmath_xformPtrhConst_constructPerspective(&x, h);
+        if (s < 0) return s;
+        s = cblob_resultSet_setClientFromImageXform(rs, &x);
+        cmath_xformPtrhConst_destruct(&x);
+        return s;
+    };
+}
+Edit linear(cmath_xformLinear x) {
+    return [x](cblob_resultSet *rs) { return cblob_resultSet_setClientFromImageXformLinear(rs, &x); };
+}
+
 std::vector<Row> resultSetRows() {
     return {
         allocates({"cblob_resultSet_construct", "cblob_resultSet_destruct"},
@@ -825,22 +846,13 @@ std::vector<Row> resultSetRows() {
                                    DO(cblob_resultSet_sort(rs, cblob_measureArea, 0))});
                 },
                 &cblob_resultSet_disableSort),
+        // Identity to perspective to another perspective; identity to linear to
+        // perspective to linear.
         editRow("cblob_resultSet_setClientFromImageXform", &cacheOne,
-                [](cblob_resultSet *rs) {
-                    const double h[9] = {1, 0.01, 0, 0, 1, 0, 0.001, 0, 1};
-                    cmath_xformPtrhConst x;
-                    int32_t s = cmath_xformPtrhConst_constructPerspective(&x, h);
-                    if (s < 0) return s;
-                    s = cblob_resultSet_setClientFromImageXform(rs, &x);
-                    cmath_xformPtrhConst_destruct(&x);
-                    return s;
-                },
-                true),
+                {perspective(kPerspective), perspective(kOtherPerspective)}, true),
         editRow("cblob_resultSet_setClientFromImageXformLinear", &cacheOne,
-                [](cblob_resultSet *rs) {
-                    const cmath_xformLinear x{{2.0, 0.5, 0.0, 3.0}, 1.0, 1.0};
-                    return cblob_resultSet_setClientFromImageXformLinear(rs, &x);
-                },
+                {linear({{2.0, 0.5, 0.0, 3.0}, 1.0, 1.0}), perspective(kPerspective),
+                 linear({{0.5, 0.1, 0.0, 0.5}, 1.0, 2.0})},
                 true),
         // The valid bits given back first, so that sizing them allocates.
         allocates({"cblob_resultSet_createAndInitMeasureCaching_"},
