@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "cblob/cblob.h"
-#include "support/fault_injection.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -300,41 +299,6 @@ TEST(ClientXform, RefusalsChangeNothing) {
     Xform atInfinity(std::vector<double>{1, 0, 0, 0, 1, 0, 1e-3, 0, -1e-3 * ix});
     EXPECT_EQ(cblob_resultSet_setClientFromImageXform(&r.rs, &atInfinity.h), cmath_err_outsideDomain);
     EXPECT_EQ(stateOf(r.rs), before);
-}
-
-TEST(ClientXform, CleanUnderAllocationFailures) {
-    Scene scene;
-    Xform lin(linear(0.5, 0.1, 0, 0.5, 1, 2)), persp(kPerspective), other(kOtherPerspective);
-    const struct {
-        const char *name;
-        const Xform *from, *to;
-    } cases[] = {{"identity -> linear", nullptr, &lin},
-                 {"identity -> perspective", nullptr, &persp},
-                 {"perspective -> linear", &persp, &lin},
-                 {"perspective -> perspective", &persp, &other}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto report = cblobtest::expectCleanUnderAllocationFailures([&]() -> int32_t {
-            struct Owner {
-                cblob_resultSet rs;
-                int32_t constructed = cblob_resultSet_construct(&rs);
-                ~Owner() {
-                    if (!CBLOB_FAILED(constructed)) cblob_resultSet_destruct(&rs);
-                }
-            } r;
-            int32_t status = r.constructed;
-            if (!CBLOB_FAILED(status)) status = scene.run(&r.rs, c.from ? &c.from->h : nullptr);
-            if (!CBLOB_FAILED(status)) status = precompute(&r.rs);
-            if (CBLOB_FAILED(status)) return status;
-            const State before = stateOf(r.rs);
-            status = cblob_resultSet_setClientFromImageXform(&r.rs, &c.to->h);
-            if (CBLOB_FAILED(status)) {
-                EXPECT_EQ(stateOf(r.rs), before);
-            }
-            return status;
-        });
-        EXPECT_GT(report.failuresInjected, 0);
-    }
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "cblob/cblob.h"
-#include "support/fault_injection.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -524,50 +523,6 @@ TEST(FilterSort, MeasureFailuresLeaveTheResultSetAsItWas) {
     EXPECT_EQ(stateOf(r.rs), planted);
     EXPECT_EQ(cblob_resultSet_clearFilters(&r.rs), cblob_err_rleImageEmpty);
     EXPECT_EQ(stateOf(r.rs), planted);
-}
-
-// Every call under allocation faults: a failing call returns the memory
-// status, leaks nothing and leaves the result set as it was before it.
-TEST(FilterSort, CleanUnderAllocationFailures) {
-    scene();  // made before the failures start
-    const std::vector<Filter> setUp = {{cblob_measureArea, 2, 60, false}};
-    const std::vector<Filter> more = {{cblob_measureBoxTop, 4, 30, false}, {cblob_measureBoxWidth, 1, 1, true}};
-    const std::vector<std::pair<std::string, std::function<int32_t(cblob_resultSet *)>>> calls = {
-        {"setAndApplyFilters", [&](cblob_resultSet *rs) { return addFilters(rs, more); }},
-        {"addAndApplyFilter",
-         [&](cblob_resultSet *rs) { return cblob_resultSet_addAndApplyFilter(rs, filterOf(more[0])); }},
-        {"unsetFilter", [&](cblob_resultSet *rs) { return cblob_resultSet_unsetFilter(rs, cblob_measureArea); }},
-        {"clearFilters", [&](cblob_resultSet *rs) { return cblob_resultSet_clearFilters(rs); }},
-        {"sort", [&](cblob_resultSet *rs) { return cblob_resultSet_sort(rs, cblob_measureBoxLeft, 0); }},
-        {"sort 0", [&](cblob_resultSet *rs) { return cblob_resultSet_sort(rs, 0, 1); }},
-        {"disableSort", [&](cblob_resultSet *rs) { return cblob_resultSet_disableSort(rs); }},
-    };
-    for (const auto &call : calls) {
-        SCOPED_TRACE(call.first);
-        const auto report = cblobtest::expectCleanUnderAllocationFailures([&]() -> int32_t {
-            struct Owner {
-                cblob_resultSet rs;
-                int32_t constructed = cblob_resultSet_construct(&rs);
-                ~Owner() {
-                    if (!CBLOB_FAILED(constructed)) cblob_resultSet_destruct(&rs);
-                }
-            } r;
-            int32_t status = r.constructed;
-            if (!CBLOB_FAILED(status)) status = scene().copyInto(&r.rs);
-            if (!CBLOB_FAILED(status)) status = addFilters(&r.rs, setUp);
-            if (!CBLOB_FAILED(status)) status = cblob_resultSet_sort(&r.rs, cblob_measureArea, 1);
-            if (CBLOB_FAILED(status)) return status;
-            const State before = stateOf(r.rs);
-            status = call.second(&r.rs);
-            if (CBLOB_FAILED(status)) {
-                EXPECT_EQ(stateOf(r.rs), before);
-            } else {
-                EXPECT_NE(stateOf(r.rs), before);
-            }
-            return status;
-        });
-        EXPECT_GT(report.failuresInjected, 0);
-    }
 }
 
 }  // namespace

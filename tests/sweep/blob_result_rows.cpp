@@ -18,6 +18,8 @@ namespace {
 using namespace cblobtest::sweep;
 using runtest::GreyImage;
 using Call = std::function<int32_t()>;
+// A step of inTurn: the call as a closure over the caller's variables.
+#define DO(...) [&] { return __VA_ARGS__; }
 
 // The calls in turn while they succeed: the first failing status, or 0.
 int32_t inTurn(std::initializer_list<Call> calls) {
@@ -62,6 +64,10 @@ const Scene &scene() {
     return s;
 }
 
+// Client transforms: two perspective ones.
+const double kPerspective[9] = {1.5, 0.1, 4.0, -0.05, 1.2, -3.0, 2e-4, 1e-4, 1.0};
+const double kOtherPerspective[9] = {0.9, -0.2, 1.0, 0.15, 1.1, 2.0, -1e-4, 3e-4, 1.0};
+
 // Run parameters (a hard threshold at 100) and a result set made inside a
 // row's call and ended at scope exit; run() analyses the 8-bit scene.
 struct Ran {
@@ -69,12 +75,11 @@ struct Ran {
     cblob_resultSet rs;
     bool haveP = false, haveRs = false;
     int32_t make() {
-        return inTurn({[&] { return cblob_runParams_construct(&p); },
-                       [&] { return haveP = true, cblob_resultSet_construct(&rs); },
-                       [&] { return haveRs = true, cblob_runParams_setSegmentationHardThresh(&p, 100, 0); }});
+        return inTurn({DO(cblob_runParams_construct(&p)), DO(haveP = true, cblob_resultSet_construct(&rs)),
+                       DO(haveRs = true, cblob_runParams_setSegmentationHardThresh(&p, 100, 0))});
     }
     int32_t run(bool keepBlobImages = true, bool masked = false) {
-        return inTurn({[&] { return make(); }, [&] {
+        return inTurn({DO(make()), [&] {
                            p.keepBlobImages = keepBlobImages;
                            p.keepMaskImage = masked;
                            return cblob_run8(scene().img8.image(), masked ? scene().mask.image() : nullptr, &p, &rs);
@@ -93,40 +98,32 @@ T *marker() {
 
 double asNumber(const void *p) { return static_cast<double>(reinterpret_cast<uintptr_t>(p)); }
 
-// What filters and the sort may change: the view, the current links, the
-// stored filters and sort.
-std::vector<double> viewState(const cblob_resultSet &rs) {
-    std::vector<double> s = {double(rs.numViewBlobs), asNumber(rs.viewFirstTopLevelBlob)};
+// What filters, the sort and a client transform change may change: the
+// view, the current links, the stored filters and sort; the blobs' client
+// values and transforms, the result set's transform, the blob images'
+// transforms and (with `cache`) the measure cache's valid bits.
+std::vector<double> stateOf(const cblob_resultSet &rs, bool cache = true) {
+    std::vector<double> s = {double(rs.numViewBlobs), asNumber(rs.viewFirstTopLevelBlob),
+                             asNumber(rs.clientFromImage.ptrh.shared)};
     for (int32_t i = 0; i < rs.numViewBlobs; ++i) s.push_back(asNumber(rs.view[i]));
     for (int32_t i = 0; i < rs.numBlobs; ++i) {
         const cblob_blob *b = rs.allBlobs[i];
+        const cmath_xformLinear &x = *b->clientFromImage;
         s.insert(s.end(), {asNumber(b->curFirstChild), asNumber(b->curLastChild), asNumber(b->curNextSibling),
-                           asNumber(b->curPrevSibling), double(b->curNumChildren)});
+                           asNumber(b->curPrevSibling), double(b->curNumChildren), b->area, b->centerOfMassX,
+                           b->centerOfMassY, b->inertiaX, b->inertiaY, b->inertiaMin, b->inertiaMax, b->elongation,
+                           b->angle, asNumber(&x), x.matrix.m00, x.matrix.m01, x.matrix.m10, x.matrix.m11, x.tx, x.ty});
     }
     const cblob_resultSetPostProcessing_ *pp = rs.postProcessing;
     const auto *f = static_cast<const cblob_filter *>(pp->filters.untyped.begin);
     for (intptr_t i = 0; i < pp->filters.untyped.size; ++i)
         s.insert(s.end(), {double(f[i].measure), f[i].low, f[i].high, double(f[i].excludeRange)});
     s.insert(s.end(), {double(pp->sortMeasure), double(pp->sortDirection)});
-    return s;
-}
-
-// What a client transform change may change: the blobs' client values and
-// transforms, the result set's transform, the transforms of the blob images
-// and the measure cache's valid bits.
-std::vector<double> frameState(const cblob_resultSet &rs) {
-    std::vector<double> s = {asNumber(rs.clientFromImage.ptrh.shared)};
-    const cstd_vector_ &bits = rs.postProcessing->validBits.untyped;
-    for (intptr_t i = 0; i < bits.size; ++i) s.push_back(static_cast<const uint32_t *>(bits.begin)[i]);
+    const cstd_vector_ &bits = pp->validBits.untyped;
+    for (intptr_t i = 0; cache && i < bits.size; ++i) s.push_back(static_cast<const uint32_t *>(bits.begin)[i]);
     const cstd_vector_ &images = rs.blobDb->images.untyped;
     for (intptr_t i = 0; i < images.size; ++i)
         s.push_back(asNumber(static_cast<const cblob_imageRle *>(images.begin)[i].imageFromClient.ptrh.shared));
-    for (int32_t i = 0; i < rs.numBlobs; ++i) {
-        const cblob_blob *b = rs.allBlobs[i];
-        const cmath_xformLinear &x = *b->clientFromImage;
-        s.insert(s.end(), {b->area, b->centerOfMassX, b->centerOfMassY, b->inertiaX, b->inertiaY, b->angle,
-                           asNumber(&x), x.matrix.m00, x.matrix.m01, x.matrix.m10, x.matrix.m11, x.tx, x.ty});
-    }
     return s;
 }
 
@@ -162,25 +159,28 @@ int32_t cacheOne(cblob_resultSet *rs) {
 // A run with a filter, a sort and cached measures: the source of copies.
 int32_t filteredRun(Ran *r) {
     double v = 0;
-    return inTurn({[&] { return r->run(); }, [&] { return addFilter(&r->rs, cblob_measureArea, 1.5, 100); },
-                   [&] { return cblob_resultSet_sort(&r->rs, cblob_measurePerimeter, 0); },
-                   [&] { return cblob_blob_getMeasure(r->rs.allBlobs[0], cblob_measureAngleBoxWidth, 0, &v); }});
+    return inTurn({DO(r->run()), DO(addFilter(&r->rs, cblob_measureArea, 1.5, 100)),
+                   DO(cblob_resultSet_sort(&r->rs, cblob_measurePerimeter, 0)),
+                   DO(cblob_blob_getMeasure(r->rs.allBlobs[0], cblob_measureAngleBoxWidth, 0, &v))});
 }
 
-// A call that changes a result set after a run and `prepare`: on failure
-// `state` reads as before it.
-Row editRow(const char *name, Edit prepare, Edit edit,
-            std::vector<double> (*state)(const cblob_resultSet &) = &viewState) {
+// Calls that change a result set after a run and `prepare`, in turn: the
+// state reads as before a call after its failure, and otherwise not. Filters
+// and the sort keep the measures they computed on the way (cache false).
+Row editRow(const char *name, Edit prepare, std::vector<Edit> edits, bool cache = false) {
     return allocates({name}, [=] {
         Ran r;
-        return inTurn({[&] { return r.run(); }, [&] { return prepare(&r.rs); }, [&] {
-                           const std::vector<double> before = state(r.rs);
-                           const int32_t s = edit(&r.rs);
-                           if (s < 0) { EXPECT_EQ(state(r.rs), before) << "a failed call changed the result set"; }
-                           return s;
-                       }});
+        int32_t s = inTurn({DO(r.run()), DO(prepare(&r.rs))});
+        for (size_t i = 0; s >= 0 && i < edits.size(); ++i) {
+            const std::vector<double> before = stateOf(r.rs, cache);
+            s = edits[i](&r.rs);
+            EXPECT_EQ(stateOf(r.rs, cache) == before, s < 0) << "call " << i << ", status " << s;
+        }
+        return s;
     });
 }
+
+Row editRow(const char *name, Edit prepare, Edit edit) { return editRow(name, prepare, std::vector<Edit>{edit}); }
 
 // Everything a blob query may write, filled with a pattern before each call.
 struct Outputs {
@@ -198,20 +198,26 @@ using Query = std::function<int32_t(cblob_blob *, Outputs *)>;
 #define QUERY(expr) Query([](cblob_blob * b, Outputs * o) { return expr; })
 
 // Queries of every blob of a fresh run, whose rows are extracted anew (the
-// run's cached rows are dropped): a failing query writes none of its outputs.
+// run's cached rows are dropped): a failing query writes none of its outputs
+// and leaves the measures cached before valid (the first blob's perimeter
+// reads the same, also while every allocation fails).
 Row queryRow(const char *name, std::vector<Query> queries, Edit prepare = &none, bool masked = false) {
     return allocates({name}, [=] {
         Ran r;
-        return inTurn({[&] { return r.run(true, masked); }, [&] { return prepare(&r.rs); }, [&] {
+        double kept = 0;
+        return inTurn({DO(r.run(true, masked)), DO(prepare(&r.rs)),
+                       DO(cblob_blob_getMeasure(r.rs.allBlobs[0], cblob_measurePerimeter, 0, &kept)), [&] {
                            for (int32_t i = 0; i < r.rs.numBlobs; ++i) r.rs.allBlobs[i]->cachedRuns = nullptr;
                            for (int32_t i = 0; i < r.rs.numBlobs; ++i)
                                for (const Query &query : queries) {
                                    Outputs out;
                                    const int32_t s = query(r.rs.allBlobs[i], &out);
-                                   if (s < 0) {
-                                       EXPECT_TRUE(out.untouched()) << "a failed query wrote an output";
-                                       return s;
-                                   }
+                                   if (s >= 0) continue;
+                                   EXPECT_TRUE(out.untouched()) << "a failed query wrote an output";
+                                   double again = -1;
+                                   const int32_t t = cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &again);
+                                   EXPECT_TRUE(t == 0 && again == kept) << "a failed query dropped a cached measure";
+                                   return s;
                                }
                            return 0;
                        }});
@@ -261,16 +267,22 @@ std::vector<Row> measureRows() {
         queryRow("cblob_blob_getMedian", {QUERY(cblob_blob_getMedian(b, &kAngle, o->median))}),
         // With the mask kept, the blobs off the window edge compare their runs with it.
         queryRow("cblob_blob_getIsInterior", {QUERY(cblob_blob_getIsInterior(b, &o->isInterior))}, &none, true),
+        // With the first blob's perimeter cached before: it stays valid after a failure.
         allocates({"cblob_resultSet_precomputeMeasures"},
                   [] {
                       Ran r;
                       cstd_vector_cblob_measure codes;
                       const cblob_measure list[] = {3, 26, 37, 16};
+                      double kept = 0, again = -1;
                       const int32_t s =
-                          inTurn({[&] { return r.run(); }, [&] { return excluding(&r.rs); },
-                                  [&] { return cstd_vector_cblob_measure_constructFromBlock(&codes, list, 4); }});
+                          inTurn({DO(r.run()), DO(excluding(&r.rs)),
+                                  DO(cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &kept)),
+                                  DO(cstd_vector_cblob_measure_constructFromBlock(&codes, list, 4))});
                       if (s < 0) return s;
                       const int32_t pre = cblob_resultSet_precomputeMeasures(&r.rs, &codes);
+                      if (pre < 0) {
+                          EXPECT_TRUE(!cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &again) && again == kept);
+                      }
                       cstd_vector_cblob_measure_destruct(&codes);
                       return pre;
                   }),
@@ -329,7 +341,7 @@ int32_t soft16(cblob_runParams *p) {
 // One morphology operation before `then`.
 Setup morph(cblob_morphOp op, Setup then) {
     return [=](cblob_runParams *p) {
-        return inTurn({[&] { return cstd_vector_cblob_morphOp_pushBack(&p->morphOps, &op); }, [&] { return then(p); }});
+        return inTurn({DO(cstd_vector_cblob_morphOp_pushBack(&p->morphOps, &op)), DO(then(p))});
     };
 }
 
@@ -346,7 +358,7 @@ Row runRow(const char *name, std::vector<Setup> setups, RunCall run, int32_t thr
             cblob_runParams p;
             s = cblob_runParams_construct(&p);
             if (s < 0) break;
-            s = inTurn({[&] { return setups[i](&p); }, [&] { return run(&p, &r.rs); }});
+            s = inTurn({DO(setups[i](&p)), DO(run(&p, &r.rs))});
             const cblob_resultSet &rs = r.rs;
             EXPECT_TRUE(rs.numViewBlobs <= rs.numBlobs && (rs.allBlobs || !rs.numBlobs));
             for (int32_t b = 0; rs.allBlobs && b < rs.numBlobs; ++b) EXPECT_EQ(rs.allBlobs[b]->owner, &rs);
@@ -368,17 +380,16 @@ std::vector<Row> runRows() {
                [=](auto p, auto rs) { return cblob_run8(img8, mask, p, rs); }),
         runRow("cblob_run16", {hard16, soft16, morph(cblob_morph_close1x3, hard16Kept)},
                [=](auto p, auto rs) { return cblob_run16(img16, nullptr, p, rs); }),
-        // Windows of the image and the mask, with a client transform.
+        // Windows of the image and the mask, with a perspective client transform.
         runRow("cblob_runWindow8", {hard, keepAll},
                [=](auto p, auto rs) {
                    cimg_windowConst w, m;
                    cmath_xformPtrhConst x;
-                   const cmath_xformLinear scale{{2.0, 0.0, 0.0, 0.5}, 1.0, -3.0};
                    cimg_windowConst_construct(&w);
                    cimg_windowConst_construct(&m);
-                   int32_t s = inTurn({[&] { return cimg_windowConst_initWindow(&w, img8, 1, 0, 5, 4); },
-                                       [&] { return cimg_windowConst_initWindow(&m, mask, 1, 0, 5, 4); },
-                                       [&] { return cmath_xformPtrhConst_constructLinear(&x, &scale); }});
+                   int32_t s = inTurn({DO(cimg_windowConst_initWindow(&w, img8, 1, 0, 5, 4)),
+                                       DO(cimg_windowConst_initWindow(&m, mask, 1, 0, 5, 4)),
+                                       DO(cmath_xformPtrhConst_constructPerspective(&x, kPerspective))});
                    if (s < 0) return s;
                    s = cblob_runWindow8(&w, &x, &m, p, rs);
                    cmath_xformPtrhConst_destruct(&x);
@@ -389,8 +400,8 @@ std::vector<Row> runRows() {
                [=](auto p, auto rs) {
                    cimg_windowConst w;
                    cimg_windowConst_construct(&w);
-                   return inTurn({[&] { return cimg_windowConst_init(&w, sc->large.image()); },
-                                  [&] { return cblob_runWindow16(&w, nullptr, nullptr, p, rs); }});
+                   return inTurn({DO(cimg_windowConst_init(&w, sc->large.image())),
+                                  DO(cblob_runWindow16(&w, nullptr, nullptr, p, rs))});
                },
                2),
         runRow("cblob_run8_withRleMask", {hard, keepAll},
@@ -422,11 +433,11 @@ struct FullParams {
         const uint16_t map16[4] = {0, 1, 2, 3};
         const cblob_morphOp op = cblob_morph_open3x3;
         const cimg_imageConst *t8 = scene().img8.image(), *t16 = scene().img16.image();
-        return inTurn({[&] { return cblob_runParams_construct(&p); },
-                       [&] { return made = true, cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op); },
-                       [&] { return cblob_runParams_setSegmentationThreshImage16(&p, 3, map16, t16, map, 4, 3); },
-                       [&] { return cblob_runParams_setSegmentationThreshImage8(&p, 3, map, t8, map, 3, 3); },
-                       [&] { return cblob_runParams_setSegmentationMap(&p, 2, map, 3); }});
+        return inTurn({DO(cblob_runParams_construct(&p)),
+                       DO(made = true, cstd_vector_cblob_morphOp_pushBack(&p.morphOps, &op)),
+                       DO(cblob_runParams_setSegmentationThreshImage16(&p, 3, map16, t16, map, 4, 3)),
+                       DO(cblob_runParams_setSegmentationThreshImage8(&p, 3, map, t8, map, 3, 3)),
+                       DO(cblob_runParams_setSegmentationMap(&p, 2, map, 3))});
     }
     ~FullParams() {
         if (made) { EXPECT_EQ(cblob_runParams_destruct(&p), 0); }
@@ -479,8 +490,8 @@ std::vector<Row> runParamsRows() {
                       FullParams f;
                       cblob_runParams q;
                       cblob_runParams_construct(&q);  // never allocates
-                      const int32_t s = inTurn({[&] { return f.make(); },
-                                                [&] { return cblob_runParams_setSegmentationMap(&q, 1, map, 2); }, [&] {
+                      const int32_t s = inTurn({DO(f.make()),
+                                                DO(cblob_runParams_setSegmentationMap(&q, 1, map, 2)), [&] {
                                                     const std::vector<double> before = paramsState(q);
                                                     const int32_t a = cblob_runParams_assign(&q, &f.p);
                                                     if (a < 0) { EXPECT_EQ(paramsState(q), before); }
@@ -493,8 +504,7 @@ std::vector<Row> runParamsRows() {
                   [] {
                       FullParams f;
                       cblob_runParams q;
-                      const int32_t s = inTurn({[&] { return f.make(); },
-                                                [&] { return cblob_runParams_constructCopy(&q, &f.p); }});
+                      const int32_t s = inTurn({DO(f.make()), DO(cblob_runParams_constructCopy(&q, &f.p))});
                       if (s >= 0) { EXPECT_EQ(cblob_runParams_destruct(&q), 0); }
                       return s;
                   }),
@@ -510,7 +520,7 @@ std::vector<Row> runParamsRows() {
                 FullParams f;
                 cblob_runParams *p = &f.p, q;
                 // Back to type 3 with tables of the same sizes, whose blocks are reused.
-                const int32_t s = inTurn({[&] { return f.make(); }, [&] {
+                const int32_t s = inTurn({DO(f.make()), [&] {
                                               return cblob_runParams_setSegmentationThreshImage8(
                                                   p, 3, p->threshMap8, p->threshImage8, p->map, 3, 3);
                                           }});
@@ -522,29 +532,21 @@ std::vector<Row> runParamsRows() {
                 float pc = 0;
                 return withoutAllocating([&] {
                     return inTurn({
-                        [&] { return cblob_runParams_construct(&q); }, [&] { return cblob_runParams_destruct(&q); },
-                        [&] { return cblob_runParams_getSegmentationType(p, &n); },
-                        [&] { return cblob_runParams_getMap(p, &m8, &m16, &n); },
-                        [&] { return cblob_runParams_getPostMap(p, &m8, &n); },
-                        [&] { return cblob_runParams_getThreshImage(p, &i8, &i16); },
-                        [&] { return cblob_runParams_getScaleVal(p, &n); },
-                        [&] { return cblob_runParams_getSoftness(p, &n); },
-                        [&] { return cblob_runParams_getLowTailPercent(p, &pc); },
-                        [&] { return cblob_runParams_getHighTailPercent(p, &pc); },
-                        [&] { return cblob_runParams_setSegmentationNone(p, 3); },
-                        [&] { return cblob_runParams_setSegmentationHardThresh(p, 5, 1); },
-                        [&] { return cblob_runParams_setSegmentationHardThreshPercent(p, 1, 2, 50, 0); },
-                        [&] { return cblob_runParams_setSegmentationSoftThreshPercent(p, 1, 2, 10, 90, 0); },
-                        [&] {
-                            return cblob_runParams_setSegmentationSoftThreshPercentWithSoftness(p, 1, 2, 9, 90, 4, 1);
-                        },
-                        [&] { return cblob_runParams_setSegmentationSoftThreshWithSoftness(p, 5, 50, 4, 0); },
-                        [&] { return cblob_runParams_setSegmentationSoftThresh(p, 5, 50, 0); },
-                        [&] { return cblob_runParams_getThresh(p, &n); },
-                        [&] { return cblob_runParams_getHighThresh(p, &n); },
-                        [&] { return cblob_runParams_getInvert(p, &n); },
-                        [&] { return cblob_runParams_getIsThreshPercent(p, &n); },
-                        [&] { return f.made = false, cblob_runParams_destruct(p); },
+                        DO(cblob_runParams_construct(&q)), DO(cblob_runParams_destruct(&q)),
+                        DO(cblob_runParams_getSegmentationType(p, &n)), DO(cblob_runParams_getMap(p, &m8, &m16, &n)),
+                        DO(cblob_runParams_getPostMap(p, &m8, &n)), DO(cblob_runParams_getThreshImage(p, &i8, &i16)),
+                        DO(cblob_runParams_getScaleVal(p, &n)), DO(cblob_runParams_getSoftness(p, &n)),
+                        DO(cblob_runParams_getLowTailPercent(p, &pc)), DO(cblob_runParams_getHighTailPercent(p, &pc)),
+                        DO(cblob_runParams_setSegmentationNone(p, 3)),
+                        DO(cblob_runParams_setSegmentationHardThresh(p, 5, 1)),
+                        DO(cblob_runParams_setSegmentationHardThreshPercent(p, 1, 2, 50, 0)),
+                        DO(cblob_runParams_setSegmentationSoftThreshPercent(p, 1, 2, 10, 90, 0)),
+                        DO(cblob_runParams_setSegmentationSoftThreshPercentWithSoftness(p, 1, 2, 9, 90, 4, 1)),
+                        DO(cblob_runParams_setSegmentationSoftThreshWithSoftness(p, 5, 50, 4, 0)),
+                        DO(cblob_runParams_setSegmentationSoftThresh(p, 5, 50, 0)),
+                        DO(cblob_runParams_getThresh(p, &n)), DO(cblob_runParams_getHighThresh(p, &n)),
+                        DO(cblob_runParams_getInvert(p, &n)), DO(cblob_runParams_getIsThreshPercent(p, &n)),
+                        DO(f.made = false, cblob_runParams_destruct(p)),
                     });
                 });
             }),
@@ -570,17 +572,17 @@ struct Blocks {
         cstd_vector_vector_cblob_blob_rleDataBlock__constructEmpty(&dataVectors);
     }
     int32_t make() {
-        return inTurn({[&] { return cstd_vector_cblob_imageRle_resize(&db.images, 2); },
-                       [&] { return cstd_vector_vector_cblob_blob_rleRowBlock__resize(&rowVectors, 2); },
-                       [&] { return cstd_vector_vector_cblob_blob_rleDataBlock__resize(&dataVectors, 2); },
-                       [&] { return cstd_vector_cblob_blob_rleRowBlock__new(&db.rowBlocks); },
-                       [&] { return cstd_vector_cblob_blob_rleDataBlock__new(&db.dataBlocks); },
-                       [&] { return cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &row, db.rowBlocks); },
-                       [&] { return cblob_blobRleDb__addDataBlock(8, &bytes, &block, db.dataBlocks); },
-                       [&] { return cstd_vector_vector_cblob_blob_rleRowBlock__getElement(&rowVectors, 1, &rows); },
-                       [&] { return cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &row, rows); },
-                       [&] { return cstd_vector_vector_cblob_blob_rleDataBlock__getElement(&dataVectors, 1, &data); },
-                       [&] { return cblob_blobRleDb__addDataBlock(8, &bytes, &block, data); }});
+        return inTurn({DO(cstd_vector_cblob_imageRle_resize(&db.images, 2)),
+                       DO(cstd_vector_vector_cblob_blob_rleRowBlock__resize(&rowVectors, 2)),
+                       DO(cstd_vector_vector_cblob_blob_rleDataBlock__resize(&dataVectors, 2)),
+                       DO(cstd_vector_cblob_blob_rleRowBlock__new(&db.rowBlocks)),
+                       DO(cstd_vector_cblob_blob_rleDataBlock__new(&db.dataBlocks)),
+                       DO(cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &row, db.rowBlocks)),
+                       DO(cblob_blobRleDb__addDataBlock(8, &bytes, &block, db.dataBlocks)),
+                       DO(cstd_vector_vector_cblob_blob_rleRowBlock__getElement(&rowVectors, 1, &rows)),
+                       DO(cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &row, rows)),
+                       DO(cstd_vector_vector_cblob_blob_rleDataBlock__getElement(&dataVectors, 1, &data)),
+                       DO(cblob_blobRleDb__addDataBlock(8, &bytes, &block, data))});
     }
     ~Blocks() {
         _cleanupFuncRleRowBlockVectVect(&rowVectors);
@@ -602,12 +604,12 @@ struct BlockPointers {
     int32_t make() {
         cblock_of_cblob_blob_ptr blob{nullptr};
         cblock_of_cblob_xformLinear_ptr xform{nullptr};
-        return inTurn({[&] { return cstd_vector_cblock_of_cblob_blob_ptr_pushBack(&blobs, &blob); },
-                       [&] { return cstd_vector_cblock_of_cblob_xformLinear_ptr_pushBack(&xforms, &xform); },
-                       [&] { return csys_memory_alloc_internal(64, reinterpret_cast<void **>(&blob.ptr)); },
-                       [&] { return cstd_vector_cblock_of_cblob_blob_ptr_pushBack(&blobs, &blob); },
-                       [&] { return csys_memory_alloc_internal(64, reinterpret_cast<void **>(&xform.ptr)); },
-                       [&] { return cstd_vector_cblock_of_cblob_xformLinear_ptr_pushBack(&xforms, &xform); }});
+        return inTurn({DO(cstd_vector_cblock_of_cblob_blob_ptr_pushBack(&blobs, &blob)),
+                       DO(cstd_vector_cblock_of_cblob_xformLinear_ptr_pushBack(&xforms, &xform)),
+                       DO(csys_memory_alloc_internal(64, reinterpret_cast<void **>(&blob.ptr))),
+                       DO(cstd_vector_cblock_of_cblob_blob_ptr_pushBack(&blobs, &blob)),
+                       DO(csys_memory_alloc_internal(64, reinterpret_cast<void **>(&xform.ptr))),
+                       DO(cstd_vector_cblock_of_cblob_xformLinear_ptr_pushBack(&xforms, &xform))});
     }
     ~BlockPointers() {
         _cleanupFuncBlobPtrVect(&blobs);
@@ -626,12 +628,12 @@ std::vector<Row> blobRows() {
                          cblob_blob_internal_block_ block;
                          cblob_blob_rleDataBlock_ a, b;
                          return withoutAllocating([&] {
-                             return inTurn({[&] { return cblob_blob_internal_block__init(&block); },
-                                            [&] { return cblob_blob_rleDataBlock__construct(&a); },
-                                            [&] { return cblob_blob_rleDataBlock__constructCopy(&b, &a); },
-                                            [&] { return cblob_blob_rleDataBlock__assign(&b, &a); },
-                                            [&] { return cblob_blob_rleDataBlock__destruct(&b); },
-                                            [&] { return cblob_blob_rleDataBlock__destruct(&a); }});
+                             return inTurn({DO(cblob_blob_internal_block__init(&block)),
+                                            DO(cblob_blob_rleDataBlock__construct(&a)),
+                                            DO(cblob_blob_rleDataBlock__constructCopy(&b, &a)),
+                                            DO(cblob_blob_rleDataBlock__assign(&b, &a)),
+                                            DO(cblob_blob_rleDataBlock__destruct(&b)),
+                                            DO(cblob_blob_rleDataBlock__destruct(&a))});
                          });
                      }),
         // Three blocks of each kind: a failed add leaves the outputs and the vector as they were.
@@ -662,8 +664,7 @@ std::vector<Row> blobRows() {
                   [] {
                       Ran r;
                       cblob_blobRleDb_ copy;
-                      const int32_t s = inTurn({[&] { return r.run(); },
-                                                [&] { return cblob_blobRleDb__constructCopy(&copy, r.rs.blobDb); }});
+                      const int32_t s = inTurn({DO(r.run()), DO(cblob_blobRleDb__constructCopy(&copy, r.rs.blobDb))});
                       if (s >= 0) { EXPECT_EQ(cblob_blobRleDb__destruct(&copy), 0); }
                       return s;
                   }),
@@ -678,33 +679,26 @@ std::vector<Row> blobRows() {
                 cblob_blobRleDb_ *db = nullptr;
                 cblob_blob_rleRowBlock_ *row = nullptr;
                 int32_t s = inTurn(
-                    {[&] { return csys_memory_alloc_internal(sizeof(*db), reinterpret_cast<void **>(&db)); },
-                     [&] { return cblob_blobRleDb__construct(db); },
-                     [&] { return cstd_vector_cblob_blob_rleRowBlock__new(&db->rowBlocks); },
-                     [&] { return cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &row, db->rowBlocks); },
-                     [&] { return cstd_vector_cblob_imageRle_resize(&db->images, 2); }});
+                    {DO(csys_memory_alloc_internal(sizeof(*db), reinterpret_cast<void **>(&db))),
+                     DO(cblob_blobRleDb__construct(db)), DO(cstd_vector_cblob_blob_rleRowBlock__new(&db->rowBlocks)),
+                     DO(cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &row, db->rowBlocks)),
+                     DO(cstd_vector_cblob_imageRle_resize(&db->images, 2))});
                 if (s < 0) return s;
                 cblob_blobRleDb_ local;
                 cblob_blobRleDb_Ptrh a, b, c;
                 int64_t refs = 0;
                 int32_t isNull = 0;
                 s = withoutAllocating([&] {
-                    return inTurn({[&] { return cblob_blobRleDb__construct(&local); },
-                                   [&] { return cblob_blobRleDb__clear(&local); },
-                                   [&] { return cblob_blobRleDb__destruct(&local); },
-                                   [&] { return cblob_blobRleDb_Ptrh_construct(&a); },
-                                   [&] { return cblob_blobRleDb_Ptrh_attach(&a, db); },
-                                   [&] { return cblob_blobRleDb_Ptrh_constructCopy(&b, &a); },
-                                   [&] { return cblob_blobRleDb_Ptrh_construct(&c); },
-                                   [&] { return cblob_blobRleDb_Ptrh_assign(&c, &b); },
-                                   [&] { return cblob_blobRleDb_Ptrh_getRefCount(&c, &refs); },
-                                   [&] { return cblob_blobRleDb__clear(db); },
-                                   [&] { return cblob_blobRleDb_Ptrh_assignNull(&c); },
-                                   [&] { return cblob_blobRleDb_Ptrh_getIsNull(&c, &isNull); },
-                                   [&] { return cblob_blobRleDb_Ptrh_detach(&b); },
-                                   [&] { return cblob_blobRleDb_Ptrh_destruct(&c); },
-                                   [&] { return cblob_blobRleDb_Ptrh_destruct(&b); },
-                                   [&] { return cblob_blobRleDb_Ptrh_destruct(&a); }});  // frees db
+                    return inTurn({DO(cblob_blobRleDb__construct(&local)), DO(cblob_blobRleDb__clear(&local)),
+                                   DO(cblob_blobRleDb__destruct(&local)), DO(cblob_blobRleDb_Ptrh_construct(&a)),
+                                   DO(cblob_blobRleDb_Ptrh_attach(&a, db)),
+                                   DO(cblob_blobRleDb_Ptrh_constructCopy(&b, &a)),
+                                   DO(cblob_blobRleDb_Ptrh_construct(&c)), DO(cblob_blobRleDb_Ptrh_assign(&c, &b)),
+                                   DO(cblob_blobRleDb_Ptrh_getRefCount(&c, &refs)), DO(cblob_blobRleDb__clear(db)),
+                                   DO(cblob_blobRleDb_Ptrh_assignNull(&c)),
+                                   DO(cblob_blobRleDb_Ptrh_getIsNull(&c, &isNull)), DO(cblob_blobRleDb_Ptrh_detach(&b)),
+                                   DO(cblob_blobRleDb_Ptrh_destruct(&c)), DO(cblob_blobRleDb_Ptrh_destruct(&b)),
+                                   DO(cblob_blobRleDb_Ptrh_destruct(&a))});  // frees db
                 });
                 EXPECT_TRUE(refs == 3 && isNull == 1);
                 return s;
@@ -716,16 +710,16 @@ std::vector<Row> blobRows() {
                      [] {
                          Blocks k;
                          BlockPointers q;
-                         const int32_t s = inTurn({[&] { return k.make(); }, [&] { return q.make(); }});
+                         const int32_t s = inTurn({DO(k.make()), DO(q.make())});
                          if (s < 0) return s;
                          const int32_t t = withoutAllocating([&] {
-                             return inTurn({[&] { return _cleanupFuncImageRles(&k.db); },
-                                            [&] { return _cleanupFuncRleRowBlockVect(k.db.rowBlocks); },
-                                            [&] { return _cleanupFuncRleDataBlockVect(k.db.dataBlocks); },
-                                            [&] { return _cleanupFuncRleRowBlockVectVect(&k.rowVectors); },
-                                            [&] { return _cleanupFuncRleDataBlockVectVect(&k.dataVectors); },
-                                            [&] { return _cleanupFuncBlobPtrVect(&q.blobs); },
-                                            [&] { return _cleanupFuncBlobXformPtrVect(&q.xforms); }});
+                             return inTurn({DO(_cleanupFuncImageRles(&k.db)),
+                                            DO(_cleanupFuncRleRowBlockVect(k.db.rowBlocks)),
+                                            DO(_cleanupFuncRleDataBlockVect(k.db.dataBlocks)),
+                                            DO(_cleanupFuncRleRowBlockVectVect(&k.rowVectors)),
+                                            DO(_cleanupFuncRleDataBlockVectVect(&k.dataVectors)),
+                                            DO(_cleanupFuncBlobPtrVect(&q.blobs)),
+                                            DO(_cleanupFuncBlobXformPtrVect(&q.xforms))});
                          });
                          EXPECT_TRUE(!k.row->memory && !k.block->memory &&
                                      !static_cast<cblock_of_cblob_blob_ptr *>(q.blobs.untyped.begin)[1].ptr);
@@ -741,7 +735,7 @@ std::vector<Row> blobRows() {
                          cblob_imageRle_construct(&img);
                          cmath_xformPtrhConst_construct(&identity);
                          cblob_blob *b = r.rs.allBlobs[1];
-                         s = withoutAllocating([&] { return cblob_imageRle_initFromBlob(&img, b, &identity); });
+                         s = withoutAllocating(DO(cblob_imageRle_initFromBlob(&img, b, &identity)));
                          EXPECT_EQ(img.rows, b->cachedRuns);
                          cmath_xformPtrhConst_destruct(&identity);
                          cblob_imageRle_destruct(&img);
@@ -775,6 +769,21 @@ std::vector<Row> blobRows() {
 
 // ----------------------------------------------------------- result sets
 
+// Client transform changes: to a new perspective transform, or a linear one.
+Edit perspective(const double (&h)[9]) {
+    return [&h](cblob_resultSet *rs) {
+        cmath_xformPtrhConst x;
+        int32_t s = cmath_xformPtrhConst_constructPerspective(&x, h);
+        if (s < 0) return s;
+        s = cblob_resultSet_setClientFromImageXform(rs, &x);
+        cmath_xformPtrhConst_destruct(&x);
+        return s;
+    };
+}
+Edit linear(cmath_xformLinear x) {
+    return [x](cblob_resultSet *rs) { return cblob_resultSet_setClientFromImageXformLinear(rs, &x); };
+}
+
 std::vector<Row> resultSetRows() {
     return {
         allocates({"cblob_resultSet_construct", "cblob_resultSet_destruct"},
@@ -787,17 +796,16 @@ std::vector<Row> resultSetRows() {
                   [] {
                       Ran r;
                       cblob_resultSet copy;
-                      const int32_t s = inTurn({[&] { return filteredRun(&r); },
-                                                [&] { return cblob_resultSet_constructCopy(&copy, &r.rs); }});
+                      const int32_t s = inTurn({DO(filteredRun(&r)), DO(cblob_resultSet_constructCopy(&copy, &r.rs))});
                       if (s < 0) return s;
-                      EXPECT_EQ(viewState(copy).size(), viewState(r.rs).size());
+                      EXPECT_EQ(stateOf(copy).size(), stateOf(r.rs).size());
                       return cblob_resultSet_destruct(&copy);
                   }),
         // Into a result set of another run: a failure leaves it cleared.
         allocates({"cblob_resultSet_assign"},
                   [] {
                       Ran r, d;
-                      return inTurn({[&] { return filteredRun(&r); }, [&] { return d.run(false, true); }, [&] {
+                      return inTurn({DO(filteredRun(&r)), DO(d.run(false, true)), [&] {
                                          const int32_t s = cblob_resultSet_assign(&d.rs, &r.rs);
                                          const cblob_resultSet &c = d.rs;
                                          const bool cleared = !c.numBlobs && !c.numViewBlobs && !c.allBlobs;
@@ -820,41 +828,32 @@ std::vector<Row> resultSetRows() {
                 [](cblob_resultSet *rs) { return addFilter(rs, cblob_measureCompactness, 0, 5); }),
         editRow("cblob_resultSet_unsetFilter",
                 [](cblob_resultSet *rs) {
-                    return inTurn({[&] { return addFilter(rs, cblob_measurePerimeter, 0, 11); },
-                                   [&] { return cblob_resultSet_sort(rs, cblob_measureArea, 1); }});
+                    return inTurn({DO(addFilter(rs, cblob_measurePerimeter, 0, 11)),
+                                   DO(cblob_resultSet_sort(rs, cblob_measureArea, 1))});
                 },
                 [](cblob_resultSet *rs) { return cblob_resultSet_unsetFilter(rs, cblob_measurePerimeter); }),
         editRow("cblob_resultSet_clearFilters",
                 [](cblob_resultSet *rs) {
-                    return inTurn({[&] { return addFilter(rs, cblob_measureArea, 0, 5); },
-                                   [&] { return cblob_resultSet_sort(rs, cblob_measureBoxWidth, 0); }});
+                    return inTurn({DO(addFilter(rs, cblob_measureArea, 0, 5)),
+                                   DO(cblob_resultSet_sort(rs, cblob_measureBoxWidth, 0))});
                 },
                 &cblob_resultSet_clearFilters),
         editRow("cblob_resultSet_sort", [](cblob_resultSet *rs) { return addFilter(rs, cblob_measureArea, 1, 50); },
                 [](cblob_resultSet *rs) { return cblob_resultSet_sort(rs, cblob_measureAngleBoxWidth, 0); }),
         editRow("cblob_resultSet_disableSort",
                 [](cblob_resultSet *rs) {
-                    return inTurn({[&] { return addFilter(rs, cblob_measureArea, 0, 5); },
-                                   [&] { return cblob_resultSet_sort(rs, cblob_measureArea, 0); }});
+                    return inTurn({DO(addFilter(rs, cblob_measureArea, 0, 5)),
+                                   DO(cblob_resultSet_sort(rs, cblob_measureArea, 0))});
                 },
                 &cblob_resultSet_disableSort),
+        // Identity to perspective to another perspective; identity to linear to
+        // perspective to linear.
         editRow("cblob_resultSet_setClientFromImageXform", &cacheOne,
-                [](cblob_resultSet *rs) {
-                    const double h[9] = {1, 0.01, 0, 0, 1, 0, 0.001, 0, 1};
-                    cmath_xformPtrhConst x;
-                    int32_t s = cmath_xformPtrhConst_constructPerspective(&x, h);
-                    if (s < 0) return s;
-                    s = cblob_resultSet_setClientFromImageXform(rs, &x);
-                    cmath_xformPtrhConst_destruct(&x);
-                    return s;
-                },
-                &frameState),
+                {perspective(kPerspective), perspective(kOtherPerspective)}, true),
         editRow("cblob_resultSet_setClientFromImageXformLinear", &cacheOne,
-                [](cblob_resultSet *rs) {
-                    const cmath_xformLinear x{{2.0, 0.5, 0.0, 3.0}, 1.0, 1.0};
-                    return cblob_resultSet_setClientFromImageXformLinear(rs, &x);
-                },
-                &frameState),
+                {linear({{2.0, 0.5, 0.0, 3.0}, 1.0, 1.0}), perspective(kPerspective),
+                 linear({{0.5, 0.1, 0.0, 0.5}, 1.0, 2.0})},
+                true),
         // The valid bits given back first, so that sizing them allocates.
         allocates({"cblob_resultSet_createAndInitMeasureCaching_"},
                   [] {
@@ -880,10 +879,10 @@ std::vector<Row> resultSetRows() {
                          cblob_resultSet *rs = &r.rs;
                          const cblob_runParams *p = &r.p;
                          const int32_t s = inTurn(
-                             {[&] { return r.make(); }, [&] { return keepAll(&r.p); },
-                              [&] { return cblob_run8(scene().img8.image(), scene().mask.image(), &r.p, rs); },
-                              [&] { return addFilter(rs, cblob_measureArea, 0, 5); },
-                              [&] { return cblob_resultSet_sort(rs, cblob_measureArea, 0); }});
+                             {DO(r.make()), DO(keepAll(&r.p)),
+                              DO(cblob_run8(scene().img8.image(), scene().mask.image(), &r.p, rs)),
+                              DO(addFilter(rs, cblob_measureArea, 0, 5)),
+                              DO(cblob_resultSet_sort(rs, cblob_measureArea, 0))});
                          if (s < 0) return s;
                          cblob_imageRlePtrh kept[3];
                          cmath_xformPtrhConst x;
@@ -896,19 +895,19 @@ std::vector<Row> resultSetRows() {
                          cmath_xformLinear linear;
                          const int32_t t = withoutAllocating([&] {
                              return inTurn({
-                                 [&] { return cblob_resultSet_getThresholdedImageRlePtrh(rs, &kept[0]); },
-                                 [&] { return cblob_resultSet_getMaskedAndThresholdedImageRlePtrh(rs, &kept[1]); },
-                                 [&] { return cblob_resultSet_getMorphedThresholdedImageRlePtrh(rs, &kept[2]); },
-                                 [&] { return cblob_resultSet_setExcludeExtrema(rs, 3, 10, &angle); },
-                                 [&] { return cblob_resultSet_getExcludeExtrema(rs, &mode, &value, &angle); },
-                                 [&] { return cblob_resultSet_getNumFilters(rs, &n); },
-                                 [&] { return cblob_resultSet_getFilters(rs, &filters); },
-                                 [&] { return cblob_resultSet_getSort(rs, &m, &direction); },
-                                 [&] { return cblob_resultSet_getClientFromImageXform(rs, &x); },
-                                 [&] { return cblob_resultSet_getClientFromImageXformLinear(rs, &linear); },
-                                 [&] { return cblob_blob_getClientFromImageXform(rs->allBlobs[0], &linear); },
-                                 [&] { return cblob_resultSetPostProcessing_recordRunParams(rs->postProcessing, p); },
-                                 [&] { return cblob_resultSet_clear(rs); },
+                                 DO(cblob_resultSet_getThresholdedImageRlePtrh(rs, &kept[0])),
+                                 DO(cblob_resultSet_getMaskedAndThresholdedImageRlePtrh(rs, &kept[1])),
+                                 DO(cblob_resultSet_getMorphedThresholdedImageRlePtrh(rs, &kept[2])),
+                                 DO(cblob_resultSet_setExcludeExtrema(rs, 3, 10, &angle)),
+                                 DO(cblob_resultSet_getExcludeExtrema(rs, &mode, &value, &angle)),
+                                 DO(cblob_resultSet_getNumFilters(rs, &n)),
+                                 DO(cblob_resultSet_getFilters(rs, &filters)),
+                                 DO(cblob_resultSet_getSort(rs, &m, &direction)),
+                                 DO(cblob_resultSet_getClientFromImageXform(rs, &x)),
+                                 DO(cblob_resultSet_getClientFromImageXformLinear(rs, &linear)),
+                                 DO(cblob_blob_getClientFromImageXform(rs->allBlobs[0], &linear)),
+                                 DO(cblob_resultSetPostProcessing_recordRunParams(rs->postProcessing, p)),
+                                 DO(cblob_resultSet_clear(rs)),
                              });
                          });
                          cmath_xformPtrhConst_destruct(&x);
@@ -923,9 +922,9 @@ std::vector<Row> resultSetRows() {
                          const int32_t s = filteredRun(&r);
                          if (s < 0) return s;
                          return withoutAllocating([&] {
-                             return inTurn({[&] { return cblob_resultSetPostProcessing__construct(&pp); },
-                                            [&] { return cblob_resultSetPostProcessing__destruct(&pp); },
-                                            [&] { return cblob_resultSetPostProcessing__clear(r.rs.postProcessing); }});
+                             return inTurn({DO(cblob_resultSetPostProcessing__construct(&pp)),
+                                            DO(cblob_resultSetPostProcessing__destruct(&pp)),
+                                            DO(cblob_resultSetPostProcessing__clear(r.rs.postProcessing))});
                          });
                      }),
         // A failed new or newClone leaves the pointer null.
@@ -943,7 +942,7 @@ std::vector<Row> resultSetRows() {
                       Ran r;
                       const cblob_resultSetPostProcessing_ *const &src = r.rs.postProcessing;
                       cblob_resultSetPostProcessing_ *p = nullptr;
-                      const int32_t s = inTurn({[&] { return filteredRun(&r); }, [&] {
+                      const int32_t s = inTurn({DO(filteredRun(&r)), [&] {
                                                     return cblob_resultSetPostProcessing__newClone(&p, src);
                                                 }});
                       if (s < 0) { EXPECT_EQ(p, nullptr); }
@@ -955,7 +954,7 @@ std::vector<Row> resultSetRows() {
                       Ran r;
                       const cblob_resultSetPostProcessing_ *const &src = r.rs.postProcessing;
                       cblob_resultSetPostProcessing_ pp;
-                      const int32_t s = inTurn({[&] { return filteredRun(&r); }, [&] {
+                      const int32_t s = inTurn({DO(filteredRun(&r)), [&] {
                                                     return cblob_resultSetPostProcessing__constructCopy(&pp, src);
                                                 }});
                       if (s < 0) return s;
@@ -967,8 +966,8 @@ std::vector<Row> resultSetRows() {
                   [] {
                       Ran r, d;
                       const cblob_resultSetPostProcessing_ *const &src = r.rs.postProcessing;
-                      return inTurn({[&] { return filteredRun(&r); }, [&] { return d.run(false); },
-                                     [&] { return addFilter(&d.rs, cblob_measureBoxHeight, 1, 2); }, [&] {
+                      return inTurn({DO(filteredRun(&r)), DO(d.run(false)),
+                                     DO(addFilter(&d.rs, cblob_measureBoxHeight, 1, 2)), [&] {
                                          cblob_resultSetPostProcessing_ *pp = d.rs.postProcessing;
                                          const std::vector<double> before = recordState(*pp);
                                          const int32_t s = cblob_resultSetPostProcessing__assign(pp, src);
