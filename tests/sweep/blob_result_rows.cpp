@@ -70,8 +70,9 @@ const double kOtherPerspective[9] = {0.9, -0.2, 1.0, 0.15, 1.1, 2.0, -1e-4, 3e-4
 
 // How a fixture run analyses the 8-bit scene: a hard threshold at 100
 // keeping per-blob images, the same without them, the same with the mask
-// given and kept, or grey runs of the pixel values with a perspective
-// client transform (so that each blob has a transform of its own).
+// given and kept (which keeps per-blob images too), or grey runs of the
+// pixel values with per-blob images and a perspective client transform (so
+// that each blob has a transform of its own).
 enum class Kind { Binary, Plain, Masked, Grey };
 
 // Run parameters and a result set made inside a row's call and ended at
@@ -88,8 +89,8 @@ struct Ran {
         const cimg_imageConst *image = scene().img8.image(), *mask = scene().mask.image();
         int32_t s = make();
         if (s < 0) return s;
-        p.keepBlobImages = kind != Kind::Plain;
-        p.keepMaskImage = kind == Kind::Masked;
+        p.keepBlobImages = kind == Kind::Binary || kind == Kind::Grey;
+        p.keepMaskImage = kind == Kind::Masked;  // per-blob images through the kept mask
         if (kind != Kind::Grey) return cblob_run8(image, kind == Kind::Masked ? mask : nullptr, &p, &rs);
         cimg_windowConst w;
         cmath_xformPtrhConst x;
