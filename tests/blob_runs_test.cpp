@@ -499,49 +499,6 @@ TEST(BlobRuns, WithoutBlobImagesThereAreNoRows) {
     }
 }
 
-// Every allocation of a run with per-blob images fails in turn, and every
-// allocation of the extraction of a blob's rows (the run's blobs forgotten
-// first): the call returns the memory status and leaks nothing.
-TEST(BlobRuns, AllocationFailuresLeakNothing) {
-    std::mt19937 rng(21);
-    GreyImage image(60, 40, 8, runtest::randomValues(rng, 60, 40, 8, 0.5, 2));
-    GreyImage mask(60, 40, 8, std::vector<uint16_t>(60 * 40, 1));
-    for (int form = 0; form < 3; ++form) {
-        SCOPED_TRACE("form " + std::to_string(form));
-        const auto report = cblobtest::expectCleanUnderAllocationFailures([&]() -> int32_t {
-            cblob_runParams p;
-            int32_t status = cblob_runParams_construct(&p);
-            if (CBLOB_FAILED(status)) return status;
-            cblob_resultSet rs;
-            status = cblob_resultSet_construct(&rs);
-            if (!CBLOB_FAILED(status)) {
-                status = form == 1 ? cblob_runParams_setSegmentationNone(&p, 1)
-                                   : cblob_runParams_setSegmentationHardThresh(&p, 128, 0);
-                p.keepBlobImages = form != 2 ? 1 : 0;
-                p.keepMaskImage = form == 2 ? 1 : 0;
-                if (!CBLOB_FAILED(status)) status = cblob_run8(image.image(), form == 2 ? mask.image() : nullptr, &p, &rs);
-                // The rows of every blob extracted once more, into the same database.
-                for (int i = 0; i < rs.numBlobs && !CBLOB_FAILED(status); ++i) {
-                    rs.allBlobs[i]->cachedRuns = nullptr;
-                    cblob_rleRow *rows = nullptr;
-                    status = cblob_blob_getRleRows(rs.allBlobs[i], &rows);
-                }
-                if (!CBLOB_FAILED(status) && rs.numBlobs > 0) {
-                    cimg_image out;
-                    cimg_image_constructUnbound(&out, 8);
-                    status = cblob_blob_getBlobImage(rs.allBlobs[0], &out);
-                    cimg_image_destruct(&out);
-                }
-                const int32_t cleared = cblob_resultSet_destruct(&rs);
-                if (!CBLOB_FAILED(status)) status = cleared;
-            }
-            cblob_runParams_destruct(&p);
-            return status;
-        });
-        EXPECT_GT(report.failuresInjected, 0);
-    }
-}
-
 // A run with per-blob images stopped at each of its attention polls returns
 // the stop status and leaks nothing.
 TEST(BlobRuns, CancelledRunsLeakNothing) {

@@ -768,25 +768,6 @@ TEST(MeasureCache, FailuresKeepStoredValues) {
     EXPECT_NE(measureAt(b, 30, 1.1), at04);
 }
 
-TEST(MeasureCache, CleanUnderAllocationFailures) {
-    const std::vector<Shape> shapes = sampleShapes();
-    const auto report = cblobtest::expectCleanUnderAllocationFailures([&] {
-        cblob_resultSet rs;
-        BLOBTEST_TRY(cblob_resultSet_construct(&rs));
-        blobtest::Finally end{[&] { cblob_resultSet_destruct(&rs); }};
-        BLOBTEST_TRY(buildShapes(&rs, shapes, true, true));
-        const double angle = 0.6;
-        double v = 0;
-        for (int32_t label = 1; label <= rs.numBlobs; ++label) {
-            for (const int32_t code : {36, 47, 26, 16}) {
-                BLOBTEST_TRY(cblob_blob_getMeasureAtAngle(rs.allBlobs[label - 1], code, 1, &v, &angle));
-            }
-        }
-        return 0;
-    });
-    EXPECT_GT(report.failuresInjected, 10);
-}
-
 // ----------------------------------------------------------- precompute
 
 TEST(MeasurePrecompute, FillsTheAskedGroupsOfEveryBlob) {

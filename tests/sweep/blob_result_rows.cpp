@@ -68,8 +68,15 @@ const Scene &scene() {
 const double kPerspective[9] = {1.5, 0.1, 4.0, -0.05, 1.2, -3.0, 2e-4, 1e-4, 1.0};
 const double kOtherPerspective[9] = {0.9, -0.2, 1.0, 0.15, 1.1, 2.0, -1e-4, 3e-4, 1.0};
 
-// Run parameters (a hard threshold at 100) and a result set made inside a
-// row's call and ended at scope exit; run() analyses the 8-bit scene.
+// How a fixture run analyses the 8-bit scene: a hard threshold at 100
+// keeping per-blob images, the same without them, the same with the mask
+// given and kept (which keeps per-blob images too), or grey runs of the
+// pixel values with per-blob images and a perspective client transform (so
+// that each blob has a transform of its own).
+enum class Kind { Binary, Plain, Masked, Grey };
+
+// Run parameters and a result set made inside a row's call and ended at
+// scope exit.
 struct Ran {
     cblob_runParams p;
     cblob_resultSet rs;
@@ -78,12 +85,22 @@ struct Ran {
         return inTurn({DO(cblob_runParams_construct(&p)), DO(haveP = true, cblob_resultSet_construct(&rs)),
                        DO(haveRs = true, cblob_runParams_setSegmentationHardThresh(&p, 100, 0))});
     }
-    int32_t run(bool keepBlobImages = true, bool masked = false) {
-        return inTurn({DO(make()), [&] {
-                           p.keepBlobImages = keepBlobImages;
-                           p.keepMaskImage = masked;
-                           return cblob_run8(scene().img8.image(), masked ? scene().mask.image() : nullptr, &p, &rs);
-                       }});
+    int32_t run(Kind kind = Kind::Binary) {
+        const cimg_imageConst *image = scene().img8.image(), *mask = scene().mask.image();
+        int32_t s = make();
+        if (s < 0) return s;
+        p.keepBlobImages = kind == Kind::Binary || kind == Kind::Grey;
+        p.keepMaskImage = kind == Kind::Masked;  // per-blob images through the kept mask
+        if (kind != Kind::Grey) return cblob_run8(image, kind == Kind::Masked ? mask : nullptr, &p, &rs);
+        cimg_windowConst w;
+        cmath_xformPtrhConst x;
+        cimg_windowConst_construct(&w);
+        s = inTurn({DO(cblob_runParams_setSegmentationNone(&p, 4)), DO(cimg_windowConst_init(&w, image)),
+                    DO(cmath_xformPtrhConst_constructPerspective(&x, kPerspective))});
+        if (s < 0) return s;
+        s = cblob_runWindow8(&w, &x, nullptr, &p, &rs);
+        cmath_xformPtrhConst_destruct(&x);
+        return s;
     }
     ~Ran() {
         if (haveRs) { EXPECT_EQ(cblob_resultSet_destruct(&rs), 0); }
@@ -197,30 +214,32 @@ struct Outputs {
 using Query = std::function<int32_t(cblob_blob *, Outputs *)>;
 #define QUERY(expr) Query([](cblob_blob * b, Outputs * o) { return expr; })
 
-// Queries of every blob of a fresh run, whose rows are extracted anew (the
-// run's cached rows are dropped): a failing query writes none of its outputs
-// and leaves the measures cached before valid (the first blob's perimeter
-// reads the same, also while every allocation fails).
-Row queryRow(const char *name, std::vector<Query> queries, Edit prepare = &none, bool masked = false) {
+// Queries of every blob of a fresh run of each kind, whose rows are
+// extracted anew (the run's cached rows are dropped): a failing query writes
+// none of its outputs and leaves the measures cached before valid (the first
+// blob's perimeter reads the same, also while every allocation fails).
+Row queryRow(const char *name, std::vector<Query> queries, Edit prepare = &none,
+             std::vector<Kind> kinds = {Kind::Binary, Kind::Grey}) {
     return allocates({name}, [=] {
-        Ran r;
-        double kept = 0;
-        return inTurn({DO(r.run(true, masked)), DO(prepare(&r.rs)),
-                       DO(cblob_blob_getMeasure(r.rs.allBlobs[0], cblob_measurePerimeter, 0, &kept)), [&] {
-                           for (int32_t i = 0; i < r.rs.numBlobs; ++i) r.rs.allBlobs[i]->cachedRuns = nullptr;
-                           for (int32_t i = 0; i < r.rs.numBlobs; ++i)
-                               for (const Query &query : queries) {
-                                   Outputs out;
-                                   const int32_t s = query(r.rs.allBlobs[i], &out);
-                                   if (s >= 0) continue;
-                                   EXPECT_TRUE(out.untouched()) << "a failed query wrote an output";
-                                   double again = -1;
-                                   const int32_t t = cblob_blob_getMeasure(r.rs.allBlobs[0], 4, 0, &again);
-                                   EXPECT_TRUE(t == 0 && again == kept) << "a failed query dropped a cached measure";
-                                   return s;
-                               }
-                           return 0;
-                       }});
+        int32_t s = 0;
+        for (size_t k = 0; s >= 0 && k < kinds.size(); ++k) {
+            Ran r;
+            double kept = 0;
+            s = inTurn({DO(r.run(kinds[k])), DO(prepare(&r.rs)),
+                        DO(cblob_blob_getMeasure(r.rs.allBlobs[0], cblob_measurePerimeter, 0, &kept))});
+            for (int32_t i = 0; s >= 0 && i < r.rs.numBlobs; ++i) r.rs.allBlobs[i]->cachedRuns = nullptr;
+            for (int32_t i = 0; s >= 0 && i < r.rs.numBlobs; ++i)
+                for (size_t q = 0; s >= 0 && q < queries.size(); ++q) {
+                    Outputs out;
+                    s = queries[q](r.rs.allBlobs[i], &out);
+                    if (s >= 0) continue;
+                    EXPECT_TRUE(out.untouched()) << "a failed query wrote an output";
+                    double again = -1;
+                    const int32_t t = cblob_blob_getMeasure(r.rs.allBlobs[0], cblob_measurePerimeter, 0, &again);
+                    EXPECT_TRUE(t == 0 && again == kept) << "a failed query dropped a cached measure";
+                }
+        }
+        return s;
     });
 }
 
@@ -255,7 +274,7 @@ const double kAngle = 0.7;
 std::vector<Row> measureRows() {
     return {
         queryRow("cblob_blob_getMeasure", measures({4, 14, 30, 41, 16, 1}, 1, nullptr), &excluding),
-        queryRow("cblob_blob_getMeasureAtAngle", measures({27, 36, 45, 15}, 0, &kAngle)),
+        queryRow("cblob_blob_getMeasureAtAngle", measures({26, 36, 47, 16, 15}, 1, &kAngle), &excluding),
         queryRow("cblob_blob_getBoundingBox", {QUERY(cblob_blob_getBoundingBox(b, &o->rect))}, &excluding),
         queryRow("cblob_blob_getBoundingBoxAtAngle", {QUERY(cblob_blob_getBoundingBoxAtAngle(b, &kAngle, &o->rect))}),
         queryRow("cblob_blob_getBoundingBoxAndExcludeExtrema",
@@ -266,7 +285,8 @@ std::vector<Row> measureRows() {
                  &excluding),
         queryRow("cblob_blob_getMedian", {QUERY(cblob_blob_getMedian(b, &kAngle, o->median))}),
         // With the mask kept, the blobs off the window edge compare their runs with it.
-        queryRow("cblob_blob_getIsInterior", {QUERY(cblob_blob_getIsInterior(b, &o->isInterior))}, &none, true),
+        queryRow("cblob_blob_getIsInterior", {QUERY(cblob_blob_getIsInterior(b, &o->isInterior))}, &none,
+                 {Kind::Masked}),
         // With the first blob's perimeter cached before: it stays valid after a failure.
         allocates({"cblob_resultSet_precomputeMeasures"},
                   [] {
@@ -746,13 +766,15 @@ std::vector<Row> blobRows() {
                      const int32_t s = cblob_blob_getRleRows(b, &rows);
                      if (s < 0) { EXPECT_TRUE(rows == marker<cblob_rleRow>() && b->cachedRuns == nullptr); }
                      return s;
-                 }}),
+                 }},
+                 &none, {Kind::Binary, Kind::Masked, Kind::Grey}),
         queryRow("cblob_blob_getImageRle", {[](cblob_blob *b, Outputs *) {
                      cblob_imageRle *img = marker<cblob_imageRle>();
                      const int32_t s = cblob_blob_getImageRle(b, &img);
                      if (s < 0) { EXPECT_EQ(img, marker<cblob_imageRle>()); }
                      return s;
-                 }}),
+                 }},
+                 &none, {Kind::Binary, Kind::Masked, Kind::Grey}),
         // Into an unbound image, which a failure leaves unbound.
         queryRow("cblob_blob_getBlobImage", {[](cblob_blob *b, Outputs *) {
                      cimg_image img;
@@ -763,7 +785,8 @@ std::vector<Row> blobRows() {
                      EXPECT_EQ(bound, s < 0 ? 0 : 1);
                      cimg_image_destruct(&img);
                      return s;
-                 }}),
+                 }},
+                 &none, {Kind::Binary, Kind::Masked, Kind::Grey}),
     };
 }
 
@@ -805,7 +828,7 @@ std::vector<Row> resultSetRows() {
         allocates({"cblob_resultSet_assign"},
                   [] {
                       Ran r, d;
-                      return inTurn({DO(filteredRun(&r)), DO(d.run(false, true)), [&] {
+                      return inTurn({DO(filteredRun(&r)), DO(d.run(Kind::Masked)), [&] {
                                          const int32_t s = cblob_resultSet_assign(&d.rs, &r.rs);
                                          const cblob_resultSet &c = d.rs;
                                          const bool cleared = !c.numBlobs && !c.numViewBlobs && !c.allBlobs;
@@ -966,7 +989,7 @@ std::vector<Row> resultSetRows() {
                   [] {
                       Ran r, d;
                       const cblob_resultSetPostProcessing_ *const &src = r.rs.postProcessing;
-                      return inTurn({DO(filteredRun(&r)), DO(d.run(false)),
+                      return inTurn({DO(filteredRun(&r)), DO(d.run(Kind::Plain)),
                                      DO(addFilter(&d.rs, cblob_measureBoxHeight, 1, 2)), [&] {
                                          cblob_resultSetPostProcessing_ *pp = d.rs.postProcessing;
                                          const std::vector<double> before = recordState(*pp);
