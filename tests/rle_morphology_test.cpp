@@ -45,48 +45,6 @@ TEST(RleMorphology, EveryOperationMatchesPixelFiltersInEveryStorage) {
     }
 }
 
-// Rows given as pixels, for the small cases below.
-Model fromRows(const std::vector<std::vector<uint8_t>> &rows, bool grey) {
-    Pixels px{static_cast<int32_t>(rows[0].size()), static_cast<int32_t>(rows.size()), {}};
-    for (const auto &r : rows) px.p.insert(px.p.end(), r.begin(), r.end());
-    return rletest::encode(px, grey, 0, 0);
-}
-
-void expectOp(const std::vector<std::vector<uint8_t>> &in, bool grey, int32_t op,
-              const std::vector<std::vector<uint8_t>> &want) {
-    Image src(fromRows(in, grey), Storage::Filled);
-    cblob_imageRlePtrh out;
-    cblob_imageRlePtrh_construct(&out);
-    ASSERT_EQ(cblob_imageRlePtrh_gmorph(&src.h, &out, op), 0);
-    rletest::expectImageEquals(&out, fromRows(want, grey));
-    cblob_imageRlePtrh_destruct(&out);
-}
-
-TEST(RleMorphology, SmallCases) {
-    expectOp({{5, 5, 5, 9, 9, 9}}, true, cblob_morph_erode1x3, {{5, 5, 5, 5, 9, 9}});
-    expectOp({{5, 5, 5, 9, 9, 9}}, true, cblob_morph_dilate1x3, {{5, 5, 9, 9, 9, 9}});
-    expectOp({{0, 0, 1, 0, 0}}, false, cblob_morph_erode1x3, {{0, 0, 0, 0, 0}});
-    expectOp({{0, 0, 1, 0, 0}}, false, cblob_morph_dilate1x3, {{0, 1, 1, 1, 0}});
-    // A loser of one pixel between two winners takes the stronger neighbour.
-    expectOp({{3, 9, 4}}, true, cblob_morph_erode1x3, {{3, 3, 4}});
-    expectOp({{3, 1, 4}}, true, cblob_morph_dilate1x3, {{3, 4, 4}});
-    // Foreground everywhere survives erosion: the edges repeat.
-    expectOp({{1, 1, 1}, {1, 1, 1}}, false, cblob_morph_erode3x3, {{1, 1, 1}, {1, 1, 1}});
-    // Vertical dilation of one pixel in row 2 reaches rows 1 and 3.
-    expectOp({{0, 0}, {0, 0}, {0, 1}, {0, 0}, {0, 0}}, false, cblob_morph_dilate3x1,
-             {{0, 0}, {0, 1}, {0, 1}, {0, 1}, {0, 0}});
-    // One row: the vertical pass leaves it as it is.
-    expectOp({{4, 7, 7, 2}}, true, cblob_morph_erode3x1, {{4, 7, 7, 2}});
-    // Opening with the square removes a 2 x 2 square and keeps a 3 x 3 one.
-    std::vector<std::vector<uint8_t>> squares(7, std::vector<uint8_t>(10, 0));
-    for (int y = 1; y < 3; ++y)
-        for (int x = 1; x < 3; ++x) squares[y][x] = 1;
-    std::vector<std::vector<uint8_t>> kept(7, std::vector<uint8_t>(10, 0));
-    for (int y = 2; y < 5; ++y)
-        for (int x = 5; x < 8; ++x) squares[y][x] = kept[y][x] = 1;
-    expectOp(squares, false, cblob_morph_open3x3, kept);
-}
-
 TEST(RleMorphology, ResultMayBeTheSourceHandle) {
     const Model m = rletest::randomModel(12, 25, 14, false, 5);
     Image src(m, Storage::Borrowed);

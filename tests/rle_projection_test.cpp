@@ -13,6 +13,7 @@
 
 #include "cblob/rle_image.h"
 #include "support/fault_injection.hpp"
+#include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
 
 namespace {
@@ -20,54 +21,10 @@ namespace {
 using rletest::Model;
 using rletest::Row;
 
-// How a test image is stored.
-enum class Storage { Packed, Filled, Borrowed };
-
-// A handle on a record holding the model: packed through the host's pair
-// format (grey only), filled into owned storage a few rows per block, or
-// borrowing rows the test owns (no storage, no sentinel rows; binary rows
-// may end before the width).
-struct Image {
-    Image(const Model &model, Storage storage) : m(model) {
-        int32_t status = 0;
-        if (storage == Storage::Borrowed) {
-            for (const Row &row : m.rows) bytes.push_back(rletest::encodeRow(row, m.grey));
-            for (size_t y = 0; y < m.rows.size(); ++y) {
-                const uint8_t start = (!m.grey && !m.rows[y].empty()) ? m.rows[y][0].value : 0;
-                table.push_back({bytes[y].data(), static_cast<int32_t>(m.rows[y].size()), start});
-            }
-            status = rletest::makeHandle(&h, [&](cblob_imageRle *img) {
-                const int32_t built = cblob_imageRle_construct_(img);
-                img->offsetX = m.offsetX;
-                img->offsetY = m.offsetY;
-                img->width = m.width;
-                img->height = m.height();
-                img->numRuns = m.numRuns();
-                img->isGrey = m.grey ? 1 : 0;
-                img->rows = table.data();
-                return built;
-            });
-        } else {
-            status = rletest::makeHandle(&h, [&](cblob_imageRle *img) {
-                return storage == Storage::Packed ? rletest::buildFromTorv(img, m)
-                                                  : rletest::buildByFilling(img, m, 3);
-            });
-        }
-        EXPECT_EQ(status, 0);
-    }
-    ~Image() { cblob_imageRlePtrh_destruct(&h); }
-    Image(const Image &) = delete;
-    Image &operator=(const Image &) = delete;
-    cblob_imageRle *record() const {
-        cblob_imageRle *img = nullptr;
-        cblob_imageRlePtrh_getImageRle(&h, &img);
-        return img;
-    }
-    Model m;
-    std::vector<std::vector<uint8_t>> bytes;
-    std::vector<cblob_rleRow> table;
-    cblob_imageRlePtrh h;
-};
+using rletest::Image;
+using rletest::Storage;
+using rletest::storageName;
+using rletest::storagesFor;
 
 // The weight of a pixel: its grey value, or 1 for binary foreground.
 double weight(const Model &m, int32_t x, int32_t y) { return m.pel(x, y); }
@@ -99,17 +56,6 @@ std::vector<Model> models() {
     out.push_back(rletest::randomModel(seed++, 700, 3, true, 400, 256));
     out.push_back(rletest::randomModel(seed++, 600, 4, false, 500));
     return out;
-}
-
-// The storages a model can take: grey models all three, binary ones
-// filled and borrowed.
-std::vector<Storage> storagesFor(const Model &m) {
-    if (m.grey) return {Storage::Packed, Storage::Filled, Storage::Borrowed};
-    return {Storage::Filled, Storage::Borrowed};
-}
-
-const char *storageName(Storage s) {
-    return s == Storage::Packed ? "packed" : s == Storage::Filled ? "filled" : "borrowed";
 }
 
 std::vector<uint32_t> contents(const cstd_vector32 &v) {
