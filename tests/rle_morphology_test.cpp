@@ -13,6 +13,7 @@
 #include "support/fault_injection.hpp"
 #include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
+#include "support/run_support.hpp"
 
 namespace {
 
@@ -35,11 +36,9 @@ TEST(RleMorphology, EveryOperationMatchesPixelFiltersInEveryStorage) {
             for (int32_t op = 0; op < 12; ++op) {
                 SCOPED_TRACE(std::string(m.grey ? "grey " : "binary ") + std::to_string(m.width) + "x" +
                              std::to_string(m.height()) + " " + rletest::storageName(s) + " " + opName(op));
-                cblob_imageRlePtrh out;
-                cblob_imageRlePtrh_construct(&out);
-                ASSERT_EQ(cblob_imageRlePtrh_gmorph(&src.h, &out, op), 0);
-                rletest::expectImageEquals(&out, rletest::encode(rletest::morphReference(px, op), m.grey, m.offsetX, m.offsetY));
-                cblob_imageRlePtrh_destruct(&out);
+                runtest::RleHandle out;
+                ASSERT_EQ(cblob_imageRlePtrh_gmorph(&src.h, &out.h, op), 0);
+                rletest::expectImageEquals(&out.h, rletest::encode(rletest::morphReference(px, op), m.grey, m.offsetX, m.offsetY));
             }
         }
     }
@@ -85,11 +84,8 @@ TEST(RleMorphology, EveryOperationStopsWhenAsked) {
         for (const Image *img : {&grey, &binary}) {
             SCOPED_TRACE(std::string(opName(op)) + (img == &grey ? " grey" : " binary"));
             auto run = [&] {
-                cblob_imageRlePtrh out;
-                cblob_imageRlePtrh_construct(&out);
-                const int32_t st = cblob_imageRlePtrh_gmorph(&img->h, &out, op);
-                cblob_imageRlePtrh_destruct(&out);
-                return st;
+                runtest::RleHandle out;
+                return cblob_imageRlePtrh_gmorph(&img->h, &out.h, op);
             };
             // 100 rows polled at rows 0, 32, 64 and 96 of every pass.
             const int32_t passes = op % 3 == 2 ? 2 : 1;
