@@ -396,10 +396,7 @@ TEST(RunPipeline, ClientTransforms) {
         return status;
     };
     {
-        cmath_matrix m;
-        cmath_matrix_init(&m, 1.0, 2.0, 2.0, 4.0);
-        cmath_xformLinear linear;
-        cmath_xformLinear_init(&linear, &m, 0.0, 0.0);
+        const cmath_xformLinear linear = {{1.0, 2.0, 2.0, 4.0}, 0.0, 0.0};
         cmath_xformPtrhConst xform;
         ASSERT_EQ(cmath_xformPtrhConst_constructLinear(&xform, &linear), 0);
         Params params;
@@ -419,10 +416,7 @@ TEST(RunPipeline, ClientTransforms) {
     ASSERT_EQ(cblob_run8(image.image(), nullptr, &plainParams.p, &plain.rs), 0);
     ASSERT_GT(plain.rs.numBlobs, 0);
     {
-        cmath_matrix m;
-        cmath_matrix_init(&m, 2.0, 0.0, 0.0, 3.0);
-        cmath_xformLinear linear;
-        cmath_xformLinear_init(&linear, &m, 1.0, -1.0);
+        const cmath_xformLinear linear = {{2.0, 0.0, 0.0, 3.0}, 1.0, -1.0};
         cmath_xformPtrhConst xform;
         ASSERT_EQ(cmath_xformPtrhConst_constructLinear(&xform, &linear), 0);
         Params params;
