@@ -27,18 +27,10 @@ using runtest::RleHandle;
 using runtest::TorvMask;
 
 // Sets the job pool's thread count for new groups, and restores it.
-class Threads {
-public:
-    explicit Threads(int32_t count) {
-        csys_job_getThreadCount(&saved_);
-        csys_job_setThreadCount(count);
-    }
-    ~Threads() { csys_job_setThreadCount(saved_); }
-    Threads(const Threads &) = delete;
-    Threads &operator=(const Threads &) = delete;
-
-private:
-    int32_t saved_ = 1;
+struct Threads {
+    int32_t saved = 1;
+    explicit Threads(int32_t count) { csys_job_getThreadCount(&saved), csys_job_setThreadCount(count); }
+    ~Threads() { csys_job_setThreadCount(saved); }
 };
 
 // One narrow length, read independently of the library.
@@ -291,7 +283,8 @@ TEST(BlobRuns, GreyRunsCarryTheirValues) {
 }
 
 // Masks of every kind, with keepMaskImage alone (a mask makes the run keep
-// per-blob images) or keepBlobImages, and kept segmentations beside them.
+// per-blob images) or keepBlobImages, and kept segmentations beside them;
+// the kept mask is the mask's run-length image.
 TEST(BlobRuns, MaskedRunsMatchFloodFill) {
     enum Kind { window, rle, torv };
     struct Row {
@@ -331,6 +324,14 @@ TEST(BlobRuns, MaskedRunsMatchFloodFill) {
         }
         ASSERT_EQ(status, 0);
         expectBlobsMatch(results.rs, binaryExpected(image, 128, &mask, 0, 0));
+        // The kept mask: the mask's non-zero pixels; a TORV mask with its values.
+        RleHandle expect;
+        ASSERT_EQ(row.kind == torv ? cblob_imageRlePtrh_encode(&expect.h, mask.image())
+                                   : cblob_imageRlePtrh_encodeHardThresh(&expect.h, mask.image(), 1, 0),
+                  0);
+        int32_t equal = 0;
+        ASSERT_EQ(cblob_imageRlePtrh_compareEqual(&results.rs.maskImage, &expect.h, &equal), 0);
+        EXPECT_EQ(equal, 1);
     }
 }
 

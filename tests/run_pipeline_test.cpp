@@ -501,36 +501,6 @@ TEST(RunPipeline, TimingsGrowWithTheWorkOfTheirPhase) {
     }
 }
 
-// The core keeps the mask as a run-length image when asked (the per-blob
-// image layer above it refuses such runs in this build).
-TEST(RunPipeline, CoreKeepsMaskImage) {
-    std::mt19937 rng(4);
-    GreyImage image(25, 15, 8, runtest::randomValues(rng, 25, 15, 8, 0.5, 1), 2, 2);
-    std::vector<uint16_t> maskValues(25 * 15);
-    for (auto &m : maskValues) m = static_cast<uint16_t>(rng() % 2 ? 7 : 0);
-    GreyImage mask(25, 15, 8, maskValues, 2, 2);
-    cimg_windowConst window, maskWindow;
-    cimg_windowConst_init(&window, image.image());
-    cimg_windowConst_init(&maskWindow, mask.image());
-    Params params;
-    Results results;
-    ASSERT_EQ(cblob_runParams_setSegmentationHardThresh(&params.p, 128, 0), 0);
-    params.p.keepMaskImage = 1;
-    ASSERT_EQ(cblob::run::runPipeline(&window, nullptr, nullptr, nullptr, &maskWindow, nullptr, nullptr, 0, 0,
-                                      &params.p, &results.rs),
-              0);
-    RleHandle expect;
-    ASSERT_EQ(cblob_imageRlePtrh_encodeHardThresh(&expect.h, mask.image(), 1, 0), 0);
-    int32_t equal = 0;
-    ASSERT_EQ(cblob_imageRlePtrh_compareEqual(&results.rs.maskImage, &expect.h, &equal), 0);
-    EXPECT_EQ(equal, 1);
-    cblobtest::RefOptions options;
-    options.originX = 2;
-    options.originY = 2;
-    EXPECT_TRUE(runtest::blobsMatch(
-        results.rs, cblobtest::referenceBlobs(runtest::hardObjects(image, 128, 0, &mask), 25, 15, options)));
-}
-
 // The blob blocks of a result set, in order.
 std::vector<const cblob_blob *> blobBlocksOf(const cblob_resultSet &rs) {
     std::vector<const cblob_blob *> blocks;
