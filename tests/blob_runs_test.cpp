@@ -17,6 +17,7 @@
 #include "support/blob_reference.hpp"
 #include "support/fault_injection.hpp"
 #include "support/run_support.hpp"
+#include "support/segmentation_support.hpp"
 
 namespace {
 
@@ -25,13 +26,6 @@ using runtest::Params;
 using runtest::Results;
 using runtest::RleHandle;
 using runtest::TorvMask;
-
-// Sets the job pool's thread count for new groups, and restores it.
-struct Threads {
-    int32_t saved = 1;
-    explicit Threads(int32_t count) { csys_job_getThreadCount(&saved), csys_job_setThreadCount(count); }
-    ~Threads() { csys_job_setThreadCount(saved); }
-};
 
 // One narrow length, read independently of the library.
 int readLength(const uint8_t *&p) {
@@ -196,7 +190,7 @@ TEST(BlobRuns, BinaryRunsMatchFloodFill) {
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height) + " cell " +
                      std::to_string(row.cell) + " cleanup " + std::to_string(row.cleanup));
-        Threads threads(row.threads);
+        segtest::ThreadCount threads(row.threads);
         GreyImage image(row.width, row.height, row.bits,
                         runtest::randomValues(rng, row.width, row.height, row.bits, row.density, row.cell),
                         row.originX, row.originY, 3);
@@ -232,7 +226,7 @@ TEST(BlobRuns, GreyRunsCarryTheirValues) {
     for (const Row &row : rows) {
         SCOPED_TRACE("kind " + std::to_string(row.kind) + " " + std::to_string(row.width) + "x" +
                      std::to_string(row.height));
-        Threads threads(row.threads);
+        segtest::ThreadCount threads(row.threads);
         std::vector<uint16_t> values = runtest::randomValues(rng, row.width, row.height, 8, 0.5, row.cell);
         for (uint16_t &v : values) v = static_cast<uint16_t>(v >= 128 ? v : (rng() % 4 == 0 ? v : 0));
         GreyImage image(row.width, row.height, 8, values);

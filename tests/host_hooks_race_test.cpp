@@ -13,18 +13,13 @@
 #include "cblob/cblob.h"
 #include "support/inhibit_environment.hpp"
 #include "support/run_support.hpp"
+#include "support/segmentation_support.hpp"
 
 namespace {
 
 using runtest::GreyImage;
 using runtest::Params;
 using runtest::Results;
-
-struct ThreadCount {
-    int32_t saved = 1;
-    explicit ThreadCount(int32_t threads) { csys_job_getThreadCount(&saved), csys_job_setThreadCount(threads); }
-    ~ThreadCount() { csys_job_setThreadCount(saved); }
-};
 
 // Blobs of a run as comparable numbers.
 std::vector<double> blobsOf(const cblob_resultSet &rs) {
@@ -76,7 +71,7 @@ int32_t callbackB(void *data) {
 // its data) while banded runs go on: every run gives the blobs of a quiet
 // run, and no poll sees one callback with the other's data.
 TEST(HostHooksRace, HooksChangedDuringBandedRunsKeepResults) {
-    const ThreadCount threads(2);
+    const segtest::ThreadCount threads(2);
     Scene scene;
     std::vector<double> reference;
     ASSERT_EQ(scene.run(&reference), 0);
@@ -119,7 +114,7 @@ int32_t firstHook(const char *) {
 }
 
 TEST(HostHooksRace, BandsOfOneRunAskTheHookTheRunFound) {
-    const ThreadCount threads(2);
+    const segtest::ThreadCount threads(2);
     Scene scene;
     g_firstAsked = 0;
     g_secondAsked = 0;

@@ -34,8 +34,7 @@ TEST(RleMorphology, EveryOperationMatchesPixelFiltersInEveryStorage) {
         for (Storage s : rletest::storagesFor(m)) {
             Image src(m, s);
             for (int32_t op = 0; op < 12; ++op) {
-                SCOPED_TRACE(std::string(m.grey ? "grey " : "binary ") + std::to_string(m.width) + "x" +
-                             std::to_string(m.height()) + " " + rletest::storageName(s) + " " + opName(op));
+                SCOPED_TRACE(rletest::label(m, s) + " " + opName(op));
                 runtest::RleHandle out;
                 ASSERT_EQ(cblob_imageRlePtrh_gmorph(&src.h, &out.h, op), 0);
                 rletest::expectImageEquals(&out.h, rletest::encode(rletest::morphReference(px, op), m.grey, m.offsetX, m.offsetY));

@@ -24,19 +24,14 @@
 namespace {
 
 using rletest::Image;
+using rletest::label;
 using rletest::Model;
 using rletest::Pixels;
 using rletest::Storage;
 
-std::string label(const Model &m, Storage s) {
-    return std::string(m.grey ? "grey " : "binary ") + std::to_string(m.width) + "x" + std::to_string(m.height()) +
-           " " + rletest::storageName(s);
-}
-
 // A random model of another image of the same size: a mask or an overlay.
 Model partner(const Model &m, uint32_t seed, bool grey) {
-    Model p = rletest::randomModel(seed, m.width, m.height(), grey, 4, 3);
-    return p;
+    return rletest::randomModel(seed, m.width, m.height(), grey, 4, 3);
 }
 
 bool isNull(const cblob_imageRlePtrh &h) {

@@ -19,18 +19,12 @@
 
 namespace {
 
+using rletest::Image;
+using rletest::label;
 using rletest::Model;
 using rletest::Row;
-
-using rletest::Image;
 using rletest::Storage;
-using rletest::storageName;
 using rletest::storagesFor;
-
-std::string label(const Model &m, Storage s) {
-    return std::string(m.grey ? "grey " : "binary ") + std::to_string(m.width) + "x" + std::to_string(m.height()) +
-           " " + storageName(s);
-}
 
 // The weight of a pixel: its grey value, or 1 for binary foreground.
 double weight(const Model &m, int32_t x, int32_t y) { return m.pel(x, y); }
