@@ -104,11 +104,10 @@ void expectBlobsMatch(cblob_resultSet &rs, const Expected &e) {
         ASSERT_GE(owner, 0) << "the blob's first pixel belongs to no reference blob";
         EXPECT_TRUE(seen.insert(owner).second) << "two blobs claim reference blob " << owner;
         const cblobtest::RefBlob &r = e.ref.blobs[static_cast<size_t>(owner)];
-        EXPECT_EQ(b->colour, r.colour);
-        EXPECT_EQ(b->boxLeft, r.left);
-        EXPECT_EQ(b->boxTop, r.top);
-        EXPECT_EQ(b->boxWidth, r.width);
-        EXPECT_EQ(b->boxHeight, r.height);
+        using Fields = std::vector<int64_t>;
+        EXPECT_EQ((Fields{b->colour, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight}),
+                  (Fields{r.colour, r.left, r.top, r.width, r.height}))
+            << "colour and box";
         int64_t runs = 0;
         for (int y = 0; y < b->boxHeight; ++y) {
             runs += rows[y].numRuns;
@@ -129,23 +128,17 @@ void expectBlobsMatch(cblob_resultSet &rs, const Expected &e) {
         // The database's image of the blob.
         cblob_imageRle *img = nullptr;
         ASSERT_EQ(cblob_blob_getImageRle(b, &img), 0);
-        EXPECT_EQ(img->rows, rows);
-        EXPECT_EQ(img->offsetX, b->boxLeft);
-        EXPECT_EQ(img->offsetY, b->boxTop);
-        EXPECT_EQ(img->width, b->boxWidth);
-        EXPECT_EQ(img->height, b->boxHeight);
-        EXPECT_EQ(img->numRuns, runs);
-        EXPECT_EQ(img->isGrey, b->isGrey);
-        EXPECT_EQ(img->isBlobImage, 1);
-        EXPECT_EQ(img->db, rs.blobDb);
+        EXPECT_TRUE(img->rows == rows && img->db == rs.blobDb);
+        EXPECT_EQ((Fields{img->offsetX, img->offsetY, img->width, img->height, img->numRuns, img->isGrey,
+                          img->isBlobImage}),
+                  (Fields{b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, runs, b->isGrey, 1}))
+            << "the database image's geometry, run count and kind";
         // Rendered into an unbound image: exactly the box.
         cimg_image out;
         ASSERT_EQ(cimg_image_constructUnbound(&out, 8), 0);
         ASSERT_EQ(cblob_blob_getBlobImage(b, &out), 0);
-        EXPECT_EQ(out.width, b->boxWidth);
-        EXPECT_EQ(out.height, b->boxHeight);
-        EXPECT_EQ(out.originX, b->boxLeft);
-        EXPECT_EQ(out.originY, b->boxTop);
+        EXPECT_EQ((Fields{out.originX, out.originY, out.width, out.height}),
+                  (Fields{b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight}));
         for (int y = 0; y < out.height; ++y) {
             for (int x = 0; x < out.width; ++x) {
                 ASSERT_EQ(out.pels[static_cast<size_t>(y) * out.strideBytes + x], in[static_cast<size_t>(y) * b->boxWidth + x]);
