@@ -374,39 +374,6 @@ TEST(BlobDb, CopyMovesEveryPointerIntoTheCopysBlocks) {
     EXPECT_EQ(csys_memory_getLiveBlockCount(), live);
 }
 
-TEST(BlobDb, CleanupFunctionsFreeBlocksAndSkipNulls) {
-    const int64_t live = csys_memory_getLiveBlockCount();
-    cstd_vector_vector_cblob_blob_rleRowBlock_ rowBands;
-    cstd_vector_vector_cblob_blob_rleDataBlock_ dataBands;
-    ASSERT_EQ(cstd_vector_vector_cblob_blob_rleRowBlock__construct(&rowBands, 3), 0);
-    ASSERT_EQ(cstd_vector_vector_cblob_blob_rleDataBlock__construct(&dataBands, 2), 0);
-    auto *rowInner = static_cast<cstd_vector_cblob_blob_rleRowBlock_ *>(rowBands.untyped.begin);
-    auto *dataInner = static_cast<cstd_vector_cblob_blob_rleDataBlock_ *>(dataBands.untyped.begin);
-    for (int band = 0; band < 3; ++band) {
-        for (int k = 0; k <= band; ++k) {
-            cblob_blob_rleRowBlock_ *rb = nullptr;
-            ASSERT_EQ(cblob_blobRleDb__addRowBlock(sizeof(cblob_rleRow), &rb, &rowInner[band]), 0);
-        }
-    }
-    const cblob_blob_rleRowBlock_ empty{nullptr, 0, 0};
-    ASSERT_EQ(cstd_vector_cblob_blob_rleRowBlock__pushBack(&rowInner[1], &empty), 0);
-    for (int band = 0; band < 2; ++band) {
-        uint8_t *memory = nullptr;
-        cblob_blob_rleDataBlock_ *dbk = nullptr;
-        ASSERT_EQ(cblob_blobRleDb__addDataBlock(16, &memory, &dbk, &dataInner[band]), 0);
-        EXPECT_EQ(dbk->cursor, memory);
-    }
-    const int64_t filled = csys_memory_getLiveBlockCount();
-    EXPECT_EQ(_cleanupFuncRleRowBlockVectVect(&rowBands), 0);
-    EXPECT_EQ(_cleanupFuncRleDataBlockVectVect(&dataBands), 0);
-    EXPECT_EQ(csys_memory_getLiveBlockCount(), filled - 6 - 2);  // the vectors themselves stay
-    EXPECT_EQ(static_cast<const cblob_blob_rleRowBlock_ *>(rowInner[2].untyped.begin)[0].memory, nullptr);
-    EXPECT_EQ(_cleanupFuncRleRowBlockVectVect(&rowBands), 0);  // a second pass finds only nulls
-    EXPECT_EQ(cstd_vector_vector_cblob_blob_rleRowBlock__destruct(&rowBands), 0);
-    EXPECT_EQ(cstd_vector_vector_cblob_blob_rleDataBlock__destruct(&dataBands), 0);
-    EXPECT_EQ(csys_memory_getLiveBlockCount(), live);
-}
-
 // A result set holding one blob of the given rows (box = rows' extent at
 // (17, -3)) in its database, and the blob's image attached to a handle.
 struct BlobImageFixture {

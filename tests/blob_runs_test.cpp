@@ -17,6 +17,7 @@
 #include "support/blob_reference.hpp"
 #include "support/fault_injection.hpp"
 #include "support/run_support.hpp"
+#include "support/segmentation_support.hpp"
 
 namespace {
 
@@ -25,21 +26,6 @@ using runtest::Params;
 using runtest::Results;
 using runtest::RleHandle;
 using runtest::TorvMask;
-
-// Sets the job pool's thread count for new groups, and restores it.
-class Threads {
-public:
-    explicit Threads(int32_t count) {
-        csys_job_getThreadCount(&saved_);
-        csys_job_setThreadCount(count);
-    }
-    ~Threads() { csys_job_setThreadCount(saved_); }
-    Threads(const Threads &) = delete;
-    Threads &operator=(const Threads &) = delete;
-
-private:
-    int32_t saved_ = 1;
-};
 
 // One narrow length, read independently of the library.
 int readLength(const uint8_t *&p) {
@@ -118,11 +104,10 @@ void expectBlobsMatch(cblob_resultSet &rs, const Expected &e) {
         ASSERT_GE(owner, 0) << "the blob's first pixel belongs to no reference blob";
         EXPECT_TRUE(seen.insert(owner).second) << "two blobs claim reference blob " << owner;
         const cblobtest::RefBlob &r = e.ref.blobs[static_cast<size_t>(owner)];
-        EXPECT_EQ(b->colour, r.colour);
-        EXPECT_EQ(b->boxLeft, r.left);
-        EXPECT_EQ(b->boxTop, r.top);
-        EXPECT_EQ(b->boxWidth, r.width);
-        EXPECT_EQ(b->boxHeight, r.height);
+        using Fields = std::vector<int64_t>;
+        EXPECT_EQ((Fields{b->colour, b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight}),
+                  (Fields{r.colour, r.left, r.top, r.width, r.height}))
+            << "colour and box";
         int64_t runs = 0;
         for (int y = 0; y < b->boxHeight; ++y) {
             runs += rows[y].numRuns;
@@ -143,23 +128,17 @@ void expectBlobsMatch(cblob_resultSet &rs, const Expected &e) {
         // The database's image of the blob.
         cblob_imageRle *img = nullptr;
         ASSERT_EQ(cblob_blob_getImageRle(b, &img), 0);
-        EXPECT_EQ(img->rows, rows);
-        EXPECT_EQ(img->offsetX, b->boxLeft);
-        EXPECT_EQ(img->offsetY, b->boxTop);
-        EXPECT_EQ(img->width, b->boxWidth);
-        EXPECT_EQ(img->height, b->boxHeight);
-        EXPECT_EQ(img->numRuns, runs);
-        EXPECT_EQ(img->isGrey, b->isGrey);
-        EXPECT_EQ(img->isBlobImage, 1);
-        EXPECT_EQ(img->db, rs.blobDb);
+        EXPECT_TRUE(img->rows == rows && img->db == rs.blobDb);
+        EXPECT_EQ((Fields{img->offsetX, img->offsetY, img->width, img->height, img->numRuns, img->isGrey,
+                          img->isBlobImage}),
+                  (Fields{b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight, runs, b->isGrey, 1}))
+            << "the database image's geometry, run count and kind";
         // Rendered into an unbound image: exactly the box.
         cimg_image out;
         ASSERT_EQ(cimg_image_constructUnbound(&out, 8), 0);
         ASSERT_EQ(cblob_blob_getBlobImage(b, &out), 0);
-        EXPECT_EQ(out.width, b->boxWidth);
-        EXPECT_EQ(out.height, b->boxHeight);
-        EXPECT_EQ(out.originX, b->boxLeft);
-        EXPECT_EQ(out.originY, b->boxTop);
+        EXPECT_EQ((Fields{out.originX, out.originY, out.width, out.height}),
+                  (Fields{b->boxLeft, b->boxTop, b->boxWidth, b->boxHeight}));
         for (int y = 0; y < out.height; ++y) {
             for (int x = 0; x < out.width; ++x) {
                 ASSERT_EQ(out.pels[static_cast<size_t>(y) * out.strideBytes + x], in[static_cast<size_t>(y) * b->boxWidth + x]);
@@ -204,7 +183,7 @@ TEST(BlobRuns, BinaryRunsMatchFloodFill) {
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height) + " cell " +
                      std::to_string(row.cell) + " cleanup " + std::to_string(row.cleanup));
-        Threads threads(row.threads);
+        segtest::ThreadCount threads(row.threads);
         GreyImage image(row.width, row.height, row.bits,
                         runtest::randomValues(rng, row.width, row.height, row.bits, row.density, row.cell),
                         row.originX, row.originY, 3);
@@ -240,7 +219,7 @@ TEST(BlobRuns, GreyRunsCarryTheirValues) {
     for (const Row &row : rows) {
         SCOPED_TRACE("kind " + std::to_string(row.kind) + " " + std::to_string(row.width) + "x" +
                      std::to_string(row.height));
-        Threads threads(row.threads);
+        segtest::ThreadCount threads(row.threads);
         std::vector<uint16_t> values = runtest::randomValues(rng, row.width, row.height, 8, 0.5, row.cell);
         for (uint16_t &v : values) v = static_cast<uint16_t>(v >= 128 ? v : (rng() % 4 == 0 ? v : 0));
         GreyImage image(row.width, row.height, 8, values);
@@ -291,7 +270,8 @@ TEST(BlobRuns, GreyRunsCarryTheirValues) {
 }
 
 // Masks of every kind, with keepMaskImage alone (a mask makes the run keep
-// per-blob images) or keepBlobImages, and kept segmentations beside them.
+// per-blob images) or keepBlobImages, and kept segmentations beside them;
+// the kept mask is the mask's run-length image.
 TEST(BlobRuns, MaskedRunsMatchFloodFill) {
     enum Kind { window, rle, torv };
     struct Row {
@@ -331,6 +311,14 @@ TEST(BlobRuns, MaskedRunsMatchFloodFill) {
         }
         ASSERT_EQ(status, 0);
         expectBlobsMatch(results.rs, binaryExpected(image, 128, &mask, 0, 0));
+        // The kept mask: the mask's non-zero pixels; a TORV mask with its values.
+        RleHandle expect;
+        ASSERT_EQ(row.kind == torv ? cblob_imageRlePtrh_encode(&expect.h, mask.image())
+                                   : cblob_imageRlePtrh_encodeHardThresh(&expect.h, mask.image(), 1, 0),
+                  0);
+        int32_t equal = 0;
+        ASSERT_EQ(cblob_imageRlePtrh_compareEqual(&results.rs.maskImage, &expect.h, &equal), 0);
+        EXPECT_EQ(equal, 1);
     }
 }
 

@@ -13,18 +13,13 @@
 #include "cblob/cblob.h"
 #include "support/inhibit_environment.hpp"
 #include "support/run_support.hpp"
+#include "support/segmentation_support.hpp"
 
 namespace {
 
 using runtest::GreyImage;
 using runtest::Params;
 using runtest::Results;
-
-struct ThreadCount {
-    int32_t saved = 1;
-    explicit ThreadCount(int32_t threads) { csys_job_getThreadCount(&saved), csys_job_setThreadCount(threads); }
-    ~ThreadCount() { csys_job_setThreadCount(saved); }
-};
 
 // Blobs of a run as comparable numbers.
 std::vector<double> blobsOf(const cblob_resultSet &rs) {
@@ -57,55 +52,6 @@ struct Scene {
 int32_t inhibitAll(const char *) { return 1; }
 int32_t inhibitNone(const char *) { return 0; }
 
-TEST(HostHooksRace, HookChangedDuringBandedRunsKeepsResults) {
-    const ThreadCount threads(2);
-    Scene scene;
-    std::vector<double> reference;
-    ASSERT_EQ(scene.run(&reference), 0);
-    ASSERT_FALSE(reference.empty());
-    const cprt_optimizationInhibitedFn before = __atomic_load_n(&cprt_isOptimizationInhibitedFP, __ATOMIC_ACQUIRE);
-    std::atomic<bool> stop{false};
-    std::thread host([&] {
-        const cprt_optimizationInhibitedFn hooks[] = {&inhibitAll, &inhibitNone, nullptr};
-        for (int i = 0; !stop.load(); ++i) __atomic_store_n(&cprt_isOptimizationInhibitedFP, hooks[i % 3], __ATOMIC_RELEASE);
-    });
-    for (int i = 0; i < 30; ++i) {
-        std::vector<double> blobs;
-        ASSERT_EQ(scene.run(&blobs), 0);
-        EXPECT_EQ(blobs, reference) << "run " << i;
-    }
-    stop = true;
-    host.join();
-    __atomic_store_n(&cprt_isOptimizationInhibitedFP, before, __ATOMIC_RELEASE);
-}
-
-// A hook that, when first asked, installs another one: every band of that
-// run still asks the first.
-std::atomic<int> g_firstAsked{0}, g_secondAsked{0};
-int32_t secondHook(const char *) {
-    ++g_secondAsked;
-    return 0;
-}
-int32_t firstHook(const char *) {
-    if (g_firstAsked++ == 0) __atomic_store_n(&cprt_isOptimizationInhibitedFP, &secondHook, __ATOMIC_RELEASE);
-    return 0;
-}
-
-TEST(HostHooksRace, BandsOfOneRunAskTheHookTheRunFound) {
-    const ThreadCount threads(2);
-    Scene scene;
-    g_firstAsked = 0;
-    g_secondAsked = 0;
-    const cblobtest::ScopedInhibitHook hook(&firstHook);
-    std::vector<double> blobs;
-    ASSERT_EQ(scene.run(&blobs), 0);
-    EXPECT_GE(g_firstAsked.load(), 2);  // the segmentation bands
-    EXPECT_EQ(g_secondAsked.load(), 0);
-    // The next run finds the second hook.
-    ASSERT_EQ(scene.run(&blobs), 0);
-    EXPECT_GE(g_secondAsked.load(), 2);
-}
-
 // Two callbacks, each with its own data: a poll that paired one's function
 // with the other's data would show.
 struct Tag {
@@ -121,16 +67,23 @@ int32_t callbackB(void *data) {
     return 0;
 }
 
-TEST(HostHooksRace, AttentionCallbackChangedDuringBandedRuns) {
-    const ThreadCount threads(2);
+// The host thread flips the inhibit hook and the attention callback (with
+// its data) while banded runs go on: every run gives the blobs of a quiet
+// run, and no poll sees one callback with the other's data.
+TEST(HostHooksRace, HooksChangedDuringBandedRunsKeepResults) {
+    const segtest::ThreadCount threads(2);
     Scene scene;
     std::vector<double> reference;
     ASSERT_EQ(scene.run(&reference), 0);
+    ASSERT_FALSE(reference.empty());
+    const cprt_optimizationInhibitedFn before = __atomic_load_n(&cprt_isOptimizationInhibitedFP, __ATOMIC_ACQUIRE);
     std::atomic<int> mismatches{0};
     Tag a{1, &mismatches}, b{2, &mismatches};
     std::atomic<bool> stop{false};
     std::thread host([&] {
+        const cprt_optimizationInhibitedFn hooks[] = {&inhibitAll, &inhibitNone, nullptr};
         for (int i = 0; !stop.load(); ++i) {
+            __atomic_store_n(&cprt_isOptimizationInhibitedFP, hooks[i % 3], __ATOMIC_RELEASE);
             if (i % 3 == 2) csys_attention_setCallback(nullptr, nullptr);
             else if (i % 3 == 1) csys_attention_setCallback(&callbackB, &b);
             else csys_attention_setCallback(&callbackA, &a);
@@ -143,8 +96,36 @@ TEST(HostHooksRace, AttentionCallbackChangedDuringBandedRuns) {
     }
     stop = true;
     host.join();
+    __atomic_store_n(&cprt_isOptimizationInhibitedFP, before, __ATOMIC_RELEASE);
     csys_attention_setCallback(nullptr, nullptr);
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+// A hook that, when first asked, installs another one: every band of that
+// run still asks the first.
+std::atomic<int> g_firstAsked{0}, g_secondAsked{0};
+int32_t secondHook(const char *) {
+    ++g_secondAsked;
+    return 0;
+}
+int32_t firstHook(const char *) {
+    if (g_firstAsked++ == 0) __atomic_store_n(&cprt_isOptimizationInhibitedFP, &secondHook, __ATOMIC_RELEASE);
+    return 0;
+}
+
+TEST(HostHooksRace, BandsOfOneRunAskTheHookTheRunFound) {
+    const segtest::ThreadCount threads(2);
+    Scene scene;
+    g_firstAsked = 0;
+    g_secondAsked = 0;
+    const cblobtest::ScopedInhibitHook hook(&firstHook);
+    std::vector<double> blobs;
+    ASSERT_EQ(scene.run(&blobs), 0);
+    EXPECT_GE(g_firstAsked.load(), 2);  // the segmentation bands
+    EXPECT_EQ(g_secondAsked.load(), 0);
+    // The next run finds the second hook.
+    ASSERT_EQ(scene.run(&blobs), 0);
+    EXPECT_GE(g_secondAsked.load(), 2);
 }
 
 }  // namespace

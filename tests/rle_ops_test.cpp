@@ -19,23 +19,19 @@
 #include "support/fault_injection.hpp"
 #include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
+#include "support/run_support.hpp"
 
 namespace {
 
 using rletest::Image;
+using rletest::label;
 using rletest::Model;
 using rletest::Pixels;
 using rletest::Storage;
 
-std::string label(const Model &m, Storage s) {
-    return std::string(m.grey ? "grey " : "binary ") + std::to_string(m.width) + "x" + std::to_string(m.height()) +
-           " " + rletest::storageName(s);
-}
-
 // A random model of another image of the same size: a mask or an overlay.
 Model partner(const Model &m, uint32_t seed, bool grey) {
-    Model p = rletest::randomModel(seed, m.width, m.height(), grey, 4, 3);
-    return p;
+    return rletest::randomModel(seed, m.width, m.height(), grey, 4, 3);
 }
 
 bool isNull(const cblob_imageRlePtrh &h) {
@@ -73,12 +69,10 @@ TEST(RleMask, MatchesPixelReferenceInEveryStorage) {
                         const uint8_t replacement = m.grey ? t.replacement : (t.replacement ? 1 : 0);
                         const Pixels want = referenceMask(rletest::decode(m), rletest::decode(mask.m), t.value,
                                                           replacement, t.keepEqual != 0);
-                        cblob_imageRlePtrh out;
-                        cblob_imageRlePtrh_construct(&out);
-                        ASSERT_EQ(cblob_imageRlePtrh_mask(&src.h, &mask.h, &out, t.value, t.replacement, t.keepEqual),
+                        runtest::RleHandle out;
+                        ASSERT_EQ(cblob_imageRlePtrh_mask(&src.h, &mask.h, &out.h, t.value, t.replacement, t.keepEqual),
                                   0);
-                        rletest::expectImageEquals(&out, rletest::encode(want, m.grey, m.offsetX, m.offsetY));
-                        cblob_imageRlePtrh_destruct(&out);
+                        rletest::expectImageEquals(&out.h, rletest::encode(want, m.grey, m.offsetX, m.offsetY));
                     }
                 }
             }
@@ -182,11 +176,9 @@ TEST(RleSubWindow, MatchesPixelReferenceForManyRectangles) {
                 Pixels want{r.width, r.height, std::vector<uint8_t>(static_cast<size_t>(r.width) * r.height)};
                 for (int32_t y = 0; y < r.height; ++y)
                     for (int32_t x = 0; x < r.width; ++x) want.at(x, y) = px.at(r.x + x, r.y + y);
-                cblob_imageRlePtrh out;
-                cblob_imageRlePtrh_construct(&out);
-                ASSERT_EQ(cblob_imageRlePtrh_subWindow(&src.h, &r, &out), 0);
-                rletest::expectImageEquals(&out, rletest::encode(want, m.grey, m.offsetX + r.x, m.offsetY + r.y));
-                cblob_imageRlePtrh_destruct(&out);
+                runtest::RleHandle out;
+                ASSERT_EQ(cblob_imageRlePtrh_subWindow(&src.h, &r, &out.h), 0);
+                rletest::expectImageEquals(&out.h, rletest::encode(want, m.grey, m.offsetX + r.x, m.offsetY + r.y));
             }
         }
     }
@@ -249,11 +241,9 @@ TEST(RleCombine, MatchesPixelReferenceWithShiftsAndClipping) {
                         const int64_t by = static_cast<int64_t>(bm.offsetY) - a.offsetY + d[1];
                         const Pixels want =
                             referenceCombine(rletest::decode(a), rletest::decode(bm), bx, by, table, 9);
-                        cblob_imageRlePtrh out;
-                        cblob_imageRlePtrh_construct(&out);
-                        ASSERT_EQ(cblob_imageRlePtrh_combine(d[0], d[1], &under.h, &over.h, table, 256, 9, &out), 0);
-                        rletest::expectImageEquals(&out, rletest::encode(want, true, a.offsetX, a.offsetY));
-                        cblob_imageRlePtrh_destruct(&out);
+                        runtest::RleHandle out;
+                        ASSERT_EQ(cblob_imageRlePtrh_combine(d[0], d[1], &under.h, &over.h, table, 256, 9, &out.h), 0);
+                        rletest::expectImageEquals(&out.h, rletest::encode(want, true, a.offsetX, a.offsetY));
                     }
                 }
             }
@@ -266,17 +256,16 @@ TEST(RleCombine, AllTransparentGivesTheUnderImageAsGreyRuns) {
     Image under(a, Storage::Filled), over(rletest::randomModel(22, 10, 4, true, 3, 4), Storage::Filled);
     uint8_t table[256];
     std::fill(table, table + 256, uint8_t{77});
-    cblob_imageRlePtrh out;
-    cblob_imageRlePtrh_construct(&out);
-    ASSERT_EQ(cblob_imageRlePtrh_combine(2, 1, &under.h, &over.h, table, 256, 77, &out), 0);
+    runtest::RleHandle out;
+    ASSERT_EQ(cblob_imageRlePtrh_combine(2, 1, &under.h, &over.h, table, 256, 77, &out.h), 0);
     Model grey = a;
     grey.grey = true;
-    rletest::expectImageEquals(&out, grey);
+    rletest::expectImageEquals(&out.h, grey);
     cblob_imageRlePtrh null;
     cblob_imageRlePtrh_construct(&null);
-    EXPECT_EQ(cblob_imageRlePtrh_combine(0, 0, &null, &over.h, table, 256, 0, &out), cblob_err_nullRleImage);
-    EXPECT_EQ(cblob_imageRlePtrh_combine(0, 0, &under.h, &null, table, 256, 0, &out), cblob_err_nullRleImage);
-    EXPECT_TRUE(isNull(out));
+    EXPECT_EQ(cblob_imageRlePtrh_combine(0, 0, &null, &over.h, table, 256, 0, &out.h), cblob_err_nullRleImage);
+    EXPECT_EQ(cblob_imageRlePtrh_combine(0, 0, &under.h, &null, table, 256, 0, &out.h), cblob_err_nullRleImage);
+    EXPECT_TRUE(isNull(out.h));
 }
 
 // --------------------------------------------------- copy and histogram
@@ -504,28 +493,19 @@ TEST(RleOps, EveryOperationStopsWhenAsked) {
     const std::vector<std::pair<const char *, std::function<int32_t()>>> ops = {
         {"mask",
          [&] {
-             cblob_imageRlePtrh out;
-             cblob_imageRlePtrh_construct(&out);
-             const int32_t st = cblob_imageRlePtrh_mask(&g.h, &bb.h, &out, 1, 0, 1);
-             cblob_imageRlePtrh_destruct(&out);
-             return st;
+             runtest::RleHandle out;
+             return cblob_imageRlePtrh_mask(&g.h, &bb.h, &out.h, 1, 0, 1);
          }},
         {"subWindow",
          [&] {
-             cblob_imageRlePtrh out;
-             cblob_imageRlePtrh_construct(&out);
+             runtest::RleHandle out;
              const cstd_rect32 r{3, 2, 30, 97};
-             const int32_t st = cblob_imageRlePtrh_subWindow(&b.h, &r, &out);
-             cblob_imageRlePtrh_destruct(&out);
-             return st;
+             return cblob_imageRlePtrh_subWindow(&b.h, &r, &out.h);
          }},
         {"combine",
          [&] {
-             cblob_imageRlePtrh out;
-             cblob_imageRlePtrh_construct(&out);
-             const int32_t st = cblob_imageRlePtrh_combine(-3, 4, &g.h, &bb.h, table, 256, 0, &out);
-             cblob_imageRlePtrh_destruct(&out);
-             return st;
+             runtest::RleHandle out;
+             return cblob_imageRlePtrh_combine(-3, 4, &g.h, &bb.h, table, 256, 0, &out.h);
          }},
         {"maskAndCopyRegion",
          [&] {

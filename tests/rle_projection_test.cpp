@@ -13,61 +13,18 @@
 
 #include "cblob/rle_image.h"
 #include "support/fault_injection.hpp"
+#include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
+#include "support/run_support.hpp"
 
 namespace {
 
+using rletest::Image;
+using rletest::label;
 using rletest::Model;
 using rletest::Row;
-
-// How a test image is stored.
-enum class Storage { Packed, Filled, Borrowed };
-
-// A handle on a record holding the model: packed through the host's pair
-// format (grey only), filled into owned storage a few rows per block, or
-// borrowing rows the test owns (no storage, no sentinel rows; binary rows
-// may end before the width).
-struct Image {
-    Image(const Model &model, Storage storage) : m(model) {
-        int32_t status = 0;
-        if (storage == Storage::Borrowed) {
-            for (const Row &row : m.rows) bytes.push_back(rletest::encodeRow(row, m.grey));
-            for (size_t y = 0; y < m.rows.size(); ++y) {
-                const uint8_t start = (!m.grey && !m.rows[y].empty()) ? m.rows[y][0].value : 0;
-                table.push_back({bytes[y].data(), static_cast<int32_t>(m.rows[y].size()), start});
-            }
-            status = rletest::makeHandle(&h, [&](cblob_imageRle *img) {
-                const int32_t built = cblob_imageRle_construct_(img);
-                img->offsetX = m.offsetX;
-                img->offsetY = m.offsetY;
-                img->width = m.width;
-                img->height = m.height();
-                img->numRuns = m.numRuns();
-                img->isGrey = m.grey ? 1 : 0;
-                img->rows = table.data();
-                return built;
-            });
-        } else {
-            status = rletest::makeHandle(&h, [&](cblob_imageRle *img) {
-                return storage == Storage::Packed ? rletest::buildFromTorv(img, m)
-                                                  : rletest::buildByFilling(img, m, 3);
-            });
-        }
-        EXPECT_EQ(status, 0);
-    }
-    ~Image() { cblob_imageRlePtrh_destruct(&h); }
-    Image(const Image &) = delete;
-    Image &operator=(const Image &) = delete;
-    cblob_imageRle *record() const {
-        cblob_imageRle *img = nullptr;
-        cblob_imageRlePtrh_getImageRle(&h, &img);
-        return img;
-    }
-    Model m;
-    std::vector<std::vector<uint8_t>> bytes;
-    std::vector<cblob_rleRow> table;
-    cblob_imageRlePtrh h;
-};
+using rletest::Storage;
+using rletest::storagesFor;
 
 // The weight of a pixel: its grey value, or 1 for binary foreground.
 double weight(const Model &m, int32_t x, int32_t y) { return m.pel(x, y); }
@@ -83,33 +40,6 @@ double totalWeight(const Model &m) {
 Model earlyEndingBinary() {
     return rletest::makeModel(12, {{{0, 3}, {1, 2}}, {{1, 4}}, {{0, 12}}, {{1, 1}, {0, 1}, {1, 10}}, {{0, 11}, {1, 1}}},
                               false);
-}
-
-// The models most tests run over: random grey and binary images of many
-// sizes (1 pixel wide and high among them), long runs, full 8-bit values.
-std::vector<Model> models() {
-    std::vector<Model> out;
-    const int32_t sizes[][2] = {{1, 1}, {1, 9}, {11, 1}, {7, 5}, {23, 17}, {40, 31}};
-    uint32_t seed = 1;
-    for (const auto &size : sizes) {
-        out.push_back(rletest::randomModel(seed++, size[0], size[1], true, 5, 4));
-        out.push_back(rletest::randomModel(seed++, size[0], size[1], false, 6));
-    }
-    out.push_back(rletest::randomModel(seed++, 33, 12, true, 9, 256));
-    out.push_back(rletest::randomModel(seed++, 700, 3, true, 400, 256));
-    out.push_back(rletest::randomModel(seed++, 600, 4, false, 500));
-    return out;
-}
-
-// The storages a model can take: grey models all three, binary ones
-// filled and borrowed.
-std::vector<Storage> storagesFor(const Model &m) {
-    if (m.grey) return {Storage::Packed, Storage::Filled, Storage::Borrowed};
-    return {Storage::Filled, Storage::Borrowed};
-}
-
-const char *storageName(Storage s) {
-    return s == Storage::Packed ? "packed" : s == Storage::Filled ? "filled" : "borrowed";
 }
 
 std::vector<uint32_t> contents(const cstd_vector32 &v) {
@@ -158,7 +88,7 @@ TEST(RleProjection, MapMatchesThePixelTableAndMergesRuns) {
         {"halving merges neighbours", [](int v) { return static_cast<uint8_t>(v / 2); }},
         {"constant", [](int) { return uint8_t{7}; }},
     };
-    std::vector<Model> all = models();
+    std::vector<Model> all = rletest::testModels();
     all.push_back(rletest::makeModel(4, {{{1, 4}}, {{0, 4}}, {{1, 1}, {0, 3}}}, false));
     for (const Table &t : tables) {
         uint8_t table[256];
@@ -166,14 +96,12 @@ TEST(RleProjection, MapMatchesThePixelTableAndMergesRuns) {
         for (const Model &m : all) {
             for (Storage storage : {Storage::Packed, Storage::Filled}) {
                 if (!m.grey && storage == Storage::Packed) continue;
-                SCOPED_TRACE(::testing::Message() << t.name << ", " << m.width << "x" << m.height()
-                                                  << (m.grey ? " grey " : " binary ") << storageName(storage));
+                SCOPED_TRACE(std::string(t.name) + ", " + label(m, storage));
                 Image src(m, storage);
-                cblob_imageRlePtrh out;
-                cblob_imageRlePtrh_construct(&out);
-                ASSERT_EQ(cblob_imageRlePtrh_map(&src.h, table, 256, &out), 0);
+                runtest::RleHandle out;
+                ASSERT_EQ(cblob_imageRlePtrh_map(&src.h, table, 256, &out.h), 0);
                 cblob_imageRle *img = nullptr;
-                cblob_imageRlePtrh_getImageRle(&out, &img);
+                cblob_imageRlePtrh_getImageRle(&out.h, &img);
                 ASSERT_NE(img, nullptr);
                 EXPECT_TRUE(img->isGrey == 1 && img->data != nullptr);
                 EXPECT_TRUE(img->offsetX == m.offsetX && img->offsetY == m.offsetY);
@@ -196,9 +124,8 @@ TEST(RleProjection, MapMatchesThePixelTableAndMergesRuns) {
                 EXPECT_EQ(pel, m.pel(0, 0));
                 ASSERT_EQ(cblob_imageRlePtrh_map(&src.h, table, 0, &src.h), 0);
                 int32_t equal = 0;
-                ASSERT_EQ(cblob_imageRlePtrh_compareEqual(&src.h, &out, &equal), 0);
+                ASSERT_EQ(cblob_imageRlePtrh_compareEqual(&src.h, &out.h, &equal), 0);
                 EXPECT_EQ(equal, 1);
-                cblob_imageRlePtrh_destruct(&out);
             }
         }
     }
@@ -209,27 +136,24 @@ TEST(RleProjection, MapMatchesThePixelTableAndMergesRuns) {
     ASSERT_EQ(rletest::makeHandle(&low, [&](cblob_imageRle *img) { return rletest::buildFromTorv(img, m, 1); }), 0);
     uint8_t identity[256];
     for (int v = 0; v < 256; ++v) identity[v] = static_cast<uint8_t>(v);
-    cblob_imageRlePtrh out;
-    cblob_imageRlePtrh_construct(&out);
-    ASSERT_EQ(cblob_imageRlePtrh_map(&low, identity, 256, &out), 0);
+    runtest::RleHandle out;
+    ASSERT_EQ(cblob_imageRlePtrh_map(&low, identity, 256, &out.h), 0);
     cblob_imageRle *img = nullptr;
-    cblob_imageRlePtrh_getImageRle(&out, &img);
+    cblob_imageRlePtrh_getImageRle(&out.h, &img);
     EXPECT_GT(img->data->blocks.untyped.size, 1);
     for (int32_t y = 0; y < m.height(); ++y)
         EXPECT_EQ(rletest::decodeRow(img->rows[y + 1].runs, true, 0), m.rows[y]) << "row " << y;
-    cblob_imageRlePtrh_destruct(&out);
     cblob_imageRlePtrh_destruct(&low);
 }
 
 // --------------------------------------------------------------- histograms
 
 TEST(RleProjection, HistoAddsPixelAndRunCountsPerValue) {
-    std::vector<Model> all = models();
+    std::vector<Model> all = rletest::testModels();
     all.push_back(earlyEndingBinary());
     for (const Model &m : all) {
         for (Storage storage : storagesFor(m)) {
-            SCOPED_TRACE(::testing::Message() << m.width << "x" << m.height() << (m.grey ? " grey " : " binary ")
-                                              << storageName(storage));
+            SCOPED_TRACE(label(m, storage));
             Image src(m, storage);
             // Per pixel, and per run of equal pixels along each row.
             std::vector<uint32_t> pixels(256, 3), runs(256, 5);
@@ -268,13 +192,12 @@ TEST(RleProjection, HistoAddsPixelAndRunCountsPerValue) {
 // -------------------------------------------- column, row and diagonal sums
 
 TEST(RleProjection, AxisProjectionsMatchPixelSums) {
-    std::vector<Model> all = models();
+    std::vector<Model> all = rletest::testModels();
     all.push_back(earlyEndingBinary());
     all.push_back(rletest::makeModel(3, {{{1, 3}}, {{2, 1}, {5, 2}}}));  // 3 x 2: 4 diagonals
     for (const Model &m : all) {
         for (Storage storage : storagesFor(m)) {
-            SCOPED_TRACE(::testing::Message() << m.width << "x" << m.height() << (m.grey ? " grey " : " binary ")
-                                              << storageName(storage));
+            SCOPED_TRACE(label(m, storage));
             Image src(m, storage);
             std::vector<uint32_t> columns(m.width, 0), rows(m.height(), 0),
                 diagonals(static_cast<size_t>(m.width + m.height() - 1), 0);
@@ -416,7 +339,7 @@ TEST(RleProjection, AngleProjectionSpreadsEveryPixelExactly) {
         {"mirror x, scale 1.5, rotate 10", rotation(1.5, 10, -1)},
         {"mirror y", {1, 0, 0, -1}},
     };
-    std::vector<Model> all = models();
+    std::vector<Model> all = rletest::testModels();
     all.push_back(earlyEndingBinary());
     for (const Xform &xf : xforms) {
         cmath_xformLinear linear;
@@ -431,9 +354,7 @@ TEST(RleProjection, AngleProjectionSpreadsEveryPixelExactly) {
             const double d[2] = {std::cos(degrees * pi / 180), std::sin(degrees * pi / 180)};
             for (const Model &m : all) {
                 for (Storage storage : storagesFor(m)) {
-                    SCOPED_TRACE(::testing::Message() << xf.name << ", " << degrees << " degrees, " << m.width << "x"
-                                                      << m.height() << (m.grey ? " grey " : " binary ")
-                                                      << storageName(storage));
+                    SCOPED_TRACE(::testing::Message() << xf.name << ", " << degrees << " degrees, " << label(m, storage));
                     Image src(m, storage);
                     const AngleResult want = expectedProfile(m, xf.matrix.data(), d);
                     AngleResult got;
@@ -502,6 +423,18 @@ TEST(RleProjection, AngleProjectionSpreadsEveryPixelExactly) {
 
 // ------------------------------------------------- failures and cancellation
 
+// A column, row or diagonal projection into a vector of its own.
+std::function<int32_t(const cblob_imageRlePtrh *)> project32(int32_t (*project)(const cblob_imageRlePtrh *,
+                                                                                 cstd_vector32 *)) {
+    return [project](const cblob_imageRlePtrh *h) {
+        cstd_vector32 out;
+        cstd_vector32_constructEmpty(&out);
+        const int32_t status = project(h, &out);
+        cstd_vector32_destruct(&out);
+        return status;
+    };
+}
+
 TEST(RleProjection, FailuresLeakNothingAndStopCleanly) {
     uint8_t table[256];
     for (int v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>(255 - v);
@@ -511,13 +444,11 @@ TEST(RleProjection, FailuresLeakNothingAndStopCleanly) {
     const std::pair<const char *, Op> ops[] = {
         {"map",
          [&](const cblob_imageRlePtrh *h) {
-             cblob_imageRlePtrh out;
-             cblob_imageRlePtrh_construct(&out);
-             const int32_t status = cblob_imageRlePtrh_map(h, table, 256, &out);
+             runtest::RleHandle out;
+             const int32_t status = cblob_imageRlePtrh_map(h, table, 256, &out.h);
              int32_t isNull = 0;
-             cblob_imageRlePtrh_getIsNull(&out, &isNull);
+             cblob_imageRlePtrh_getIsNull(&out.h, &isNull);
              EXPECT_EQ(isNull, CBLOB_FAILED(status) ? 1 : 0);
-             cblob_imageRlePtrh_destruct(&out);
              return status;
          }},
         {"histo",
@@ -525,30 +456,9 @@ TEST(RleProjection, FailuresLeakNothingAndStopCleanly) {
              uint32_t pixels[256] = {}, runs[256] = {};
              return cblob_imageRlePtrh_histo(h, pixels, runs);
          }},
-        {"projectVert",
-         [](const cblob_imageRlePtrh *h) {
-             cstd_vector32 out;
-             cstd_vector32_constructEmpty(&out);
-             const int32_t status = cblob_imageRlePtrh_projectVert(h, &out);
-             cstd_vector32_destruct(&out);
-             return status;
-         }},
-        {"projectHoriz",
-         [](const cblob_imageRlePtrh *h) {
-             cstd_vector32 out;
-             cstd_vector32_constructEmpty(&out);
-             const int32_t status = cblob_imageRlePtrh_projectHoriz(h, &out);
-             cstd_vector32_destruct(&out);
-             return status;
-         }},
-        {"projectDiag",
-         [](const cblob_imageRlePtrh *h) {
-             cstd_vector32 out;
-             cstd_vector32_constructEmpty(&out);
-             const int32_t status = cblob_imageRlePtrh_projectDiag(h, &out);
-             cstd_vector32_destruct(&out);
-             return status;
-         }},
+        {"projectVert", project32(&cblob_imageRlePtrh_projectVert)},
+        {"projectHoriz", project32(&cblob_imageRlePtrh_projectHoriz)},
+        {"projectDiag", project32(&cblob_imageRlePtrh_projectDiag)},
         {"projectAngle",
          [&](const cblob_imageRlePtrh *h) {
              cstd_vectord out;

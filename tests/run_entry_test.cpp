@@ -1,13 +1,10 @@
 // The run entry points: their checks in order, what each check leaves the
-// result set as, exactly which requests this build refuses as not yet
-// supported (by the feature each lacks), and the front end's soft threshold
-// without levels.
+// result set as, every request through every input form, and the front
+// end's soft threshold without levels.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
-#include <map>
-#include <memory>
 #include <string>
 
 #include "cblob/cblob.h"
@@ -215,8 +212,6 @@ TEST(RunEntry, ChecksInOrder) {
     }
 }
 
-// ------------------------------------------------ features not built yet
-
 // Every input form: each entry point without a mask and with one of its
 // kind, all of the input's geometry.
 struct Form {
@@ -286,72 +281,29 @@ const Request kRequests[] = {
     {"connectivityType 2", [](cblob_runParams *p) { p->connectivityType = cblob_connectivityWholeImage; }},
 };
 
-// The requests this build refuses with cblob_err_notYetSupported, by the
-// feature each lacks: `forms` is "every" input form, every "masked" one, or
-// one form by name. When a feature is built, its rows fail: replace them
-// with tests of what the feature does.
-struct Missing {
-    const char *feature;
-    const char *request;
-    const char *forms;
-};
-
-const Missing kMissing[] = {
-};
-
-const Missing *missingFor(const Form &form, const Request &request) {
-    for (const Missing &m : kMissing) {
-        const std::string forms = m.forms;
-        if (std::string(m.request) == request.name &&
-            (forms == "every" || (forms == "masked" && form.masked) || forms == form.name)) {
-            return &m;
-        }
-    }
-    return nullptr;
-}
-
-// Every request through every input form: exactly the listed ones are
-// refused as not yet supported, after the result set was cleared, leaving
-// it empty and nothing behind. The others run, or meet a refusal that is
+// Every request through every input form runs, or meets a refusal that is
 // not a missing feature (segmentation none on 16 bits, a TORV mask where
-// the one-pass path or a run-length input cannot take one).
-TEST(RunEntry, RefusesExactlyTheFeaturesNotBuiltYet) {
-    std::map<const Missing *, int> matched;
+// the one-pass path or a run-length input cannot take one), and leaves
+// nothing behind.
+TEST(RunEntry, EveryRequestThroughEveryForm) {
     for (const Form &form : forms()) {
         for (const Request &request : kRequests) {
             SCOPED_TRACE(form.name + ", " + request.name);
-            const Missing *missing = missingFor(form, request);
             const int64_t live = csys_memory_getLiveBlockCount();
             {
                 Inputs in;
                 Params params;
                 Results results;
-                const double angle = 0.25;
-                ASSERT_EQ(cblob_resultSet_setExcludeExtrema(&results.rs, cblob_excludePercent, 10.0, &angle), 0);
                 ASSERT_EQ(hard(&params.p, 100), 0);
                 request.set(&params.p);
                 const int32_t status = form.run(in, &params.p, &results.rs);
-                if (missing) {
-                    ++matched[missing];
-                    EXPECT_EQ(status, cblob_err_notYetSupported)
-                        << "feature " << missing->feature << " now works (" << cblob_statusName(status)
-                        << "): replace this row with a real test";
-                    int32_t mode = -1;
-                    double value = 0, gotAngle = 0;
-                    ASSERT_EQ(cblob_resultSet_getExcludeExtrema(&results.rs, &mode, &value, &gotAngle), 0);
-                    EXPECT_EQ(mode, cblob_excludeAmount) << "refused before the result set was cleared";
-                    EXPECT_EQ(results.rs.numBlobs, 0);
-                } else {
-                    EXPECT_NE(status, cblob_err_notYetSupported) << "refused, but listed under no missing feature";
-                    EXPECT_TRUE(status == 0 || status == cblob_err_noneNeeds8Bit ||
-                                status == cblob_err_torvMask16Bit || status == cblob_err_torvMaskWithRleInput)
-                        << cblob_statusName(status);
-                }
+                EXPECT_TRUE(status == 0 || status == cblob_err_noneNeeds8Bit || status == cblob_err_torvMask16Bit ||
+                            status == cblob_err_torvMaskWithRleInput)
+                    << cblob_statusName(status);
             }
             EXPECT_EQ(csys_memory_getLiveBlockCount(), live) << "the run left memory behind";
         }
     }
-    for (const Missing &m : kMissing) EXPECT_GT(matched[&m], 0) << "no run matches the row of " << m.feature;
 }
 
 // The soft threshold without levels runs on a private copy: the caller's

@@ -31,17 +31,6 @@ TEST(Memory, FailsTheArmedAllocationOnceOrPersistently) {
     EXPECT_EQ(csys_memory_alloc_internal(-1, &blocks[0]), csys_err_badSize);
 }
 
-TEST(Memory, ReallocKeepsContentsAndZeroFillClears) {
-    uint8_t *p = nullptr;
-    ASSERT_EQ(cblob::allocateClear(100, &p), 0);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(p[i], 0);
-    csys_memory_fill(7, 100, p);
-    ASSERT_EQ(cblob::reallocate(100000, &p), 0);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 7);
-    cblob::release(&p);
-    EXPECT_EQ(p, nullptr);
-}
-
 // A small object with a destruct function, counting its destructions.
 struct Probe {
     int *destroyed;
@@ -177,26 +166,6 @@ TEST(Assert, NullArgumentsReachTheHostHandler) {
     EXPECT_EQ(catcher.count(), 2);
     EXPECT_GT(catcher.lastLine(), 0);
 }
-
-TEST(Status, NamesEveryCode) {
-    EXPECT_STREQ(cblob_statusName(0), "cblob_ok");
-    EXPECT_STREQ(cblob_statusName(7), "cblob_ok");
-    EXPECT_STREQ(cblob_statusName(cblob_err_emptyWindow), "cblob_err_emptyWindow");
-    EXPECT_STREQ(cblob_statusName(cmath_err_singularXform), "cmath_err_singularXform");
-    EXPECT_STREQ(cblob_statusName(static_cast<int32_t>(0x80001283u)), "unknown status");
-}
-
-TEST(Attention, StopperFailsFromTheArmedPoll) {
-    cblobtest::AttentionStopper stopper(3);
-    EXPECT_EQ(csys_attention_check(), 0);
-    EXPECT_EQ(csys_attention_check(), 0);
-    EXPECT_EQ(csys_attention_check(), csys_err_stopRequested);
-    EXPECT_EQ(stopper.polls(), 3);
-}
-
-}  // namespace
-
-namespace {
 
 // A heap object counted by an embedded shared count; destroying it frees it.
 struct Counted {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cblob/rle_image.h"
@@ -21,6 +22,12 @@ enum class Storage { Packed, Filled, Borrowed };
 
 inline const char *storageName(Storage s) {
     return s == Storage::Packed ? "packed" : s == Storage::Filled ? "filled" : "borrowed";
+}
+
+// "grey 7x5 filled": the model's kind, size and storage, for traces.
+inline std::string label(const Model &m, Storage s) {
+    return std::string(m.grey ? "grey " : "binary ") + std::to_string(m.width) + "x" + std::to_string(m.height()) +
+           " " + storageName(s);
 }
 
 // The storages a model can take: grey models all three, binary ones filled
