@@ -37,38 +37,40 @@ inline std::vector<Storage> storagesFor(const Model &m) {
     return {Storage::Filled, Storage::Borrowed};
 }
 
+// Builds in h a record whose rows borrow the caller's `table` and `bytes`
+// (filled here from the model), which must outlive the record. Binary rows
+// end after their last foreground run, as blob rows do.
+inline int32_t makeBorrowed(cblob_imageRlePtrh *h, const Model &m, std::vector<std::vector<uint8_t>> &bytes,
+                            std::vector<cblob_rleRow> &table) {
+    for (Row row : m.rows) {
+        if (!m.grey && !row.empty() && row.back().value == 0) row.pop_back();
+        bytes.push_back(encodeRow(row, m.grey));
+        table.push_back({nullptr, static_cast<int32_t>(row.size()),
+                         static_cast<uint8_t>(!m.grey && !row.empty() ? row[0].value : 0)});
+    }
+    for (size_t y = 0; y < table.size(); ++y) table[y].runs = bytes[y].data();
+    return makeHandle(h, [&](cblob_imageRle *img) {
+        const int32_t built = cblob_imageRle_construct_(img);
+        img->offsetX = m.offsetX;
+        img->offsetY = m.offsetY;
+        img->width = m.width;
+        img->height = m.height();
+        img->numRuns = m.numRuns();
+        img->isGrey = m.grey ? 1 : 0;
+        img->rows = table.data();
+        return built;
+    });
+}
+
 // A handle on a record holding the model in the given storage.
 struct Image {
     Image(const Model &model, Storage storage) : m(model) {
-        int32_t status = 0;
-        if (storage == Storage::Borrowed) {
-            for (Row row : m.rows) {
-                // Binary blob rows end after their last foreground run.
-                if (!m.grey && !row.empty() && row.back().value == 0) row.pop_back();
-                borrowedRows.push_back(row);
-            }
-            for (const Row &row : borrowedRows) bytes.push_back(encodeRow(row, m.grey));
-            for (size_t y = 0; y < borrowedRows.size(); ++y) {
-                const Row &row = borrowedRows[y];
-                const uint8_t start = (!m.grey && !row.empty()) ? row[0].value : 0;
-                table.push_back({bytes[y].data(), static_cast<int32_t>(row.size()), start});
-            }
-            status = makeHandle(&h, [&](cblob_imageRle *img) {
-                const int32_t built = cblob_imageRle_construct_(img);
-                img->offsetX = m.offsetX;
-                img->offsetY = m.offsetY;
-                img->width = m.width;
-                img->height = m.height();
-                img->numRuns = m.numRuns();
-                img->isGrey = m.grey ? 1 : 0;
-                img->rows = table.data();
-                return built;
-            });
-        } else {
-            status = makeHandle(&h, [&](cblob_imageRle *img) {
-                return storage == Storage::Packed ? buildFromTorv(img, m) : buildByFilling(img, m, 3);
-            });
-        }
+        const int32_t status = storage == Storage::Borrowed ? makeBorrowed(&h, m, bytes, table)
+                                                            : makeHandle(&h, [&](cblob_imageRle *img) {
+                                                                  return storage == Storage::Packed
+                                                                             ? buildFromTorv(img, m)
+                                                                             : buildByFilling(img, m, 3);
+                                                              });
         EXPECT_EQ(status, 0);
     }
     ~Image() { cblob_imageRlePtrh_destruct(&h); }
@@ -80,7 +82,6 @@ struct Image {
         return img;
     }
     Model m;
-    std::vector<Row> borrowedRows;
     std::vector<std::vector<uint8_t>> bytes;
     std::vector<cblob_rleRow> table;
     cblob_imageRlePtrh h;

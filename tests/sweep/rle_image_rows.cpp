@@ -15,6 +15,7 @@
 
 #include "cblob/cblob.h"
 #include "support/api_sweep.hpp"
+#include "support/rle_images.hpp"
 #include "support/rle_model.hpp"
 
 namespace {
@@ -128,24 +129,7 @@ struct Rle {
             return rletest::makeHandle(&h, [&](cblob_imageRle *img) {
                 return s.store == Store::Filled ? rletest::buildByFilling(img, m, 1) : rletest::buildFromTorv(img, m);
             });
-        for (Runs row : m.rows) {
-            if (!m.grey && !row.empty() && row.back().value == 0) row.pop_back();
-            bytes.push_back(rletest::encodeRow(row, m.grey));
-            table.push_back({nullptr, static_cast<int32_t>(row.size()),
-                             static_cast<uint8_t>(!m.grey && !row.empty() ? row[0].value : 0)});
-        }
-        for (size_t y = 0; y < table.size(); ++y) table[y].runs = bytes[y].data();
-        return rletest::makeHandle(&h, [&](cblob_imageRle *img) {
-            const int32_t status = cblob_imageRle_construct_(img);
-            img->offsetX = m.offsetX;
-            img->offsetY = m.offsetY;
-            img->width = m.width;
-            img->height = m.height();
-            img->numRuns = m.numRuns();
-            img->isGrey = m.grey ? 1 : 0;
-            img->rows = table.data();
-            return status;
-        });
+        return rletest::makeBorrowed(&h, m, bytes, table);
     }
 };
 
