@@ -56,10 +56,10 @@ TEST(LargeImage, WholeImageObjectOfMoreThan2To32Pixels) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define CBLOB_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define CBLOB_SANITIZED 1
 #endif
 #endif

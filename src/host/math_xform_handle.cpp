@@ -39,11 +39,9 @@ int64_t pairIncrement(cstd_shared *shared) {
 int64_t pairDecrement(cstd_shared *shared) {
     Pair *pair = static_cast<Pair *>(shared->owner);
     __atomic_sub_fetch(&shared->count, 1, __ATOMIC_RELAXED);
-    // Release/acquire as in the default count: every holder's use of the pair
-    // happens before the last holder frees it.
-    const int64_t left = __atomic_sub_fetch(&pair->count, 1, __ATOMIC_RELEASE);
-    if (left == 0) __atomic_thread_fence(__ATOMIC_ACQUIRE);
-    return left;
+    // Acquire-release as in the default count: every holder's use of the
+    // pair happens before the last holder frees it.
+    return __atomic_sub_fetch(&pair->count, 1, __ATOMIC_ACQ_REL);
 }
 
 int32_t pairDestroy(void *owner) {

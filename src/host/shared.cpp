@@ -36,11 +36,9 @@ int64_t cstd_shared_increment_default(cstd_shared *shared) {
 }
 
 int64_t cstd_shared_decrement_default(cstd_shared *shared) {
-    // Release so that this thread's writes to the owner happen before its
-    // destruction; the last holder acquires them before destroying it.
-    int64_t left = __atomic_sub_fetch(&shared->count, 1, __ATOMIC_RELEASE);
-    if (left == 0) __atomic_thread_fence(__ATOMIC_ACQUIRE);
-    return left;
+    // Acquire-release: this thread's writes to the owner happen before its
+    // destruction, and the last holder sees every other holder's writes.
+    return __atomic_sub_fetch(&shared->count, 1, __ATOMIC_ACQ_REL);
 }
 
 int32_t cstd_ptrh_construct(cstd_ptrh *h) {

@@ -20,8 +20,8 @@ bool rowsEqual(const cblob_rleRow &a, bool greyA, const cblob_rleRow &b, bool gr
     if (!greyA && !greyB && (a.startValue != 0) != (b.startValue != 0)) return false;
     RowReader readerA(a, greyA);
     RowReader readerB(b, greyB);
-    Run runA;
-    Run runB;
+    Run runA{};
+    Run runB{};
     for (;;) {
         const bool moreA = readerA.next(runA);
         const bool moreB = readerB.next(runB);
