@@ -259,7 +259,9 @@ int32_t bindBlobBlock(ScanState &st) {
 int32_t finishRegion(ScanState &st, cblob_blob_internal_ *region) {
     RegionStatistics stats = regionStatistics(st, *region);
     cmath_xformLinear *clientXform = &st.rs->sharedLinearXform;
-    int32_t status = mapToClient(st, &stats, &clientXform);
+    // Most runs have no transform: the call is skipped for every blob then.
+    int32_t status = st.xformKind == ScanXformKind::none || st.xformIsIdentity ? 0
+                                                                                : mapToClient(st, &stats, &clientXform);
     // The label table first: a failure then leaves the result set as it was.
     const int32_t label = *st.numBlobs + 1;
     if (!CBLOB_FAILED(status) && st.blobLabels) status = setDoublingEntry(st.blobLabels, label, region->label);

@@ -214,16 +214,23 @@ void initScanState(ScanState &st, const ScanSettings &settings, BlobInternalPool
 // Writes [label] = value into the label map (when kept), growing it.
 int32_t setLabelMapEntry(ScanState &st, int32_t label, int32_t value);
 
+// The sums of one run of the binary scan, for a region that starts with it.
+struct RunSums {
+    int64_t mass = 0;
+    double sumX = 0.0, sumY = 0.0, sumXX = 0.0, sumYY = 0.0, sumXY = 0.0;
+};
+
 // Opens a region of `colour` whose first run is [x0, x1) in row y: a record
 // from the pool with the next label, the box of that run (empty when
-// x1 == x0), zero sums (the caller adds the run's), no tree links, and its
-// label-map entry. Only the sums the scan keeps are written: second-order
-// sums with moments, unweighted sums with plainSums. Fails only when the
-// pool or the label map must grow, or with csys_err_badSize when the scan has
-// handed out INT32_MAX - 1 labels. Inline: the walk opens a region for every
-// run that touches none above it.
+// x1 == x0), no tree links, and its label-map entry. Its sums are `first`
+// when given (binary scan: the run's own, stored once rather than added to
+// zeros), else zero (the caller adds the run's). Only the sums the scan
+// keeps are written: second-order sums with moments, unweighted sums with
+// plainSums. Fails only when the pool or the label map must grow, or with
+// csys_err_badSize when the scan has handed out INT32_MAX - 1 labels.
+// Inline: the walk opens a region for every run that touches none above it.
 inline int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t x1, int32_t y,
-                          cblob_blob_internal_ **region) {
+                          cblob_blob_internal_ **region, const RunSums *first = nullptr) {
     // Labels are unique within a scan (a band: within its label space) and 32 bits wide.
     if (st.nextLabel == st.labelLimit) return csys_err_badSize;
     cblob_blob_internal_ *r = nullptr;
@@ -238,9 +245,20 @@ inline int32_t openRegion(ScanState &st, uint8_t colour, int32_t x0, int32_t x1,
     r->label = st.nextLabel++;
     r->colour = colour;
     r->pixelCount = 0;
-    r->mass = 0;
-    r->sumX = r->sumY = 0.0;
-    if (st.moments) r->sumXX = r->sumYY = r->sumXY = 0.0;
+    if (first) {
+        r->mass = first->mass;
+        r->sumX = first->sumX;
+        r->sumY = first->sumY;
+        if (st.moments) {
+            r->sumXX = first->sumXX;
+            r->sumYY = first->sumYY;
+            r->sumXY = first->sumXY;
+        }
+    } else {
+        r->mass = 0;
+        r->sumX = r->sumY = 0.0;
+        if (st.moments) r->sumXX = r->sumYY = r->sumXY = 0.0;
+    }
     if (st.plainSums) r->plainSumX = r->plainSumY = r->plainSumXX = r->plainSumYY = r->plainSumXY = 0.0;
     r->left = x0;
     r->top = y;

@@ -167,6 +167,25 @@ inline void addRunSums(const ScanState &st, cblob_blob_internal_ *r, const ScanR
     }
 }
 
+// The sums of one run of the binary scan, [x0, x0 + length) in row y, as
+// addRunSums adds them (to a region that had none, the same values).
+template <bool Moments>
+inline scan::RunSums binaryRunSums(int32_t x0, int32_t length, const RowTerms &y) {
+    const int64_t len = length;
+    const int64_t xs = x0;
+    scan::RunSums s;
+    s.mass = len;
+    s.sumX = static_cast<double>((2 * xs + len) * len);
+    const double m = static_cast<double>(len);
+    s.sumY = m * y.y;
+    if constexpr (Moments) {
+        s.sumXX = static_cast<double>(len) * static_cast<double>(3 * xs * (xs + len) + len * len);
+        s.sumYY = m * y.yCube;
+        s.sumXY = y.twoYPlusOne * s.sumX;
+    }
+    return s;
+}
+
 // Grows a region's box (not empty) sideways by the run [x0, x1). The bottom
 // is not written per run: a live region's last row is the one its slot was
 // last continued in, and a region completes exactly one row after its last
@@ -219,12 +238,14 @@ int32_t mergeSlots(ScanState &st, int32_t a, int32_t b, int32_t between = -1) {
     return a;
 }
 
-// Opens a region for the run [x0, x1) of colour c in row y, in a free slot.
-// Returns the slot or the failure.
-int32_t openSlot(ScanState &st, int32_t colour, int32_t x0, int32_t x1, int32_t y) {
+// Opens a region for the run [x0, x1) of colour c in row y, in a free slot,
+// with the sums `first` when given (else zero). Returns the slot or the
+// failure.
+int32_t openSlot(ScanState &st, int32_t colour, int32_t x0, int32_t x1, int32_t y,
+                 const scan::RunSums *first = nullptr) {
     ScanTables &t = st.t;
     cblob_blob_internal_ *region = nullptr;
-    const int32_t status = scan::openRegion(st, static_cast<uint8_t>(colour), x0, x1, y, &region);
+    const int32_t status = scan::openRegion(st, static_cast<uint8_t>(colour), x0, x1, y, &region, first);
     if (CBLOB_FAILED(status)) return status;
     CBLOB_REQUIRE_ARG(t.freeCount > 0);  // the slot bound holds
     const int32_t slot = t.freeSlots[--t.freeCount];
@@ -303,6 +324,15 @@ public:
             const int32_t high = C ? x1 : x1 - 1;
             int32_t i = firstCandidate<C>(prevEnd, prevFirst, x0 - C, cursor);
             if (prevEnd[i - 1] > high) {
+                if constexpr (!Weighted) {
+                    // A region opened for this run starts with the run's sums.
+                    if (!deferSums_) {
+                        const scan::RunSums first = binaryRunSums<Moments>(x0, x1 - x0, terms_);
+                        const int32_t r = openSlot(st_, C, x0, x1, y_, &first);
+                        if (r >= 0) continueSlot(k, r);
+                        return r;
+                    }
+                }
                 const int32_t r = openSlot(st_, C, x0, x1, y_);
                 if (r >= 0) join(k, r, x0, x1, true);
                 return r;
@@ -339,13 +369,19 @@ private:
     // it), or, when the row's sums are deferred, gets them after the row
     // (see endStreak).
     void join(int32_t k, int32_t r, int32_t x0, int32_t x1, bool opened) {
+        continueSlot(k, r);
         ScanTables &t = st_.t;
-        t.seenRow[r] = y_;
-        t.curSlot[k] = r;
         if (r == kOuterSlot || deferSums_) return;
         cblob_blob_internal_ *region = t.rec[r];
         addRunSums<Weighted, Moments>(st_, region, row_, k, x0, x1 - x0, terms_);
         if (!opened) addRunBox(region, x0, x1);
+    }
+
+    // Run k names slot r: the slot's region is continued in this row.
+    void continueSlot(int32_t k, int32_t r) {
+        ScanTables &t = st_.t;
+        t.seenRow[r] = y_;
+        t.curSlot[k] = r;
     }
 
     // The first or the last run of the row (cursor where the walk stands),
