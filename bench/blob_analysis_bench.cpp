@@ -103,16 +103,7 @@ void BM_Cblob(benchmark::State &state, const GreyImage *image) {
 }
 
 void BM_OpenCvWithStats(benchmark::State &state, const GreyImage *image) {
-    cv::setNumThreads(1);
-    cv::Mat mat(image->height, image->width, CV_8UC1, const_cast<uint8_t *>(image->pixels.data()));
-    cv::Mat binary, labels, stats, centroids;
-    int count = 0;
-    for (auto _ : state) {
-        cv::threshold(mat, binary, image->threshold - 1, 255, cv::THRESH_BINARY);
-        count = cv::connectedComponentsWithStats(binary, labels, stats, centroids, 8, CV_32S);
-        benchmark::DoNotOptimize(count);
-    }
-    state.counters["blobs"] = count - 1;
+    cblobbench::openCvWithStats(state, *image, 1);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(image->pixels.size()));
 }
 
@@ -241,12 +232,7 @@ void addImages() {
                 images().push_back(std::move(image));
             }
         }
-        GreyImage text = cblobbench::textImage(size[0], size[1]);
-        text.name = "text_" + mp;
-        images().push_back(std::move(text));
-        GreyImage parts = cblobbench::partsImage(size[0], size[1]);
-        parts.name = "parts_" + mp;
-        images().push_back(std::move(parts));
+        cblobbench::addTextAndParts(images(), size[0], size[1], mp);
     }
 }
 

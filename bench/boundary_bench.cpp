@@ -150,12 +150,7 @@ void addImages() {
         image.name = "noise_g" + std::to_string(cell) + "_d0.5_4MP";
         images().push_back(std::move(image));
     }
-    GreyImage text = cblobbench::textImage(size, size);
-    text.name = "text_4MP";
-    images().push_back(std::move(text));
-    GreyImage parts = cblobbench::partsImage(size, size);
-    parts.name = "parts_4MP";
-    images().push_back(std::move(parts));
+    cblobbench::addTextAndParts(images(), size, size, "4MP");
 }
 
 }  // namespace

@@ -225,12 +225,7 @@ void addImages() {
             images().push_back(std::move(image));
         }
     }
-    GreyImage text = cblobbench::textImage(width, height);
-    text.name = "text_4MP";
-    images().push_back(std::move(text));
-    GreyImage parts = cblobbench::partsImage(width, height);
-    parts.name = "parts_4MP";
-    images().push_back(std::move(parts));
+    cblobbench::addTextAndParts(images(), width, height, "4MP");
 }
 
 }  // namespace

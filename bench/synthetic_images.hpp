@@ -129,6 +129,17 @@ inline GreyImage partsImage(int width, int height, int parts = 300, uint32_t see
     return image;
 }
 
+// Adds the text page and the parts image of the given size, named
+// "text_<suffix>" and "parts_<suffix>".
+inline void addTextAndParts(std::vector<GreyImage> &out, int width, int height, const std::string &suffix) {
+    GreyImage text = textImage(width, height);
+    text.name = "text_" + suffix;
+    out.push_back(std::move(text));
+    GreyImage parts = partsImage(width, height);
+    parts.name = "parts_" + suffix;
+    out.push_back(std::move(parts));
+}
+
 }  // namespace cblobbench
 
 #endif

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cblob/cblob.h"
+#include "photo_images.hpp"
 #include "ratio_reporter.hpp"
 #include "synthetic_images.hpp"
 
@@ -101,16 +102,7 @@ void BM_CblobFresh(benchmark::State &state, const GreyImage *image, int threads)
 }
 
 void BM_OpenCvWithStats(benchmark::State &state, const GreyImage *image, int threads) {
-    cv::setNumThreads(threads);
-    cv::Mat mat(image->height, image->width, CV_8UC1, const_cast<uint8_t *>(image->pixels.data()));
-    cv::Mat binary, labels, stats, centroids;
-    int count = 0;
-    for (auto _ : state) {
-        cv::threshold(mat, binary, image->threshold - 1, 255, cv::THRESH_BINARY);
-        count = cv::connectedComponentsWithStats(binary, labels, stats, centroids, 8, CV_32S);
-        benchmark::DoNotOptimize(count);
-    }
-    state.counters["blobs"] = count - 1;
+    cblobbench::openCvWithStats(state, *image, threads);
 }
 
 void addImages() {
